@@ -1,0 +1,73 @@
+// The platform seam: every operation the program performs on HID interfaces, and the records
+// they fill. Each backend (hidapi, Windows, the virtual Tarvex) implements this contract in one
+// file of its own; the build chooses which ones are compiled.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quorvane {
+
+// What the attributes query reports of an interface. Only ProductID and VersionNumber steer the
+// program; VendorID is kept for display and logs.
+struct HidAttributes {
+    std::uint16_t VendorID = 0;
+    std::uint16_t ProductID = 0;
+    std::uint16_t VersionNumber = 0;
+};
+
+// What the capabilities query reports. FeatureReportByteLength counts the report-ID byte.
+struct HidCapabilities {
+    std::uint16_t FeatureReportByteLength = 0;
+};
+
+// A platform handle as the backend hands it out. 0 is never a valid handle.
+using RawHandle = std::uintptr_t;
+
+enum class OpenMode { Plain, Overlapped };
+
+enum class OpenError { None, AccessDenied, NotFound, Other };
+
+struct OpenResult {
+    RawHandle handle = 0; // 0 when the open failed
+    OpenError error = OpenError::None;
+};
+
+// The three identification strings of an interface, delivered as raw UTF-16LE.
+enum class StringKind { Manufacturer, Product, SerialNumber };
+
+class HidPlatform {
+public:
+    HidPlatform() = default;
+    HidPlatform(const HidPlatform&) = delete;
+    HidPlatform& operator=(const HidPlatform&) = delete;
+    virtual ~HidPlatform() = default;
+
+    // Paths of the HID interfaces present now, in the platform's enumeration order.
+    virtual std::vector<std::string> enumerateInterfaces() = 0;
+
+    virtual OpenResult open(const std::string& path, OpenMode mode) = 0;
+    virtual bool close(RawHandle handle) = 0;
+
+    virtual bool getAttributes(RawHandle handle, HidAttributes& attributes) = 0;
+    // Obtains the interface's parsed report information, reads the capabilities from it and
+    // releases it again before returning; false when it could not be obtained.
+    virtual bool getCapabilities(RawHandle handle, HidCapabilities& capabilities) = 0;
+
+    // Feature reports: `length` bytes from/into `buffer`, byte 0 being the report ID.
+    virtual bool setFeature(RawHandle handle, const std::uint8_t* buffer, std::size_t length) = 0;
+    virtual bool getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) = 0;
+
+    // Writes the string as zero-terminated UTF-16LE into at most `length` bytes of `buffer`.
+    virtual bool getString(RawHandle handle, StringKind kind, std::uint8_t* buffer,
+                           std::size_t length) = 0;
+
+    // Every pause of the program goes through here, so tests run on a virtual clock.
+    virtual void sleep(int milliseconds) = 0;
+    // Monotonic milliseconds on the same clock as sleep().
+    virtual std::int64_t nowMs() = 0;
+};
+
+} // namespace quorvane

@@ -1,0 +1,32 @@
+// The device state the window owns for its whole life and hands to discovery and update.
+#pragma once
+
+#include "ApiDeclarations.h"
+#include "device_handle.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quorvane {
+
+inline constexpr std::uint16_t AppModeProductId = 0x2211;
+inline constexpr std::uint16_t BootModeProductId = 0xB046;
+
+// The status report is received here; it grows to FeatureReportByteLength when a device
+// declares longer reports, so nothing is ever read past its end.
+inline constexpr std::size_t FeatureReportMinSize = 101;
+
+struct DeviceState {
+    bool DeviceFound = false;
+    DeviceHandle HidHandle;        // feature reports, attributes, capabilities
+    DeviceHandle OverlappedHandle; // string queries
+    HidAttributes Attributes;
+    HidCapabilities Capabilities;
+    bool LastResult = false; // success of the most recent platform call
+    std::vector<std::uint8_t> FeatureReport = std::vector<std::uint8_t>(FeatureReportMinSize, 0);
+    std::int16_t ProgressFullWidth = 0; // twips
+    std::string DevicePath;
+};
+
+} // namespace quorvane

@@ -1,0 +1,40 @@
+// Finding the Tarvex among the HID interfaces present, and waiting for it to come back.
+#pragma once
+
+#include "device_context.h"
+
+#include <cstdint>
+#include <optional>
+
+namespace quorvane {
+
+inline constexpr int DiscoveryPauseMs = 100;
+// How long a wait for the bootloader tolerates finding the device still in its application
+// firmware before it gives up.
+inline constexpr int WrongModeLimitMs = 10000;
+
+// Finds the first interface, in enumeration order, whose product ID is the Tarvex's in either
+// mode; opens both handles on it and reads its capabilities. Sets DeviceFound itself. Callers
+// close both handles before calling it.
+bool FindTheHid(DeviceContext& ctx);
+// Fills Capabilities from the device open on HidHandle; clears them when they cannot be read.
+void ReadDeviceCaps(DeviceContext& ctx);
+
+enum class WaitForm {
+    Plain,       // events before every poll, labels refreshed after every poll
+    InitialPoll, // the first poll after a bare pause, without events or label refresh
+};
+
+enum class WaitOutcome {
+    Found,              // DeviceFound, both handles open on the device
+    WindowClosed,       // the user closed the window; nothing further was done
+    StayedInWrongMode,  // found only in the other mode for WrongModeLimitMs
+};
+
+// Closes both handles and polls every 100 ms until the device is present. With
+// `requiredProductId` set, sightings of the device under the other product ID do not end the
+// wait, until they have gone on for WrongModeLimitMs.
+WaitOutcome WaitForDevice(DeviceContext& ctx, WaitForm form,
+                          std::optional<std::uint16_t> requiredProductId = std::nullopt);
+
+} // namespace quorvane

@@ -1,0 +1,234 @@
+#include "virtual_platform.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace quorvane {
+
+namespace {
+
+// Writes `text` as zero-terminated UTF-16LE into at most `length` bytes, cutting it where the
+// buffer ends (as HID string queries do).
+void writeUtf16(const std::u16string& text, std::uint8_t* buffer, std::size_t length) {
+    std::size_t at = 0;
+    for (char16_t unit : text) {
+        if (at + 2 > length)
+            return;
+        buffer[at++] = static_cast<std::uint8_t>(unit & 0xFF);
+        buffer[at++] = static_cast<std::uint8_t>(unit >> 8);
+    }
+    if (at + 2 <= length) {
+        buffer[at] = 0;
+        buffer[at + 1] = 0;
+    }
+}
+
+} // namespace
+
+VirtualPlatform::VirtualPlatform(Clock& clock, TarvexConfig config)
+    : clock_(clock), tarvex_(std::move(config)) {}
+
+std::string VirtualPlatform::tarvexPath() const {
+    return "virtual:tarvex/" + std::to_string(tarvex_.generation());
+}
+
+const ForeignInterface* VirtualPlatform::findForeign(const std::string& path) const {
+    for (const auto* list : {&foreignBefore, &foreignAfter})
+        for (const auto& f : *list)
+            if (f.path == path)
+                return &f;
+    return nullptr;
+}
+
+CallRecord& VirtualPlatform::record(CallKind kind, RawHandle handle) {
+    CallRecord r;
+    r.kind = kind;
+    r.time = clock_.nowMs();
+    r.handle = handle;
+    if (auto it = handles_.find(handle); it != handles_.end()) {
+        r.path = it->second.path;
+        r.tarvex = it->second.tarvex;
+    }
+    r.tarvexMode = tarvex_.mode();
+    r.tarvexReportLength = tarvex_.personality().featureReportByteLength;
+    log_.push_back(std::move(r));
+    return log_.back();
+}
+
+int VirtualPlatform::openHandles() const {
+    return static_cast<int>(std::count_if(handles_.begin(), handles_.end(),
+                                          [](const auto& h) { return h.second.open; }));
+}
+
+VirtualPlatform::HandleInfo* VirtualPlatform::live(RawHandle handle, const char* operation) {
+    auto it = handles_.find(handle);
+    if (it == handles_.end() || !it->second.open) {
+        misuse_.push_back(std::string(operation) + " on closed handle " + std::to_string(handle));
+        return nullptr;
+    }
+    HandleInfo& info = it->second;
+    if (info.tarvex) {
+        tarvex_.advance(clock_.nowMs());
+        if (!tarvexAttached || !tarvex_.present() || tarvex_.generation() != info.generation)
+            return nullptr; // the device left the bus: the handle is stale
+    }
+    return &info;
+}
+
+std::vector<std::string> VirtualPlatform::enumerateInterfaces() {
+    tarvex_.advance(clock_.nowMs());
+    auto& r = record(CallKind::Enumerate, 0);
+    std::vector<std::string> paths;
+    if (failEnumeration)
+        return paths;
+    for (const auto& f : foreignBefore)
+        paths.push_back(f.path);
+    if (tarvexAttached && tarvex_.present())
+        paths.push_back(tarvexPath());
+    for (const auto& f : foreignAfter)
+        paths.push_back(f.path);
+    r.result = true;
+    return paths;
+}
+
+OpenResult VirtualPlatform::open(const std::string& path, OpenMode mode) {
+    tarvex_.advance(clock_.nowMs());
+    auto& r = record(CallKind::Open, 0);
+    r.path = path;
+    r.mode = mode;
+    HandleInfo info;
+    info.path = path;
+    OpenResult result;
+    if (const ForeignInterface* f = findForeign(path)) {
+        if (!f->openable) {
+            result.error = f->openError;
+            return result;
+        }
+        info.foreign = f;
+    } else if (tarvexAttached && tarvex_.present() && path == tarvexPath()) {
+        const auto& faults = tarvex_.config().faults;
+        if (faults.failOpen || (mode == OpenMode::Overlapped && faults.failOverlappedOpen)) {
+            result.error = OpenError::Other;
+            return result;
+        }
+        info.tarvex = true;
+        info.generation = tarvex_.generation();
+        r.tarvex = true;
+    } else {
+        result.error = OpenError::NotFound;
+        return result;
+    }
+    result.handle = nextHandle_++;
+    handles_[result.handle] = info;
+    r.handle = result.handle;
+    r.result = true;
+    return result;
+}
+
+bool VirtualPlatform::close(RawHandle handle) {
+    auto& r = record(CallKind::Close, handle);
+    auto it = handles_.find(handle);
+    if (it == handles_.end() || !it->second.open) {
+        misuse_.push_back("close of closed handle " + std::to_string(handle));
+        return false;
+    }
+    it->second.open = false;
+    r.result = true;
+    return true;
+}
+
+bool VirtualPlatform::getAttributes(RawHandle handle, HidAttributes& attributes) {
+    auto& r = record(CallKind::GetAttributes, handle);
+    HandleInfo* info = live(handle, "attributes");
+    if (!info)
+        return false;
+    if (info->foreign) {
+        attributes = info->foreign->attributes;
+    } else {
+        if (tarvex_.config().faults.failAttributes)
+            return false;
+        const auto& p = tarvex_.personality();
+        attributes = {p.vendorId, p.productId, p.version};
+    }
+    r.result = true;
+    return true;
+}
+
+bool VirtualPlatform::getCapabilities(RawHandle handle, HidCapabilities& capabilities) {
+    auto& r = record(CallKind::GetCapabilities, handle);
+    HandleInfo* info = live(handle, "capabilities");
+    if (!info)
+        return false;
+    if (info->foreign) {
+        capabilities.FeatureReportByteLength = info->foreign->featureReportByteLength;
+    } else {
+        if (tarvex_.config().faults.failCapabilities)
+            return false;
+        capabilities.FeatureReportByteLength = tarvex_.personality().featureReportByteLength;
+    }
+    r.result = true;
+    return true;
+}
+
+bool VirtualPlatform::setFeature(RawHandle handle, const std::uint8_t* buffer,
+                                 std::size_t length) {
+    auto& r = record(CallKind::SetFeature, handle);
+    r.bytes.assign(buffer, buffer + length);
+    r.length = length;
+    HandleInfo* info = live(handle, "set feature");
+    if (!info)
+        return false;
+    if (info->foreign)
+        return r.result = length == info->foreign->featureReportByteLength;
+    r.result = tarvex_.setFeature(clock_.nowMs(), buffer, length);
+    return r.result;
+}
+
+bool VirtualPlatform::getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) {
+    auto& r = record(CallKind::GetFeature, handle);
+    r.length = length;
+    HandleInfo* info = live(handle, "get feature");
+    if (!info || info->foreign)
+        return false;
+    std::vector<std::uint8_t> reply(length);
+    r.result = length > 0 && tarvex_.getFeature(buffer, reply.data(), length);
+    if (r.result)
+        std::copy(reply.begin(), reply.end(), buffer);
+    r.bytes.assign(buffer, buffer + length);
+    return r.result;
+}
+
+bool VirtualPlatform::getString(RawHandle handle, StringKind kind, std::uint8_t* buffer,
+                                std::size_t length) {
+    auto& r = record(CallKind::GetString, handle);
+    r.stringKind = kind;
+    r.length = length;
+    HandleInfo* info = live(handle, "get string");
+    if (!info)
+        return false;
+    std::u16string text;
+    if (info->foreign) {
+        const auto* f = info->foreign;
+        text = kind == StringKind::Manufacturer ? f->manufacturer
+               : kind == StringKind::Product    ? f->product
+                                                : f->serialNumber;
+    } else if (!tarvex_.getString(static_cast<int>(kind), text)) {
+        return false;
+    }
+    writeUtf16(text, buffer, length);
+    r.result = true;
+    return true;
+}
+
+void VirtualPlatform::sleep(int milliseconds) {
+    auto& r = record(CallKind::Sleep, 0);
+    r.sleepMs = milliseconds;
+    r.result = true;
+    clock_.sleep(milliseconds);
+    tarvex_.advance(clock_.nowMs());
+    if (onSleep)
+        onSleep(clock_.nowMs());
+}
+
+} // namespace quorvane

@@ -1,0 +1,114 @@
+// The in-process transport of the virtual Tarvex: a platform backend whose HID interfaces are
+// the virtual device and any foreign interfaces around it. It logs every call with its exact
+// bytes, so tests can assert on what reached the device, and catches handle misuse.
+#pragma once
+
+#include "ApiDeclarations.h"
+#include "clock.h"
+#include "virtual_tarvex.h"
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace quorvane {
+
+// Another HID interface on the system: any vendor, any product ID, possibly unopenable.
+struct ForeignInterface {
+    std::string path;
+    HidAttributes attributes;
+    bool openable = true;
+    OpenError openError = OpenError::AccessDenied;
+    std::uint16_t featureReportByteLength = 9;
+    std::u16string manufacturer = u"Other Maker";
+    std::u16string product = u"Other Device";
+    std::u16string serialNumber = u"0";
+};
+
+enum class CallKind {
+    Enumerate,
+    Open,
+    Close,
+    GetAttributes,
+    GetCapabilities,
+    SetFeature,
+    GetFeature,
+    GetString,
+    Sleep
+};
+
+struct CallRecord {
+    CallKind kind = CallKind::Enumerate;
+    std::int64_t time = 0;
+    std::string path;        // Open: the path opened; otherwise the handle's path
+    RawHandle handle = 0;    // the handle used, or the one an open returned
+    OpenMode mode = OpenMode::Plain;
+    bool result = false;
+    std::vector<std::uint8_t> bytes; // SetFeature: sent; GetFeature: received (or the request)
+    std::size_t length = 0;
+    bool tarvex = false;     // the call reached the virtual Tarvex
+    TarvexMode tarvexMode = TarvexMode::Application; // its mode at the time
+    std::uint16_t tarvexReportLength = 0; // its FeatureReportByteLength at the time
+    int sleepMs = 0;
+    StringKind stringKind = StringKind::Manufacturer;
+};
+
+class VirtualPlatform final : public HidPlatform {
+public:
+    VirtualPlatform(Clock& clock, TarvexConfig config);
+
+    VirtualTarvex& tarvex() { return tarvex_; }
+    Clock& clock() { return clock_; }
+
+    // Interfaces enumerate in this order: foreignBefore, the Tarvex, foreignAfter.
+    std::vector<ForeignInterface> foreignBefore;
+    std::vector<ForeignInterface> foreignAfter;
+    bool tarvexAttached = true;
+    // Failing enumeration (no device information set).
+    bool failEnumeration = false;
+    // Called after every sleep with the clock's new time; tests use it to act mid-command.
+    std::function<void(std::int64_t)> onSleep;
+
+    const std::vector<CallRecord>& log() const { return log_; }
+    void clearLog() { log_.clear(); }
+    int openHandles() const;
+    // Closes of handles already closed or never issued, and uses of such handles.
+    const std::vector<std::string>& misuse() const { return misuse_; }
+
+    // HidPlatform
+    std::vector<std::string> enumerateInterfaces() override;
+    OpenResult open(const std::string& path, OpenMode mode) override;
+    bool close(RawHandle handle) override;
+    bool getAttributes(RawHandle handle, HidAttributes& attributes) override;
+    bool getCapabilities(RawHandle handle, HidCapabilities& capabilities) override;
+    bool setFeature(RawHandle handle, const std::uint8_t* buffer, std::size_t length) override;
+    bool getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) override;
+    bool getString(RawHandle handle, StringKind kind, std::uint8_t* buffer,
+                   std::size_t length) override;
+    void sleep(int milliseconds) override;
+    std::int64_t nowMs() override { return clock_.nowMs(); }
+
+private:
+    struct HandleInfo {
+        std::string path;
+        bool open = true;
+        bool tarvex = false;
+        std::uint64_t generation = 0;
+        const ForeignInterface* foreign = nullptr;
+    };
+    std::string tarvexPath() const;
+    const ForeignInterface* findForeign(const std::string& path) const;
+    // The handle's record when it is open and still names a present interface.
+    HandleInfo* live(RawHandle handle, const char* operation);
+    CallRecord& record(CallKind kind, RawHandle handle);
+
+    Clock& clock_;
+    VirtualTarvex tarvex_;
+    std::map<RawHandle, HandleInfo> handles_;
+    RawHandle nextHandle_ = 0x100;
+    std::vector<CallRecord> log_;
+    std::vector<std::string> misuse_;
+};
+
+} // namespace quorvane

@@ -1,0 +1,41 @@
+// The narrow view that discovery and update have of the window. The Qt window implements it;
+// tests implement it with a recorder.
+#pragma once
+
+#include <string>
+
+namespace quorvane {
+
+enum class InfoLabel { Manufacturer, Product, Version, SerialNumber };
+
+class WindowSeam {
+public:
+    WindowSeam() = default;
+    WindowSeam(const WindowSeam&) = delete;
+    WindowSeam& operator=(const WindowSeam&) = delete;
+    virtual ~WindowSeam() = default;
+
+    // Label texts are UTF-8.
+    virtual void setLabel(InfoLabel label, const std::string& text) = 0;
+    virtual std::string label(InfoLabel label) const = 0;
+
+    virtual void setUpgradeCaption(const std::string& caption) = 0;
+    virtual void setUpgradeEnabled(bool enabled) = 0;
+
+    // The progress bar, in twips of the window's layout.
+    virtual void setProgressVisible(bool visible) = 0;
+    virtual void setProgressWidth(float twips) = 0;
+    virtual void repaintProgress() = 0;
+
+    // Runs pending window events. The user may close the window meanwhile: closeRequested()
+    // then turns true and stays true, and every running command stops at once.
+    virtual void processEvents() = 0;
+    virtual bool closeRequested() const = 0;
+
+    // A short, plain sentence for the user.
+    virtual void tellUser(const std::string& message) = 0;
+    // Closes the window; the program ends once the running handler has returned.
+    virtual void unload() = 0;
+};
+
+} // namespace quorvane

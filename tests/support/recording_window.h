@@ -1,0 +1,63 @@
+// A window for tests: records everything discovery and the commands show, and lets a test act
+// whenever window events are processed (click, close).
+#pragma once
+
+#include "ApiDeclarations.h"
+#include "window_seam.h"
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace quorvane::test {
+
+class RecordingWindow final : public WindowSeam {
+public:
+    explicit RecordingWindow(HidPlatform& api) : api_(api) {}
+
+    void setLabel(InfoLabel which, const std::string& text) override {
+        labels[which] = text;
+        labelWrites.push_back({which, text});
+    }
+    std::string label(InfoLabel which) const override {
+        auto it = labels.find(which);
+        return it == labels.end() ? std::string() : it->second;
+    }
+    void setUpgradeCaption(const std::string& caption) override {
+        captions.push_back(caption);
+    }
+    void setUpgradeEnabled(bool enabled) override { upgradeEnabled = enabled; }
+    void setProgressVisible(bool visible) override { progressVisible = visible; }
+    void setProgressWidth(float twips) override { progressWidths.push_back(twips); }
+    void repaintProgress() override { ++repaints; }
+    void processEvents() override {
+        eventTimes.push_back(api_.nowMs());
+        if (onEvents)
+            onEvents();
+    }
+    bool closeRequested() const override { return closing; }
+    void tellUser(const std::string& message) override { messages.push_back(message); }
+    void unload() override { ++unloads; }
+
+    std::string caption() const { return captions.empty() ? "Upgrade Firmware" : captions.back(); }
+    float progressWidth() const { return progressWidths.empty() ? 0.0F : progressWidths.back(); }
+
+    std::map<InfoLabel, std::string> labels;
+    std::vector<std::pair<InfoLabel, std::string>> labelWrites;
+    std::vector<std::string> captions;
+    bool upgradeEnabled = true;
+    bool progressVisible = false;
+    std::vector<float> progressWidths;
+    int repaints = 0;
+    std::vector<std::int64_t> eventTimes; // clock time of every processing of events
+    std::function<void()> onEvents;
+    bool closing = false;
+    std::vector<std::string> messages;
+    int unloads = 0;
+
+private:
+    HidPlatform& api_;
+};
+
+} // namespace quorvane::test

@@ -1,0 +1,61 @@
+// A virtual Tarvex on a virtual clock with a recording window and device state, as the window
+// would hold them.
+#pragma once
+
+#include "clock.h"
+#include "command_codes.h"
+#include "device_context.h"
+#include "recording_window.h"
+#include "virtual_platform.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace quorvane::test {
+
+inline TarvexConfig testTarvexConfig() {
+    TarvexConfig c = defaultTarvexConfig();
+    c.enterBootloaderCode = EnterBootloaderCode;
+    c.unlockCode = UnlockCode;
+    return c;
+}
+
+class TarvexFixture : public ::testing::Test {
+protected:
+    explicit TarvexFixture(TarvexConfig config = testTarvexConfig())
+        : api(clock, std::move(config)), window(api) {
+        state.ProgressFullWidth = 5055;
+    }
+
+    DeviceContext ctx() { return DeviceContext{api, window, state}; }
+
+    std::vector<CallRecord> calls(CallKind kind) const {
+        std::vector<CallRecord> out;
+        std::copy_if(api.log().begin(), api.log().end(), std::back_inserter(out),
+                     [kind](const CallRecord& r) { return r.kind == kind; });
+        return out;
+    }
+    // Every handle opened has been closed exactly once and none was misused.
+    void expectHandlesBalanced() const {
+        EXPECT_EQ(api.openHandles(), 0);
+        EXPECT_TRUE(api.misuse().empty()) << api.misuse().front();
+    }
+
+    VirtualClock clock;
+    VirtualPlatform api;
+    RecordingWindow window;
+    DeviceState state;
+};
+
+inline ForeignInterface foreign(const std::string& path, std::uint16_t vendor, std::uint16_t product,
+                                bool openable = true) {
+    ForeignInterface f;
+    f.path = path;
+    f.attributes = {vendor, product, 0x0100};
+    f.openable = openable;
+    return f;
+}
+
+} // namespace quorvane::test

@@ -1,0 +1,40 @@
+// The feature reports the Tarvex understands. Every report is exactly FeatureReportByteLength
+// bytes, report ID 0 in byte 0, zeros after its content.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvane {
+
+inline constexpr std::size_t DataBlockSize = 40;
+using DataBlock = std::array<std::uint8_t, DataBlockSize>;
+
+// Nominal sizes of the buffers reports are built in; a device with longer reports gets a
+// zero-filled buffer of its own length instead.
+inline constexpr std::size_t CommandBufferSize = 1001;
+inline constexpr std::size_t ReportBufferSize = 101;
+
+enum class ReportKind { BootloaderEntry, Status, Unlock, Data };
+
+// Bytes a report needs to carry its content, report ID included.
+std::size_t reportContentLength(ReportKind kind);
+// A plain sentence when the device's report length cannot carry the report, else nothing.
+std::optional<std::string> refuseReportLength(ReportKind kind, std::size_t featureReportByteLength);
+
+std::vector<std::uint8_t> makeReportBuffer(std::size_t nominalSize,
+                                           std::size_t featureReportByteLength);
+
+// Build into `buffer` (at least as long as the report); bytes the layout does not name are 0.
+void buildBootloaderEntryReport(std::vector<std::uint8_t>& buffer);
+void buildUnlockReport(std::vector<std::uint8_t>& buffer);
+void buildDataReport(std::vector<std::uint8_t>& buffer, const DataBlock& block);
+
+// The status bytes ask for the unlock report.
+bool statusWantsUnlock(const std::vector<std::uint8_t>& statusReport);
+
+} // namespace quorvane

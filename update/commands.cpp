@@ -1,0 +1,128 @@
+// "Upgrade Firmware" and "Force Bootloader Mode".
+#include "firmware_updater.h"
+
+#include "captions.h"
+#include "command_reports.h"
+#include "discovery.h"
+#include "firmware_image.h"
+
+#include <utility>
+
+namespace quorvane {
+
+namespace {
+
+// Marks a command as running for the whole of one handler.
+class BusyScope {
+public:
+    explicit BusyScope(bool& flag) : flag_(flag) { flag_ = true; }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+    ~BusyScope() { flag_ = false; }
+
+private:
+    bool& flag_;
+};
+
+} // namespace
+
+FirmwareUpdater::FirmwareUpdater(DeviceContext ctx, std::filesystem::path imagePath)
+    : ctx_(ctx), imagePath_(std::move(imagePath)) {}
+
+bool FirmwareUpdater::EnterBootloader() {
+    failure_.reset();
+    DeviceState& s = ctx_.state;
+    const std::size_t length = s.Capabilities.FeatureReportByteLength;
+    if (auto refused = refuseReportLength(ReportKind::BootloaderEntry, length))
+        return fail(*refused);
+    std::vector<std::uint8_t> commandBuffer = makeReportBuffer(CommandBufferSize, length);
+    buildBootloaderEntryReport(commandBuffer);
+    s.LastResult =
+        s.HidHandle.isOpen() && ctx_.api.setFeature(s.HidHandle.raw(), commandBuffer.data(), length);
+    switch (WaitForDevice(ctx_, WaitForm::InitialPoll, BootModeProductId)) {
+    case WaitOutcome::Found:
+        return true;
+    case WaitOutcome::WindowClosed:
+        windowClosed_ = true;
+        return false;
+    case WaitOutcome::StayedInWrongMode:
+        break;
+    }
+    return fail(MessageNoBootloader);
+}
+
+bool FirmwareUpdater::unlockIfAsked() {
+    DeviceState& s = ctx_.state;
+    const std::size_t length = s.Capabilities.FeatureReportByteLength;
+    if (auto refused = refuseReportLength(ReportKind::Status, length))
+        return fail(*refused);
+    if (s.FeatureReport.size() < length)
+        s.FeatureReport.resize(length, 0);
+    s.FeatureReport[0] = 0;
+    s.LastResult = s.HidHandle.isOpen() &&
+                   ctx_.api.getFeature(s.HidHandle.raw(), s.FeatureReport.data(), length);
+    if (!s.LastResult || !statusWantsUnlock(s.FeatureReport))
+        return true;
+    if (auto refused = refuseReportLength(ReportKind::Unlock, length))
+        return fail(*refused);
+    std::vector<std::uint8_t> commandBuffer = makeReportBuffer(CommandBufferSize, length);
+    buildUnlockReport(commandBuffer);
+    s.LastResult = ctx_.api.setFeature(s.HidHandle.raw(), commandBuffer.data(), length);
+    return true;
+}
+
+void FirmwareUpdater::report() {
+    if (!windowClosed_ && !ctx_.window.closeRequested() && failure_)
+        ctx_.window.tellUser(*failure_);
+}
+
+void FirmwareUpdater::btnUpgradeFW_Click() {
+    if (busy_ || !ctx_.state.DeviceFound)
+        return;
+    // Nothing is touched before the image is known to be sendable.
+    const ImageCheck image = checkFirmwareImage(imagePath_);
+    if (image.problem) {
+        ctx_.window.tellUser(*image.problem);
+        return;
+    }
+    BusyScope running(busy_);
+    windowClosed_ = false;
+    failure_.reset();
+    WindowSeam& w = ctx_.window;
+    w.setUpgradeEnabled(false);
+
+    auto run = [&] {
+        if (ctx_.state.Attributes.ProductID == AppModeProductId) {
+            w.setUpgradeCaption(CaptionSwitching);
+            if (!EnterBootloader())
+                return;
+        }
+        switch (WaitForDevice(ctx_, WaitForm::Plain, BootModeProductId)) {
+        case WaitOutcome::Found:
+            break;
+        case WaitOutcome::WindowClosed:
+            windowClosed_ = true;
+            return;
+        case WaitOutcome::StayedInWrongMode:
+            fail(MessageNoBootloader);
+            return;
+        }
+        if (unlockIfAsked())
+            SendFlashData();
+    };
+    run();
+    report();
+    closeDeviceHandles(ctx_);
+    w.unload();
+}
+
+void FirmwareUpdater::Command2_Click() {
+    if (busy_ || !ctx_.state.DeviceFound)
+        return;
+    BusyScope running(busy_);
+    windowClosed_ = false;
+    EnterBootloader();
+    report();
+}
+
+} // namespace quorvane

@@ -1,0 +1,49 @@
+// The window's two commands, "Upgrade Firmware" and "Force Bootloader Mode", and the transfer
+// they drive. Owned by the window; works only through the two seams.
+#pragma once
+
+#include "device_context.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace quorvane {
+
+class FirmwareUpdater {
+public:
+    FirmwareUpdater(DeviceContext ctx, std::filesystem::path imagePath);
+
+    // The click handlers. A click while either command runs is ignored.
+    void btnUpgradeFW_Click();
+    void Command2_Click();
+
+    // True while a command runs (it may be processing window events).
+    bool busy() const { return busy_; }
+
+    // Streams the image to the bootloader and waits for the device; true when the device came
+    // back running its application firmware. On false, failure() says why (unless the window
+    // was closed).
+    bool SendFlashData();
+    // Sends the bootloader-entry report and waits for the device in its bootloader; false
+    // (with failure()) when it could not be sent or the device stayed in its application.
+    bool EnterBootloader();
+
+    const std::optional<std::string>& failure() const { return failure_; }
+    const std::filesystem::path& imagePath() const { return imagePath_; }
+
+private:
+    bool fail(const std::string& message);
+    // Reads the status report and unlocks the bootloader when a status byte asks for it.
+    bool unlockIfAsked();
+    // Tells the user what went wrong, unless the window is closing.
+    void report();
+
+    DeviceContext ctx_;
+    std::filesystem::path imagePath_;
+    bool busy_ = false;
+    bool windowClosed_ = false;
+    std::optional<std::string> failure_;
+};
+
+} // namespace quorvane

@@ -1,0 +1,123 @@
+// The transfer: the image streamed to the bootloader one record per data report, the
+// progress bar after every report, then the wait for the device to restart.
+#include "firmware_updater.h"
+
+#include "captions.h"
+#include "command_reports.h"
+#include "device_info.h"
+#include "discovery.h"
+#include "firmware_image.h"
+
+#include <array>
+
+namespace quorvane {
+
+namespace {
+
+inline constexpr int SettlePauseMs = 10;
+inline constexpr int RecordPauseMs = 20;
+inline constexpr int FixedAttempts = 5;
+
+} // namespace
+
+bool FirmwareUpdater::SendFlashData() {
+    failure_.reset();
+    DeviceState& s = ctx_.state;
+    WindowSeam& w = ctx_.window;
+    if (!s.DeviceFound)
+        return false;
+
+    // The image may have changed since the command checked it.
+    const ImageCheck image = countFirmwareRecords(imagePath_);
+    if (image.problem)
+        return fail(*image.problem);
+    const std::size_t reportLength = s.Capabilities.FeatureReportByteLength;
+    if (auto refused = refuseReportLength(ReportKind::Data, reportLength))
+        return fail(*refused);
+    const std::int64_t blockCount = image.records;
+    std::vector<std::uint8_t> reportBuffer = makeReportBuffer(ReportBufferSize, reportLength);
+
+    ctx_.api.sleep(SettlePauseMs);
+    w.setProgressVisible(true);
+    w.setProgressWidth(0);
+
+    // The device must still answer before anything is sent.
+    std::array<std::uint8_t, 2 * DeviceStringBytes + 1> probe{};
+    s.LastResult = s.OverlappedHandle.isOpen() &&
+                   ctx_.api.getString(s.OverlappedHandle.raw(), StringKind::Manufacturer,
+                                      probe.data(), DeviceStringBytes);
+    if (!s.LastResult)
+        return fail("The device did not answer before the transfer; no firmware was sent.");
+
+    w.setUpgradeCaption(CaptionUpdating);
+    FirmwareImageReader reader;
+    if (!reader.open(imagePath_))
+        return fail("The firmware image \"" + displayPath(imagePath_) +
+                    "\" cannot be read; no firmware was sent.");
+
+    std::int64_t blocksSent = 0;
+    DataBlock block{};
+    while (blocksSent < blockCount && reader.readRecord(block)) {
+        buildDataReport(reportBuffer, block);
+        s.LastResult = s.HidHandle.isOpen() &&
+                       ctx_.api.setFeature(s.HidHandle.raw(), reportBuffer.data(), reportLength);
+        if (!s.LastResult) {
+            w.setProgressWidth(0);
+            reader.close();
+            closeDeviceHandles(ctx_);
+            return fail("The device rejected firmware record " + std::to_string(blocksSent + 1) +
+                        " of " + std::to_string(blockCount) + "; the update is incomplete.");
+        }
+        ctx_.api.sleep(RecordPauseMs);
+        ++blocksSent;
+        // The product in 32 bits, the division in floating point, as the bar always had it.
+        const std::int32_t product =
+            static_cast<std::int32_t>(blocksSent) * static_cast<std::int32_t>(s.ProgressFullWidth);
+        w.setProgressWidth(static_cast<float>(static_cast<double>(product) /
+                                              static_cast<double>(blockCount)));
+        w.repaintProgress();
+        w.processEvents();
+        if (w.closeRequested()) {
+            reader.close();
+            closeDeviceHandles(ctx_);
+            windowClosed_ = true;
+            return false;
+        }
+    }
+    reader.close();
+    if (blocksSent != blockCount) {
+        w.setProgressWidth(0);
+        closeDeviceHandles(ctx_);
+        return fail("The firmware image \"" + displayPath(imagePath_) +
+                    "\" changed during the update; " + std::to_string(blocksSent) + " of " +
+                    std::to_string(blockCount) + " records were sent.");
+    }
+
+    w.setUpgradeCaption(CaptionFinishing);
+    w.setProgressWidth(0);
+    closeDeviceHandles(ctx_);
+    // A few bare attempts while the device restarts, window events held back.
+    for (int attempt = 0; attempt < FixedAttempts; ++attempt) {
+        ctx_.api.sleep(DiscoveryPauseMs);
+        closeDeviceHandles(ctx_); // the pair an earlier attempt left open
+        s.DeviceFound = FindTheHid(ctx_);
+        ShowDeviceInfo(ctx_);
+    }
+    switch (WaitForDevice(ctx_, WaitForm::Plain, AppModeProductId)) {
+    case WaitOutcome::Found:
+        return true;
+    case WaitOutcome::WindowClosed:
+        windowClosed_ = true;
+        return false;
+    case WaitOutcome::StayedInWrongMode:
+        break;
+    }
+    return fail("The device did not restart into its application firmware after the update.");
+}
+
+bool FirmwareUpdater::fail(const std::string& message) {
+    failure_ = message;
+    return false;
+}
+
+} // namespace quorvane
