@@ -59,6 +59,7 @@ public:
     VirtualPlatform(Clock& clock, TarvexConfig config);
 
     VirtualTarvex& tarvex() { return tarvex_; }
+    const VirtualTarvex& tarvex() const { return tarvex_; }
     Clock& clock() { return clock_; }
 
     // Interfaces enumerate in this order: foreignBefore, the Tarvex, foreignAfter.

@@ -47,6 +47,12 @@ void VirtualTarvex::restart(std::int64_t now, TarvexMode into, bool comeBack) {
     advance(now);
 }
 
+void VirtualTarvex::vanish(std::int64_t now) {
+    leaveAt_ = now;
+    returnAt_.reset();
+    advance(now);
+}
+
 bool VirtualTarvex::setFeature(std::int64_t now, const std::uint8_t* data, std::size_t length) {
     advance(now);
     if (!present_ || length == 0 || length != personality().featureReportByteLength ||
@@ -91,7 +97,7 @@ bool VirtualTarvex::handleBootloaderReport(std::int64_t now, const std::uint8_t*
     ++dataReportsAccepted_;
     if (config_.faults.vanishAfterDataReports != 0 &&
         dataReportsAccepted_ == config_.faults.vanishAfterDataReports) {
-        restart(now, TarvexMode::Bootloader, false);
+        vanish(now);
     } else if (config_.expectedRecords > 0 &&
                static_cast<int>(records_.size()) == config_.expectedRecords) {
         restart(now, config_.faults.restartInto.value_or(TarvexMode::Application),

@@ -91,8 +91,10 @@ public:
     int restarts() const { return restarts_; }
     int dataReportsSeen() const { return dataReportsSeen_; }
 
-    // Leave the bus now and come back in `into` after the configured delays (or never).
+    // Leave the bus after the configured delay and come back in `into` (or never).
     void restart(std::int64_t now, TarvexMode into, bool comeBack = true);
+    // Drop off the bus at once, for good.
+    void vanish(std::int64_t now);
 
 private:
     bool handleBootloaderReport(std::int64_t now, const std::uint8_t* data, std::size_t length);
