@@ -1,0 +1,22 @@
+# Installs the Debian packages given that are not installed yet (so a second run installs
+# nothing). apt-get runs as root, through sudo when the caller is not root.
+ensure_packages() {
+    local missing=() p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    echo "Installing: ${missing[*]}"
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" >/dev/null
+}
+
+# What building and running quorvane needs.
+BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins libhidapi-dev
+                fonts-dejavu-core)
+# What the tests add: GoogleTest, clang with its sanitizer and fuzzer runtimes.
+TEST_PACKAGES=(libgtest-dev clang libclang-rt-14-dev)
