@@ -52,6 +52,10 @@ CallRecord& VirtualPlatform::record(CallKind kind, RawHandle handle) {
     }
     r.tarvexMode = tarvex_.mode();
     r.tarvexReportLength = tarvex_.personality().featureReportByteLength;
+    if (!keepLog) {
+        scratch_ = std::move(r);
+        return scratch_;
+    }
     log_.push_back(std::move(r));
     return log_.back();
 }

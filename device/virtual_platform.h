@@ -71,6 +71,8 @@ public:
     // Called after every sleep with the clock's new time; tests use it to act mid-command.
     std::function<void(std::int64_t)> onSleep;
 
+    // The benchmark turns the log off so that only the program's own memory is measured.
+    bool keepLog = true;
     const std::vector<CallRecord>& log() const { return log_; }
     void clearLog() { log_.clear(); }
     int openHandles() const;
@@ -110,6 +112,7 @@ private:
     RawHandle nextHandle_ = 0x100;
     std::vector<CallRecord> log_;
     std::vector<std::string> misuse_;
+    CallRecord scratch_;
 };
 
 } // namespace quorvane

@@ -93,13 +93,14 @@ bool VirtualTarvex::handleBootloaderReport(std::int64_t now, const std::uint8_t*
         return false;
     std::array<std::uint8_t, 40> record{};
     std::copy_n(data + 1, std::min<std::size_t>(40, length - 1), record.begin());
-    records_.push_back(record);
+    if (config_.keepRecords)
+        records_.push_back(record);
     ++dataReportsAccepted_;
     if (config_.faults.vanishAfterDataReports != 0 &&
         dataReportsAccepted_ == config_.faults.vanishAfterDataReports) {
         vanish(now);
     } else if (config_.expectedRecords > 0 &&
-               static_cast<int>(records_.size()) == config_.expectedRecords) {
+               dataReportsAccepted_ == config_.expectedRecords) {
         restart(now, config_.faults.restartInto.value_or(TarvexMode::Application),
                 !config_.faults.neverReturn);
     }

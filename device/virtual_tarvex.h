@@ -56,6 +56,8 @@ struct TarvexConfig {
     int offBusMs = 250;
     // Records the bootloader takes before it restarts into the application firmware.
     int expectedRecords = 0;
+    // Keep every record received (tests); off, only their count (the benchmark's memory run).
+    bool keepRecords = true;
     TarvexFaults faults;
 };
 
@@ -86,6 +88,7 @@ public:
 
     // Records of firmware the bootloader accepted, in arrival order.
     const std::vector<std::array<std::uint8_t, 40>>& records() const { return records_; }
+    int recordsReceived() const { return dataReportsAccepted_; }
     bool unlocked() const { return unlocked_; }
     int bootloaderEntries() const { return bootloaderEntries_; }
     int restarts() const { return restarts_; }
