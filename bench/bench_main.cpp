@@ -38,7 +38,7 @@ TarvexConfig benchConfig(TarvexMode start) {
 
 fs::path writeImage(const fs::path& dir, std::size_t bytes) {
     fs::create_directories(dir);
-    const fs::path path = dir / "quorvane.bin";
+    fs::path path = dir / "quorvane.bin";
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     for (std::size_t i = 0; i < bytes; ++i)
         out.put(static_cast<char>((i * 131 + 7) & 0xFF));
@@ -53,7 +53,9 @@ public:
     std::vector<std::string> enumerateInterfaces() override { return inner_.enumerateInterfaces(); }
     OpenResult open(const std::string& p, OpenMode m) override { return inner_.open(p, m); }
     bool close(RawHandle h) override { return inner_.close(h); }
-    bool getAttributes(RawHandle h, HidAttributes& a) override { return inner_.getAttributes(h, a); }
+    bool getAttributes(RawHandle h, HidAttributes& a) override {
+        return inner_.getAttributes(h, a);
+    }
     bool getCapabilities(RawHandle h, HidCapabilities& c) override {
         return inner_.getCapabilities(h, c);
     }

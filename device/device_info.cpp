@@ -25,8 +25,12 @@ void appendUtf8(std::string& out, char32_t c) {
     }
 }
 
-bool isHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool isLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+bool isHighSurrogate(char16_t u) {
+    return u >= 0xD800 && u <= 0xDBFF;
+}
+bool isLowSurrogate(char16_t u) {
+    return u >= 0xDC00 && u <= 0xDFFF;
+}
 
 } // namespace
 
@@ -42,7 +46,8 @@ std::string deviceStringText(const std::uint8_t* buffer, std::size_t length) {
             break;
         if (isHighSurrogate(u) && i + 1 < units && isLowSurrogate(unitAt(i + 1))) {
             const char16_t low = unitAt(++i);
-            appendUtf8(text, 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (low - 0xDC00));
+            appendUtf8(text,
+                       0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (low - 0xDC00));
         } else if (isHighSurrogate(u) || isLowSurrogate(u)) {
             appendUtf8(text, 0xFFFD);
         } else {
@@ -73,19 +78,21 @@ void ShowDeviceInfo(DeviceContext& ctx) {
     std::array<std::uint8_t, 2 * DeviceStringBytes + 1> buffer{};
     auto query = [&](StringKind kind) {
         buffer.fill(0);
-        s.LastResult = s.OverlappedHandle.isOpen() &&
-                       ctx.api.getString(s.OverlappedHandle.raw(), kind, buffer.data(),
-                                         DeviceStringBytes);
+        s.LastResult =
+            s.OverlappedHandle.isOpen() &&
+            ctx.api.getString(s.OverlappedHandle.raw(), kind, buffer.data(), DeviceStringBytes);
         return s.LastResult;
     };
     if (query(StringKind::Manufacturer)) {
-        w.setLabel(InfoLabel::Manufacturer, " " + deviceStringText(buffer.data(), DeviceStringBytes));
+        w.setLabel(InfoLabel::Manufacturer,
+                   " " + deviceStringText(buffer.data(), DeviceStringBytes));
         w.setLabel(InfoLabel::Version, versionText(s.Attributes.VersionNumber));
     }
     if (query(StringKind::Product))
         w.setLabel(InfoLabel::Product, " " + deviceStringText(buffer.data(), DeviceStringBytes));
     if (query(StringKind::SerialNumber))
-        w.setLabel(InfoLabel::SerialNumber, " " + deviceStringText(buffer.data(), DeviceStringBytes));
+        w.setLabel(InfoLabel::SerialNumber,
+                   " " + deviceStringText(buffer.data(), DeviceStringBytes));
 }
 
 } // namespace quorvane

@@ -21,7 +21,8 @@ bool FindTheHid(DeviceContext& ctx) {
         s.HidHandle = DeviceHandle::fromOpen(ctx.api.open(path, OpenMode::Plain));
         s.Attributes = HidAttributes{};
         // An interface that cannot be opened is rejected like one whose attributes fail.
-        s.LastResult = s.HidHandle.isOpen() && ctx.api.getAttributes(s.HidHandle.raw(), s.Attributes);
+        s.LastResult =
+            s.HidHandle.isOpen() && ctx.api.getAttributes(s.HidHandle.raw(), s.Attributes);
         if (s.LastResult && isTarvex(s.Attributes.ProductID)) {
             s.DeviceFound = true;
             break;

@@ -26,9 +26,9 @@ enum class WaitForm {
 };
 
 enum class WaitOutcome {
-    Found,              // DeviceFound, both handles open on the device
-    WindowClosed,       // the user closed the window; nothing further was done
-    StayedInWrongMode,  // found only in the other mode for WrongModeLimitMs
+    Found,             // DeviceFound, both handles open on the device
+    WindowClosed,      // the user closed the window; nothing further was done
+    StayedInWrongMode, // found only in the other mode for WrongModeLimitMs
 };
 
 // Closes both handles and polls every 100 ms until the device is present. With

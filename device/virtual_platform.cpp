@@ -145,6 +145,7 @@ bool VirtualPlatform::close(RawHandle handle) {
 bool VirtualPlatform::getAttributes(RawHandle handle, HidAttributes& attributes) {
     auto& r = record(CallKind::GetAttributes, handle);
     HandleInfo* info = live(handle, "attributes");
+    r.reached = info != nullptr;
     if (!info)
         return false;
     if (info->foreign) {
@@ -162,6 +163,7 @@ bool VirtualPlatform::getAttributes(RawHandle handle, HidAttributes& attributes)
 bool VirtualPlatform::getCapabilities(RawHandle handle, HidCapabilities& capabilities) {
     auto& r = record(CallKind::GetCapabilities, handle);
     HandleInfo* info = live(handle, "capabilities");
+    r.reached = info != nullptr;
     if (!info)
         return false;
     if (info->foreign) {
@@ -175,12 +177,12 @@ bool VirtualPlatform::getCapabilities(RawHandle handle, HidCapabilities& capabil
     return true;
 }
 
-bool VirtualPlatform::setFeature(RawHandle handle, const std::uint8_t* buffer,
-                                 std::size_t length) {
+bool VirtualPlatform::setFeature(RawHandle handle, const std::uint8_t* buffer, std::size_t length) {
     auto& r = record(CallKind::SetFeature, handle);
     r.bytes.assign(buffer, buffer + length);
     r.length = length;
     HandleInfo* info = live(handle, "set feature");
+    r.reached = info != nullptr;
     if (!info)
         return false;
     if (info->foreign)
@@ -193,6 +195,7 @@ bool VirtualPlatform::getFeature(RawHandle handle, std::uint8_t* buffer, std::si
     auto& r = record(CallKind::GetFeature, handle);
     r.length = length;
     HandleInfo* info = live(handle, "get feature");
+    r.reached = info != nullptr;
     if (!info || info->foreign)
         return false;
     std::vector<std::uint8_t> reply(length);
@@ -209,6 +212,7 @@ bool VirtualPlatform::getString(RawHandle handle, StringKind kind, std::uint8_t*
     r.stringKind = kind;
     r.length = length;
     HandleInfo* info = live(handle, "get string");
+    r.reached = info != nullptr;
     if (!info)
         return false;
     std::u16string text;

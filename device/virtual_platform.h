@@ -41,15 +41,16 @@ enum class CallKind {
 struct CallRecord {
     CallKind kind = CallKind::Enumerate;
     std::int64_t time = 0;
-    std::string path;        // Open: the path opened; otherwise the handle's path
-    RawHandle handle = 0;    // the handle used, or the one an open returned
+    std::string path;     // Open: the path opened; otherwise the handle's path
+    RawHandle handle = 0; // the handle used, or the one an open returned
     OpenMode mode = OpenMode::Plain;
     bool result = false;
     std::vector<std::uint8_t> bytes; // SetFeature: sent; GetFeature: received (or the request)
     std::size_t length = 0;
-    bool tarvex = false;     // the call reached the virtual Tarvex
+    bool tarvex = false;                             // the handle is the virtual Tarvex's
+    bool reached = false; // a live handle carried the call to an interface on the bus
     TarvexMode tarvexMode = TarvexMode::Application; // its mode at the time
-    std::uint16_t tarvexReportLength = 0; // its FeatureReportByteLength at the time
+    std::uint16_t tarvexReportLength = 0;            // its FeatureReportByteLength at the time
     int sleepMs = 0;
     StringKind stringKind = StringKind::Manufacturer;
 };

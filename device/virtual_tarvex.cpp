@@ -8,8 +8,8 @@ namespace quorvane {
 TarvexConfig defaultTarvexConfig() {
     TarvexConfig c;
     c.application = {0x1D50, 0x2211, 0x0213, u"Tarvex Devices", u"Tarvex", u"TX-000417", 65};
-    c.bootloader = {0x1D50, 0xB046, 0x0100, u"Tarvex Devices", u"Tarvex Bootloader", u"TX-000417",
-                    65};
+    c.bootloader = {0x1D50,       0xB046, 0x0100, u"Tarvex Devices", u"Tarvex Bootloader",
+                    u"TX-000417", 65};
     c.enterBootloaderCode = {0xB0, 0x07, 0x1D};
     c.unlockCode = {0x55, 0x4E, 0x4C, 0x4F, 0x43, 0x4B, 0x21, 0x21};
     return c;
@@ -55,8 +55,7 @@ void VirtualTarvex::vanish(std::int64_t now) {
 
 bool VirtualTarvex::setFeature(std::int64_t now, const std::uint8_t* data, std::size_t length) {
     advance(now);
-    if (!present_ || length == 0 || length != personality().featureReportByteLength ||
-        data[0] != 0)
+    if (!present_ || length == 0 || length != personality().featureReportByteLength || data[0] != 0)
         return false;
     const auto& entry = config_.enterBootloaderCode;
     const bool isEntry = length >= 4 && std::equal(entry.begin(), entry.end(), data + 1);
@@ -99,8 +98,7 @@ bool VirtualTarvex::handleBootloaderReport(std::int64_t now, const std::uint8_t*
     if (config_.faults.vanishAfterDataReports != 0 &&
         dataReportsAccepted_ == config_.faults.vanishAfterDataReports) {
         vanish(now);
-    } else if (config_.expectedRecords > 0 &&
-               dataReportsAccepted_ == config_.expectedRecords) {
+    } else if (config_.expectedRecords > 0 && dataReportsAccepted_ == config_.expectedRecords) {
         restart(now, config_.faults.restartInto.value_or(TarvexMode::Application),
                 !config_.faults.neverReturn);
     }
@@ -109,8 +107,8 @@ bool VirtualTarvex::handleBootloaderReport(std::int64_t now, const std::uint8_t*
 
 bool VirtualTarvex::getFeature(const std::uint8_t* request, std::uint8_t* data,
                                std::size_t length) {
-    if (!present_ || mode_ != TarvexMode::Bootloader || config_.faults.failStatus ||
-        length == 0 || length != personality().featureReportByteLength || request[0] != 0)
+    if (!present_ || mode_ != TarvexMode::Bootloader || config_.faults.failStatus || length == 0 ||
+        length != personality().featureReportByteLength || request[0] != 0)
         return false;
     std::fill_n(data, length, 0);
     for (std::size_t i = 0; i < 2 && i + 1 < length; ++i)

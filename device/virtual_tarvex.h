@@ -34,11 +34,11 @@ struct TarvexFaults {
     bool failProduct = false;
     bool failSerialNumber = false;
     bool failStatus = false;
-    int failDataReport = 0;          // the k-th data report is rejected
-    int vanishAfterDataReports = 0;  // leaves the bus for good after k accepted data reports
+    int failDataReport = 0;                // the k-th data report is rejected
+    int vanishAfterDataReports = 0;        // leaves the bus for good after k accepted data reports
     bool stayAfterBootloaderEntry = false; // ignores the bootloader-entry report
     std::optional<TarvexMode> restartInto; // mode after the transfer's restart (default: app)
-    bool neverReturn = false;        // leaves the bus after a restart and never comes back
+    bool neverReturn = false;              // leaves the bus after a restart and never comes back
 };
 
 struct TarvexConfig {
@@ -84,7 +84,8 @@ public:
     bool setFeature(std::int64_t now, const std::uint8_t* data, std::size_t length);
     // The status report to the host, `length` bytes with the report ID in byte 0.
     bool getFeature(const std::uint8_t* request, std::uint8_t* data, std::size_t length);
-    bool getString(int kind, std::u16string& out) const; // kind: 0 manufacturer, 1 product, 2 serial
+    bool getString(int kind,
+                   std::u16string& out) const; // kind: 0 manufacturer, 1 product, 2 serial
 
     // Records of firmware the bootloader accepted, in arrival order.
     const std::vector<std::array<std::uint8_t, 40>>& records() const { return records_; }

@@ -29,8 +29,9 @@ std::optional<std::string> refuseReportLength(ReportKind kind, std::size_t lengt
     if (length == 0)
         return "The device declares no feature reports, so the " + name +
                " report cannot be exchanged.";
-    return "The device's reports are " + std::to_string(length) + " bytes long, too short for the " +
-           name + " report (" + std::to_string(needed) + " bytes).";
+    return "The device's reports are " + std::to_string(length) +
+           " bytes long, too short for the " + name + " report (" + std::to_string(needed) +
+           " bytes).";
 }
 
 std::vector<std::uint8_t> makeReportBuffer(std::size_t nominalSize, std::size_t length) {
@@ -52,7 +53,9 @@ void buildBootloaderEntryReport(std::vector<std::uint8_t>& buffer) {
     buildCommand(buffer, EnterBootloaderCode);
 }
 
-void buildUnlockReport(std::vector<std::uint8_t>& buffer) { buildCommand(buffer, UnlockCode); }
+void buildUnlockReport(std::vector<std::uint8_t>& buffer) {
+    buildCommand(buffer, UnlockCode);
+}
 
 void buildDataReport(std::vector<std::uint8_t>& buffer, const DataBlock& block) {
     buffer[0] = 0;

@@ -37,8 +37,8 @@ bool FirmwareUpdater::EnterBootloader() {
         return fail(*refused);
     std::vector<std::uint8_t> commandBuffer = makeReportBuffer(CommandBufferSize, length);
     buildBootloaderEntryReport(commandBuffer);
-    s.LastResult =
-        s.HidHandle.isOpen() && ctx_.api.setFeature(s.HidHandle.raw(), commandBuffer.data(), length);
+    s.LastResult = s.HidHandle.isOpen() &&
+                   ctx_.api.setFeature(s.HidHandle.raw(), commandBuffer.data(), length);
     switch (WaitForDevice(ctx_, WaitForm::InitialPoll, BootModeProductId)) {
     case WaitOutcome::Found:
         return true;

@@ -22,7 +22,9 @@ std::string displayPath(const fs::path& path) {
 
 namespace {
 
-std::string quoted(const fs::path& path) { return "\"" + displayPath(path) + "\""; }
+std::string quoted(const fs::path& path) {
+    return "\"" + displayPath(path) + "\"";
+}
 
 std::optional<std::string> sizeProblem(const fs::path& path, std::uintmax_t size) {
     if (size == 0)
@@ -31,8 +33,8 @@ std::optional<std::string> sizeProblem(const fs::path& path, std::uintmax_t size
         return "The firmware image " + quoted(path) + " is " + std::to_string(size) +
                " bytes, not a whole number of 40-byte records.";
     if (size / DataBlockSize > static_cast<std::uintmax_t>(MaxImageRecords))
-        return "The firmware image " + quoted(path) + " is too large: " +
-               std::to_string(size / DataBlockSize) + " records, at most " +
+        return "The firmware image " + quoted(path) +
+               " is too large: " + std::to_string(size / DataBlockSize) + " records, at most " +
                std::to_string(MaxImageRecords) + ".";
     return std::nullopt;
 }

@@ -73,8 +73,8 @@ bool FirmwareUpdater::SendFlashData() {
         // The product in 32 bits, the division in floating point, as the bar always had it.
         const std::int32_t product =
             static_cast<std::int32_t>(blocksSent) * static_cast<std::int32_t>(s.ProgressFullWidth);
-        w.setProgressWidth(static_cast<float>(static_cast<double>(product) /
-                                              static_cast<double>(blockCount)));
+        w.setProgressWidth(
+            static_cast<float>(static_cast<double>(product) / static_cast<double>(blockCount)));
         w.repaintProgress();
         w.processEvents();
         if (w.closeRequested()) {

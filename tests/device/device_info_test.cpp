@@ -30,7 +30,8 @@ TEST(DeviceStringText, DecodesUtf16WithinTheBuffer) {
     auto b = bytes(u"\u0100d\u00e9 \u20ac \U0001F600");
     EXPECT_EQ(deviceStringText(b.data(), 100), "\u0100d\u00e9 \u20ac \U0001F600");
     // An unpaired surrogate becomes U+FFFD instead of a broken byte sequence.
-    b = bytes(u"a\xD800" u"b");
+    b = bytes(u"a\xD800"
+              u"b");
     EXPECT_EQ(deviceStringText(b.data(), 100), "a\uFFFDb");
     // A full buffer without terminator stops at its end: 50 code units.
     b = bytes(std::u16string(60, u'x'));

@@ -24,9 +24,7 @@ public:
         auto it = labels.find(which);
         return it == labels.end() ? std::string() : it->second;
     }
-    void setUpgradeCaption(const std::string& caption) override {
-        captions.push_back(caption);
-    }
+    void setUpgradeCaption(const std::string& caption) override { captions.push_back(caption); }
     void setUpgradeEnabled(bool enabled) override { upgradeEnabled = enabled; }
     void setProgressVisible(bool visible) override { progressVisible = visible; }
     void setProgressWidth(float twips) override { progressWidths.push_back(twips); }

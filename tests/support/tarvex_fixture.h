@@ -49,8 +49,8 @@ protected:
     DeviceState state;
 };
 
-inline ForeignInterface foreign(const std::string& path, std::uint16_t vendor, std::uint16_t product,
-                                bool openable = true) {
+inline ForeignInterface foreign(const std::string& path, std::uint16_t vendor,
+                                std::uint16_t product, bool openable = true) {
     ForeignInterface f;
     f.path = path;
     f.attributes = {vendor, product, 0x0100};

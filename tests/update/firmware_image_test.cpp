@@ -80,7 +80,7 @@ TEST(FirmwareImage, ReaderDeliversFullRecordsInFileOrderAndFlagsATail) {
     DataBlock block{};
     for (int k = 0; k < 3; ++k) {
         ASSERT_TRUE(reader.readRecord(block));
-        EXPECT_TRUE(std::equal(block.begin(), block.end(), bytes.begin() + 40 * k)) << k;
+        EXPECT_TRUE(std::equal(block.begin(), block.end(), bytes.begin() + 40L * k)) << k;
     }
     EXPECT_FALSE(reader.readRecord(block));
     EXPECT_EQ(reader.tailBytes(), 7U);

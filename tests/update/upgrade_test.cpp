@@ -379,7 +379,7 @@ TEST_F(UpgradeTest, ClosingTheWindowStopsTheUpgradeWhereverItWaits) {
         SCOPED_TRACE(c.where);
         TempDir d;
         const fs::path img = d.path() / "quorvane.bin";
-        writeFile(img, imageBytes(8 * 40));
+        writeFile(img, imageBytes(std::size_t{8} * 40));
         VirtualClock clk;
         TarvexConfig cfg = testTarvexConfig();
         cfg.expectedRecords = 8;

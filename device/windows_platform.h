@@ -1,0 +1,48 @@
+// The platform backend for Windows: SetupAPI enumerates the present HID interfaces, CreateFileW
+// opens them, and the HID class library answers the queries and carries the feature reports.
+// Records passed to the platform carry their own sizes (sizeof), so 32- and 64-bit builds both
+// work. Paths travel through the program as UTF-8 and reach Windows as UTF-16.
+#pragma once
+
+#include "ApiDeclarations.h"
+#include "windows_clock.h"
+
+#include <memory>
+#include <set>
+
+namespace quorvane {
+
+struct WindowsHidCalls;
+
+class WindowsPlatform final : public HidPlatform {
+public:
+    // On the system's own SetupAPI and HID class library.
+    WindowsPlatform();
+    // On the calls given (tests), with the system's clock.
+    explicit WindowsPlatform(const WindowsHidCalls& calls);
+    ~WindowsPlatform() override;
+
+    std::vector<std::string> enumerateInterfaces() override;
+    OpenResult open(const std::string& path, OpenMode mode) override;
+    bool close(RawHandle handle) override;
+    bool getAttributes(RawHandle handle, HidAttributes& attributes) override;
+    bool getCapabilities(RawHandle handle, HidCapabilities& capabilities) override;
+    bool setFeature(RawHandle handle, const std::uint8_t* buffer, std::size_t length) override;
+    bool getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) override;
+    bool getString(RawHandle handle, StringKind kind, std::uint8_t* buffer,
+                   std::size_t length) override;
+    void sleep(int milliseconds) override;
+    std::int64_t nowMs() override;
+
+    WindowsClock::Method sleepMethod() const { return clock_.method(); }
+
+private:
+    // The handle as Windows knows it, when this backend opened it and has not closed it yet.
+    void* find(RawHandle handle) const;
+
+    std::unique_ptr<WindowsHidCalls> calls_;
+    std::set<RawHandle> open_;
+    WindowsClock clock_;
+};
+
+} // namespace quorvane
