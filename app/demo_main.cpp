@@ -1,0 +1,145 @@
+// quorvane-demo: the updater's window on the virtual Tarvex, with the sample image built beside
+// this executable, so a whole upgrade can be watched without hardware.
+//
+// Without a display (neither DISPLAY nor WAYLAND_DISPLAY on Linux), or with
+// QUORVANE_DEMO_SELF_DRIVE=1, it drives itself: it runs offscreen, prints every change to the
+// window, presses "Upgrade Firmware" and reports how the upgrade ended (exit status 0 when the
+// device came back in its application firmware with the whole image).
+#include "app_identity.h"
+#include "clock.h"
+#include "command_codes.h"
+#include "frmMain.h"
+#include "image_location.h"
+#include "virtual_platform.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstdint>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <string>
+
+namespace {
+
+// Long enough for any upgrade of the sample image; a self-driving run that takes longer closes
+// the window, which stops the command.
+constexpr int SelfDriveLimitMs = 120000;
+
+bool selfDriving() {
+    if (qEnvironmentVariable("QUORVANE_DEMO_SELF_DRIVE") == QLatin1String("1"))
+        return true;
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    return qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+#else
+    return false;
+#endif
+}
+
+int imageRecords(const std::filesystem::path& image) {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(image, error);
+    return error ? 0 : static_cast<int>(size / 40);
+}
+
+void printLabels(const frmMain& window) {
+    using quorvane::InfoLabel;
+    const std::pair<const char*, InfoLabel> rows[] = {
+        {"Manufacturer", InfoLabel::Manufacturer},
+        {"Product", InfoLabel::Product},
+        {"Version", InfoLabel::Version},
+        {"Serial Number", InfoLabel::SerialNumber},
+    };
+    for (const auto& [caption, label] : rows)
+        std::cout << caption << ": \"" << window.label(label) << "\"\n";
+    std::cout << std::flush;
+}
+
+// How the self-driven upgrade ended; 0 when it did what it should.
+int reportOutcome(quorvane::VirtualPlatform& platform, frmMain& window, int expectedRecords,
+                  const std::optional<std::string>& toldUser) {
+    quorvane::VirtualTarvex& tarvex = platform.tarvex();
+    tarvex.advance(platform.nowMs());
+    const auto received = tarvex.records().size();
+    const bool backInApplication =
+        tarvex.present() && tarvex.mode() == quorvane::TarvexMode::Application;
+    if (const auto& failure = window.updater().failure()) {
+        std::cout << "upgrade failed: " << *failure << '\n';
+        return 1;
+    }
+    if (toldUser) {
+        std::cout << "upgrade failed: " << *toldUser << '\n';
+        return 1;
+    }
+    if (backInApplication && expectedRecords > 0 &&
+        received == static_cast<std::size_t>(expectedRecords)) {
+        std::cout << "upgrade finished: device back in its application firmware, " << received
+                  << " records received\n";
+        return 0;
+    }
+    std::cout << "upgrade failed: device "
+              << (!tarvex.present()                                    ? "absent"
+                  : tarvex.mode() == quorvane::TarvexMode::Application ? "in its application"
+                                                                       : "in its bootloader")
+              << ", " << received << " of " << expectedRecords << " records received\n";
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    const bool selfDrive = selfDriving();
+    if (selfDrive)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    QApplication app(argc, argv);
+    quorvane::applyApplicationIdentity();
+    QApplication::setQuitOnLastWindowClosed(true);
+
+    const std::filesystem::path image = quorvane::firmwareImageBesideExecutable();
+    quorvane::TarvexConfig config = quorvane::defaultTarvexConfig();
+    config.enterBootloaderCode = quorvane::EnterBootloaderCode;
+    config.unlockCode = quorvane::UnlockCode;
+    config.expectedRecords = imageRecords(image);
+    // The bootloader starts locked, so the unlock report is part of the show.
+    config.statusBytes = {0x01, 0x00};
+
+    // What the window last told the user; outlives the window, whose notifier writes it.
+    std::optional<std::string> toldUser;
+    quorvane::SteadyClock clock;
+    quorvane::VirtualPlatform platform(clock, config);
+    frmMain window(platform, image);
+
+    if (!selfDrive) {
+        window.Form_Load();
+        return window.unloaded() ? 0 : QApplication::exec();
+    }
+
+    std::cout << "quorvane-demo " << quorvane::ApplicationVersion << ": upgrading a virtual Tarvex"
+              << " with " << config.expectedRecords << " records from " << image.string() << '\n';
+    window.setNotifier([&toldUser](const std::string& message) {
+        std::cerr << "quorvane-demo: " << message << std::endl;
+        toldUser = message;
+    });
+    window.Form_Load();
+    printLabels(window);
+    // From here on every change the command makes to the window is printed.
+    window.setTraceHook([](const std::string& line) { std::cout << "  " << line << std::endl; });
+    QTimer::singleShot(0, &window, [&window] {
+        if (auto* upgrade = window.findChild<QPushButton*>(QStringLiteral("btnUpgradeFW")))
+            upgrade->click();
+        // A click that started nothing leaves the window open; the run is over all the same.
+        if (!window.unloaded())
+            window.close();
+    });
+    QTimer::singleShot(SelfDriveLimitMs, &window, [&window] {
+        std::cout << "the upgrade did not finish in " << SelfDriveLimitMs / 1000
+                  << " s; closing the window" << std::endl;
+        window.close();
+    });
+    if (!window.unloaded())
+        QApplication::exec();
+    return reportOutcome(platform, window, config.expectedRecords, toldUser);
+}

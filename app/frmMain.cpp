@@ -1,0 +1,351 @@
+#include "frmMain.h"
+
+#include "app_identity.h"
+#include "captions.h"
+#include "device_info.h"
+#include "discovery.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFont>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPalette>
+#include <QPushButton>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <exception>
+#include <utility>
+
+using quorvane::InfoLabel;
+
+namespace {
+
+// A rectangle of the layout, in twips, relative to the parent's client area.
+struct TwipRect {
+    int left;
+    int top;
+    int width;
+    int height;
+};
+
+constexpr int ClientWidth = 5415;
+constexpr int ClientHeight = 3675;
+
+constexpr TwipRect Frame1Rect{120, 0, 5175, 1695};
+constexpr TwipRect Label3Rect{120, 1320, 1455, 285};
+constexpr TwipRect Label4Rect{120, 240, 1215, 285};
+constexpr TwipRect Label5Rect{120, 600, 1215, 285};
+constexpr TwipRect Label2Rect{120, 960, 1455, 285};
+constexpr TwipRect lblManufRect{1560, 240, 3540, 330};
+constexpr TwipRect lblProductRect{1560, 600, 3540, 330};
+constexpr TwipRect lblVersionRect{1560, 960, 3540, 330};
+constexpr TwipRect lblSerialNumberRect{1560, 1320, 3480, 330};
+constexpr TwipRect btnUpgradeFWRect{840, 2280, 3735, 495};
+constexpr TwipRect Command2Rect{840, 2940, 3735, 495};
+constexpr TwipRect PicRect{180, 1920, 5055, 75};
+constexpr TwipRect Picture1Rect{120, 1860, 5175, 195};
+
+// The progress bar's colour.
+constexpr int PicRed = 128;
+constexpr int PicGreen = 128;
+constexpr int PicBlue = 255;
+
+void place(QWidget* widget, const TwipRect& r) {
+    widget->setGeometry(twipsToPixels(r.left), twipsToPixels(r.top), twipsToPixels(r.width),
+                        twipsToPixels(r.height));
+}
+
+QFont controlFont() {
+    // Where the design's font is missing, fonts of about its width stand in before the
+    // system's default sans serif, so the captions fit their fixed boxes.
+    static const bool substitutesRegistered = [] {
+        const QString family = QStringLiteral("MS Sans Serif");
+        if (QFont::substitutes(family).isEmpty())
+            QFont::insertSubstitutions(family,
+                                       {QStringLiteral("Microsoft Sans Serif"),
+                                        QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                                        QStringLiteral("Arial"), QStringLiteral("Helvetica")});
+        return true;
+    }();
+    (void)substitutesRegistered;
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(9.75);
+    font.setWeight(QFont::Normal);
+    return font;
+}
+
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption, const TwipRect& r) {
+    auto* label = new QLabel(caption, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setFont(controlFont());
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    place(label, r);
+    return label;
+}
+
+// A value label reads as a field: window background, window text.
+QLabel* makeValueLabel(QWidget* parent, const char* name, const TwipRect& r) {
+    QLabel* label = makeLabel(parent, name, QString(), r);
+    label->setBackgroundRole(QPalette::Base);
+    label->setForegroundRole(QPalette::Text);
+    label->setAutoFillBackground(true);
+    return label;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, const TwipRect& r) {
+    auto* button = new QPushButton(QString::fromUtf8(caption), parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setFont(controlFont());
+    button->setAutoDefault(false);
+    place(button, r);
+    return button;
+}
+
+const char* labelName(InfoLabel label) {
+    switch (label) {
+    case InfoLabel::Manufacturer:
+        return "lblManuf";
+    case InfoLabel::Product:
+        return "lblProduct";
+    case InfoLabel::Version:
+        return "lblVersion";
+    case InfoLabel::SerialNumber:
+        return "lblSerialNumber";
+    }
+    return "?";
+}
+
+} // namespace
+
+int twipsToPixels(double twips) {
+    return static_cast<int>(std::lround(twips / TwipsPerPixel));
+}
+
+frmMain::frmMain(quorvane::HidPlatform& api, std::filesystem::path imagePath, QWidget* parent)
+    : QWidget(parent), ctx_{api, *this, state_}, updater_(ctx_, std::move(imagePath)) {
+    setObjectName(QStringLiteral("frmMain"));
+    // No application display name is ever set, so the platform shows this caption unchanged.
+    setWindowTitle(QStringLiteral("Firmware Update"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFixedSize(twipsToPixels(ClientWidth), twipsToPixels(ClientHeight));
+    notifier_ = [this](const std::string& message) {
+        QMessageBox::warning(this, QString::fromUtf8(quorvane::ApplicationTitle),
+                             QString::fromStdString(message));
+    };
+    buildControls();
+}
+
+frmMain::~frmMain() {
+    Form_Terminate();
+}
+
+void frmMain::buildControls() {
+    // Created in tab order, so the focus chain starts out as the layout intends.
+    Frame1 = new QGroupBox(this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    place(Frame1, Frame1Rect);
+
+    Label3 = makeLabel(Frame1, "Label3", QStringLiteral("Serial Number"), Label3Rect);
+    Label4 = makeLabel(Frame1, "Label4", QStringLiteral("Manufacturer"), Label4Rect);
+    Label5 = makeLabel(Frame1, "Label5", QStringLiteral("Product"), Label5Rect);
+    Label2 = makeLabel(Frame1, "Label2", QStringLiteral("Version"), Label2Rect);
+    lblManuf = makeValueLabel(Frame1, "lblManuf", lblManufRect);
+    lblProduct = makeValueLabel(Frame1, "lblProduct", lblProductRect);
+    lblVersion = makeValueLabel(Frame1, "lblVersion", lblVersionRect);
+    lblSerialNumber = makeValueLabel(Frame1, "lblSerialNumber", lblSerialNumberRect);
+
+    btnUpgradeFW = makeButton(this, "btnUpgradeFW", quorvane::CaptionUpgrade, btnUpgradeFWRect);
+    Command2 = makeButton(this, "Command2", quorvane::CaptionForceBootloader, Command2Rect);
+
+    Pic = new QFrame(this);
+    Pic->setObjectName(QStringLiteral("Pic"));
+    Pic->setFrameShape(QFrame::NoFrame);
+    QPalette barPalette = Pic->palette();
+    barPalette.setColor(QPalette::Window, QColor(PicRed, PicGreen, PicBlue));
+    Pic->setPalette(barPalette);
+    Pic->setBackgroundRole(QPalette::Window);
+    Pic->setAutoFillBackground(true);
+    place(Pic, PicRect);
+    picWidthTwips_ = static_cast<float>(PicRect.width);
+
+    // The bar's frame lies behind the bar.
+    Picture1 = new QFrame(this);
+    Picture1->setObjectName(QStringLiteral("Picture1"));
+    Picture1->setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
+    place(Picture1, Picture1Rect);
+    Picture1->stackUnder(Pic);
+
+    const std::array<QWidget*, 13> tabOrder{
+        Frame1,     Label3,          Label4,       Label5,   Label2, lblManuf, lblProduct,
+        lblVersion, lblSerialNumber, btnUpgradeFW, Command2, Pic,    Picture1};
+    for (std::size_t i = 1; i < tabOrder.size(); ++i)
+        QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
+
+    connect(btnUpgradeFW, &QPushButton::clicked, this,
+            [this] { runCommand([this] { updater_.btnUpgradeFW_Click(); }); });
+    connect(Command2, &QPushButton::clicked, this,
+            [this] { runCommand([this] { updater_.Command2_Click(); }); });
+}
+
+void frmMain::Form_Load() {
+    // Counted as a handler: a close that arrives while the window comes up waits for it.
+    ++handlerDepth_;
+    show();
+    // Let the window reach the screen before discovery holds up the thread.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    state_.ProgressFullWidth = static_cast<std::int16_t>(std::lround(picWidthTwips_));
+    Pic->hide();
+    state_.DeviceFound = quorvane::FindTheHid(ctx_);
+    quorvane::ShowDeviceInfo(ctx_);
+    --handlerDepth_;
+    finishPendingClose();
+}
+
+void frmMain::Form_Unload() {
+    quorvane::closeDeviceHandles(ctx_);
+    unloaded_ = true;
+}
+
+void frmMain::Form_Terminate() {
+    quorvane::closeDeviceHandles(ctx_);
+}
+
+void frmMain::setNotifier(Notifier notifier) {
+    if (notifier)
+        notifier_ = std::move(notifier);
+}
+
+template <typename Handler> void frmMain::runCommand(Handler&& handler) {
+    if (unloaded_)
+        return;
+    ++handlerDepth_;
+    try {
+        std::forward<Handler>(handler)();
+    } catch (const std::exception& e) {
+        tellUser(std::string("The command stopped: ") + e.what());
+    }
+    --handlerDepth_;
+    finishPendingClose();
+}
+
+void frmMain::finishPendingClose() {
+    if (handlerDepth_ > 0 || !unloadPending_ || unloaded_)
+        return;
+    unloadPending_ = false;
+    Form_Unload();
+    close();
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    if (unloaded_) {
+        event->accept();
+        return;
+    }
+    if (handlerDepth_ > 0 || updater_.busy()) {
+        // The running command sees closeRequested() at its next check and returns; the window
+        // closes after that.
+        if (!closeRequested_)
+            trace("close requested while a command runs");
+        closeRequested_ = true;
+        unloadPending_ = true;
+        event->ignore();
+        return;
+    }
+    Form_Unload();
+    event->accept();
+}
+
+QLabel* frmMain::valueLabel(InfoLabel label) const {
+    switch (label) {
+    case InfoLabel::Manufacturer:
+        return lblManuf;
+    case InfoLabel::Product:
+        return lblProduct;
+    case InfoLabel::Version:
+        return lblVersion;
+    case InfoLabel::SerialNumber:
+        return lblSerialNumber;
+    }
+    return lblManuf;
+}
+
+void frmMain::setLabel(InfoLabel label, const std::string& text) {
+    QLabel* target = valueLabel(label);
+    const QString value = QString::fromStdString(text);
+    if (target->text() == value)
+        return;
+    target->setText(value);
+    trace(std::string(labelName(label)) + " = \"" + text + "\"");
+}
+
+std::string frmMain::label(InfoLabel label) const {
+    return valueLabel(label)->text().toStdString();
+}
+
+void frmMain::setUpgradeCaption(const std::string& caption) {
+    const QString value = QString::fromStdString(caption);
+    if (btnUpgradeFW->text() == value)
+        return;
+    btnUpgradeFW->setText(value);
+    trace("btnUpgradeFW caption = \"" + caption + "\"");
+}
+
+void frmMain::setUpgradeEnabled(bool enabled) {
+    if (btnUpgradeFW->isEnabled() == enabled)
+        return;
+    btnUpgradeFW->setEnabled(enabled);
+    trace(enabled ? "btnUpgradeFW enabled" : "btnUpgradeFW disabled");
+}
+
+void frmMain::setProgressVisible(bool visible) {
+    if (Pic->isVisibleTo(this) == visible)
+        return;
+    Pic->setVisible(visible);
+    trace(visible ? "Pic shown" : "Pic hidden");
+}
+
+void frmMain::setProgressWidth(float twips) {
+    if (twips == picWidthTwips_)
+        return;
+    picWidthTwips_ = twips;
+    Pic->resize(std::max(0, twipsToPixels(twips)), Pic->height());
+    const double percent =
+        state_.ProgressFullWidth > 0 ? 100.0 * twips / state_.ProgressFullWidth : 0.0;
+    std::array<char, 64> line{};
+    std::snprintf(line.data(), line.size(), "Pic width = %.1f twips (%.0f%%)",
+                  static_cast<double>(twips), percent);
+    trace(line.data());
+}
+
+void frmMain::repaintProgress() {
+    Pic->repaint();
+}
+
+void frmMain::processEvents() {
+    QCoreApplication::processEvents();
+}
+
+void frmMain::tellUser(const std::string& message) {
+    trace("message: " + message);
+    notifier_(message);
+}
+
+void frmMain::unload() {
+    trace("unload");
+    closeRequested_ = true;
+    unloadPending_ = true;
+    finishPendingClose();
+}
+
+void frmMain::trace(const std::string& line) const {
+    if (trace_)
+        trace_(line);
+}

@@ -1,0 +1,109 @@
+// The program's one window: the device information, the two commands and the progress bar. It
+// owns the device state and the commands, and is the window seam they work through.
+#pragma once
+
+#include "device_context.h"
+#include "device_state.h"
+#include "firmware_updater.h"
+#include "window_seam.h"
+
+#include <QWidget>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+
+// Layout units: the window is laid out in twips, 15 of them to a pixel at 96 dots per inch.
+// Qt's own high-DPI scaling maps those pixels to the screen.
+inline constexpr double TwipsPerPixel = 15.0;
+int twipsToPixels(double twips);
+
+class frmMain : public QWidget, public quorvane::WindowSeam {
+    Q_OBJECT
+
+public:
+    // A line describing one change the commands made to the window.
+    using TraceHook = std::function<void(const std::string&)>;
+    // Shows a message to the user; the default is a warning box.
+    using Notifier = std::function<void(const std::string&)>;
+
+    frmMain(quorvane::HidPlatform& api, std::filesystem::path imagePath, QWidget* parent = nullptr);
+    ~frmMain() override;
+    frmMain(const frmMain&) = delete;
+    frmMain& operator=(const frmMain&) = delete;
+
+    // Life cycle.
+    void Form_Load();
+    void Form_Unload();
+    void Form_Terminate();
+
+    quorvane::DeviceState& state() { return state_; }
+    const quorvane::DeviceState& state() const { return state_; }
+    quorvane::FirmwareUpdater& updater() { return updater_; }
+    quorvane::DeviceContext& context() { return ctx_; }
+
+    void setTraceHook(TraceHook hook) { trace_ = std::move(hook); }
+    void setNotifier(Notifier notifier);
+
+    // True once Form_Unload has run; the window is then closed for good.
+    bool unloaded() const { return unloaded_; }
+    // True while a click handler is on the stack.
+    bool commandRunning() const { return handlerDepth_ > 0 || updater_.busy(); }
+
+    // WindowSeam
+    void setLabel(quorvane::InfoLabel label, const std::string& text) override;
+    std::string label(quorvane::InfoLabel label) const override;
+    void setUpgradeCaption(const std::string& caption) override;
+    void setUpgradeEnabled(bool enabled) override;
+    void setProgressVisible(bool visible) override;
+    void setProgressWidth(float twips) override;
+    void repaintProgress() override;
+    void processEvents() override;
+    bool closeRequested() const override { return closeRequested_; }
+    void tellUser(const std::string& message) override;
+    void unload() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    QLabel* valueLabel(quorvane::InfoLabel label) const;
+    // Runs a click handler; a close asked for meanwhile is carried out once it has returned.
+    template <typename Handler> void runCommand(Handler&& handler);
+    void finishPendingClose();
+    void trace(const std::string& line) const;
+
+    quorvane::DeviceState state_;
+    quorvane::DeviceContext ctx_;
+    quorvane::FirmwareUpdater updater_;
+
+    QGroupBox* Frame1 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* lblManuf = nullptr;
+    QLabel* lblProduct = nullptr;
+    QLabel* lblVersion = nullptr;
+    QLabel* lblSerialNumber = nullptr;
+    QPushButton* btnUpgradeFW = nullptr;
+    QPushButton* Command2 = nullptr;
+    QFrame* Pic = nullptr;
+    QFrame* Picture1 = nullptr;
+
+    // Width of Pic in twips as last set; its pixel width is this rounded.
+    float picWidthTwips_ = 0.0F;
+
+    TraceHook trace_;
+    Notifier notifier_;
+    int handlerDepth_ = 0;
+    bool closeRequested_ = false; // the user closed the window while a command ran
+    bool unloadPending_ = false;  // close once the running handler has returned
+    bool unloaded_ = false;
+};
