@@ -9,6 +9,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace quorvane {
 
@@ -34,12 +37,20 @@ UhidReportType reportTypeFrom(__u8 type) {
     }
 }
 
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 } // namespace
 
 std::vector<std::uint8_t> vendorFeatureReportDescriptor(std::uint16_t featureReportByteLength) {
     if (featureReportByteLength < 2 || featureReportByteLength > UhidMaxReportBytes)
         return {};
     const unsigned dataBytes = featureReportByteLength - 1U;
+    const auto low = static_cast<std::uint8_t>(dataBytes & 0xFF);
+    const auto high = static_cast<std::uint8_t>(dataBytes >> 8);
+    // clang-format off
     return {
         0x06, 0x00, 0xFF, // Usage Page (vendor-defined 0xFF00)
         0x09, 0x01,       // Usage (1)
@@ -48,11 +59,11 @@ std::vector<std::uint8_t> vendorFeatureReportDescriptor(std::uint16_t featureRep
         0x15, 0x00,       //   Logical Minimum (0)
         0x26, 0xFF, 0x00, //   Logical Maximum (255)
         0x75, 0x08,       //   Report Size (8 bits)
-        0x96, static_cast<std::uint8_t>(dataBytes & 0xFF),
-        static_cast<std::uint8_t>(dataBytes >> 8), //   Report Count (data bytes)
-        0xB1, 0x02,                                //   Feature (Data, Variable, Absolute)
-        0xC0,                                      // End Collection
+        0x96, low, high,  //   Report Count (the data bytes)
+        0xB1, 0x02,       //   Feature (Data, Variable, Absolute)
+        0xC0,             // End Collection
     };
+    // clang-format on
 }
 
 std::unique_ptr<UhidDevice> UhidDevice::open(std::string& error) {
@@ -169,6 +180,105 @@ bool UhidDevice::serveOne(int timeoutMs, UhidResponder& responder) {
         break;
     }
     return true;
+}
+
+std::optional<std::string> findHidrawNode(const std::string& phys) {
+    const std::string wanted = "HID_PHYS=" + phys + "\n";
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/sys/class/hidraw", ec)) {
+        const std::string uevent = readFile(entry.path() / "device" / "uevent");
+        if (uevent.find(wanted) != std::string::npos)
+            return "/dev/" + entry.path().filename().string();
+    }
+    return std::nullopt;
+}
+
+std::string uniquePhysLabel() {
+    static std::atomic<unsigned> next{0};
+    return "quorvane-uhid/" + std::to_string(::getpid()) + "/" + std::to_string(next++);
+}
+
+UhidServer::~UhidServer() {
+    stopServing();
+}
+
+void UhidServer::startServing() {
+    thread_ = std::thread([this] { serve(); });
+}
+
+void UhidServer::stopServing() {
+    stopping_ = true;
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void UhidServer::serve() {
+    while (!stopping_) {
+        {
+            const std::lock_guard lock(mutex_);
+            sync(*device_);
+        }
+        device_->serveOne(PollIntervalMs, *this);
+    }
+}
+
+std::unique_ptr<UhidForeignDevice> UhidForeignDevice::start(UhidIdentity identity,
+                                                            std::string& error) {
+    auto device = UhidDevice::open(error);
+    if (!device)
+        return nullptr;
+    identity.phys = uniquePhysLabel();
+    if (!device->create(identity)) {
+        error = "the kernel refused the device " + identity.name;
+        return nullptr;
+    }
+    std::unique_ptr<UhidForeignDevice> foreign(
+        new UhidForeignDevice(std::move(device), std::move(identity)));
+    foreign->startServing();
+    return foreign;
+}
+
+UhidForeignDevice::UhidForeignDevice(std::unique_ptr<UhidDevice> device, UhidIdentity identity)
+    : UhidServer(std::move(device)), identity_(std::move(identity)) {}
+
+UhidForeignDevice::~UhidForeignDevice() {
+    stopServing();
+}
+
+void UhidForeignDevice::sync(UhidDevice& /*device*/) {}
+
+int UhidForeignDevice::opens() const {
+    const std::lock_guard lock(mutex_);
+    return opens_;
+}
+
+bool UhidForeignDevice::openByHost() const {
+    const std::lock_guard lock(mutex_);
+    return open_;
+}
+
+int UhidForeignDevice::reportsAsked() const {
+    const std::lock_guard lock(mutex_);
+    return reportsAsked_;
+}
+
+bool UhidForeignDevice::getReport(UhidReportType, std::uint8_t, std::vector<std::uint8_t>&) {
+    const std::lock_guard lock(mutex_);
+    ++reportsAsked_;
+    return false;
+}
+
+bool UhidForeignDevice::setReport(UhidReportType, const std::uint8_t*, std::size_t) {
+    const std::lock_guard lock(mutex_);
+    ++reportsAsked_;
+    return false;
+}
+
+void UhidForeignDevice::openedByHost(bool open) {
+    const std::lock_guard lock(mutex_);
+    open_ = open;
+    if (open)
+        ++opens_;
 }
 
 } // namespace quorvane

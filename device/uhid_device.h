@@ -3,10 +3,14 @@
 // stack to this process. Each device has a /dev/uhid file of its own.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace quorvane {
@@ -28,8 +32,8 @@ struct UhidIdentity {
 
 // A report descriptor with one vendor-defined application collection holding a single feature
 // report of (featureReportByteLength - 1) data bytes and no report IDs, so that the
-// capabilities query gives back featureReportByteLength. Lengths from 2 to
-// UhidMaxReportBytes + 1 are accepted; others give an empty descriptor.
+// capabilities query gives back featureReportByteLength. Lengths from 2 to UhidMaxReportBytes
+// are accepted; others give an empty descriptor.
 std::vector<std::uint8_t> vendorFeatureReportDescriptor(std::uint16_t featureReportByteLength);
 
 enum class UhidReportType { Feature, Output, Input };
@@ -81,6 +85,68 @@ private:
 
     int fd_ = -1;
     bool exists_ = false;
+};
+
+// The hidraw node (/dev/hidrawN) of the device whose phys label is `phys`, while it exists.
+std::optional<std::string> findHidrawNode(const std::string& phys);
+// A phys label no other device of this process has.
+std::string uniquePhysLabel();
+
+// Serves one uhid device from a thread of its own: between requests, and at least every
+// PollIntervalMs, it lets the subclass bring the device up to date (sync). Subclasses start
+// serving once constructed and stop before their members go.
+class UhidServer : protected UhidResponder {
+public:
+    static constexpr int PollIntervalMs = 5;
+
+protected:
+    explicit UhidServer(std::unique_ptr<UhidDevice> device) : device_(std::move(device)) {}
+    ~UhidServer() override;
+
+    void startServing();
+    void stopServing();
+    // Called with mutex_ held.
+    virtual void sync(UhidDevice& device) = 0;
+
+    UhidDevice& device() { return *device_; }
+
+    mutable std::mutex mutex_;
+
+private:
+    void serve();
+
+    std::unique_ptr<UhidDevice> device_;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
+
+// A HID device that is not a Tarvex: it enumerates with its own identity, fails every report
+// asked of it, and counts how often the host opened it.
+class UhidForeignDevice final : private UhidServer {
+public:
+    // Creates the device (its phys label is chosen here) and serves it; nullptr with the reason
+    // in `error` when that is impossible.
+    static std::unique_ptr<UhidForeignDevice> start(UhidIdentity identity, std::string& error);
+    ~UhidForeignDevice() override;
+
+    const std::string& phys() const { return identity_.phys; }
+    std::optional<std::string> hidrawPath() const { return findHidrawNode(identity_.phys); }
+    int opens() const;
+    bool openByHost() const;
+    int reportsAsked() const;
+
+private:
+    UhidForeignDevice(std::unique_ptr<UhidDevice> device, UhidIdentity identity);
+    void sync(UhidDevice& device) override;
+    bool getReport(UhidReportType type, std::uint8_t reportNumber,
+                   std::vector<std::uint8_t>& reply) override;
+    bool setReport(UhidReportType type, const std::uint8_t* data, std::size_t length) override;
+    void openedByHost(bool open) override;
+
+    UhidIdentity identity_;
+    int opens_ = 0;
+    bool open_ = false;
+    int reportsAsked_ = 0;
 };
 
 } // namespace quorvane
