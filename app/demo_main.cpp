@@ -5,12 +5,18 @@
 // QUORVANE_DEMO_SELF_DRIVE=1, it drives itself: it runs offscreen, prints every change to the
 // window, presses "Upgrade Firmware" and reports how the upgrade ended (exit status 0 when the
 // device came back in its application firmware with the whole image).
+//
+// With QUORVANE_DEMO_SCREENSHOT=file.png it saves a picture of the window as the screen shows
+// it (and file.json beside it, placing each control on the picture), then ends; exit status 0
+// when both were written. QUORVANE_DEMO_SCENE chooses what the picture shows: `found` (the
+// default: the virtual Tarvex found), `upgrading` (an upgrade half done) or `nodevice`.
 #include "app_identity.h"
 #include "clock.h"
 #include "command_codes.h"
 #include "frmMain.h"
 #include "image_location.h"
 #include "virtual_platform.h"
+#include "window_picture.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -87,6 +93,67 @@ int reportOutcome(quorvane::VirtualPlatform& platform, frmMain& window, int expe
     return 1;
 }
 
+enum class Scene { Found, Upgrading, NoDevice };
+
+std::optional<Scene> sceneNamed(const QString& name) {
+    if (name.isEmpty() || name == QLatin1String("found"))
+        return Scene::Found;
+    if (name == QLatin1String("upgrading"))
+        return Scene::Upgrading;
+    if (name == QLatin1String("nodevice"))
+        return Scene::NoDevice;
+    return std::nullopt;
+}
+
+// Shows the scene, saves its picture and ends the program; the exit status tells whether the
+// picture was saved.
+int pictureOfScene(Scene scene, const QString& path, quorvane::VirtualPlatform& platform,
+                   frmMain& window, int imageRecords) {
+    int status = 1;
+    const auto shoot = [&] {
+        const QString error = quorvane::saveWindowPicture(window, path);
+        if (error.isEmpty())
+            status = 0;
+        else
+            std::cerr << "quorvane-demo: no picture: " << error.toStdString() << std::endl;
+    };
+    window.setNotifier(
+        [](const std::string& message) { std::cerr << "quorvane-demo: " << message << std::endl; });
+    if (scene == Scene::NoDevice)
+        platform.tarvexAttached = false;
+    window.Form_Load();
+    if (scene != Scene::Upgrading) {
+        shoot();
+        return status;
+    }
+    if (imageRecords < 2) {
+        std::cerr << "quorvane-demo: the sample image is too small to show an upgrade\n";
+        return 1;
+    }
+    // After each data report the transfer pauses, then moves the bar; the pause after the
+    // record past the middle finds the bar at exactly half.
+    bool shot = false;
+    const std::size_t atHalf = static_cast<std::size_t>(imageRecords / 2) + 1;
+    platform.onSleep = [&](std::int64_t) {
+        if (shot || platform.tarvex().records().size() != atHalf)
+            return;
+        shot = true;
+        shoot();
+        window.close(); // stops the upgrade; the window closes once it has
+    };
+    QTimer::singleShot(0, &window, [&window] {
+        if (auto* upgrade = window.findChild<QPushButton*>(QStringLiteral("btnUpgradeFW")))
+            upgrade->click();
+        if (!window.unloaded())
+            window.close();
+    });
+    if (!window.unloaded())
+        QApplication::exec();
+    if (!shot)
+        std::cerr << "quorvane-demo: the upgrade never reached its middle\n";
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -111,6 +178,16 @@ int main(int argc, char* argv[]) {
     quorvane::SteadyClock clock;
     quorvane::VirtualPlatform platform(clock, config);
     frmMain window(platform, image);
+
+    if (qEnvironmentVariableIsSet("QUORVANE_DEMO_SCREENSHOT")) {
+        const auto scene = sceneNamed(qEnvironmentVariable("QUORVANE_DEMO_SCENE"));
+        if (!scene) {
+            std::cerr << "quorvane-demo: QUORVANE_DEMO_SCENE is found, upgrading or nodevice\n";
+            return 2;
+        }
+        return pictureOfScene(*scene, qEnvironmentVariable("QUORVANE_DEMO_SCREENSHOT"), platform,
+                              window, config.expectedRecords);
+    }
 
     if (!selfDrive) {
         window.Form_Load();

@@ -2,6 +2,7 @@
 
 #include "app_identity.h"
 #include "captions.h"
+#include "controls.h"
 #include "device_info.h"
 #include "discovery.h"
 
@@ -81,8 +82,9 @@ QFont controlFont() {
     return font;
 }
 
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption, const TwipRect& r) {
-    auto* label = new QLabel(caption, parent);
+template <typename Label = QLabel>
+Label* makeLabel(QWidget* parent, const char* name, const QString& caption, const TwipRect& r) {
+    auto* label = new Label(caption, parent);
     label->setObjectName(QString::fromLatin1(name));
     label->setFont(controlFont());
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -90,17 +92,22 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption, con
     return label;
 }
 
-// A value label reads as a field: window background, window text.
-QLabel* makeValueLabel(QWidget* parent, const char* name, const TwipRect& r) {
-    QLabel* label = makeLabel(parent, name, QString(), r);
+// A value label reads as a field: window background, window text. The static label naming its
+// row is its buddy and gives it its accessible name.
+quorvane::FieldLabel* makeValueLabel(QWidget* parent, const char* name, const TwipRect& r,
+                                     QLabel* rowName) {
+    auto* label = makeLabel<quorvane::FieldLabel>(parent, name, QString(), r);
     label->setBackgroundRole(QPalette::Base);
     label->setForegroundRole(QPalette::Text);
     label->setAutoFillBackground(true);
+    label->setAccessibleName(rowName->text());
+    rowName->setBuddy(label);
     return label;
 }
 
-QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, const TwipRect& r) {
-    auto* button = new QPushButton(QString::fromUtf8(caption), parent);
+quorvane::CommandButton* makeButton(QWidget* parent, const char* name, const char* caption,
+                                    const TwipRect& r) {
+    auto* button = new quorvane::CommandButton(QString::fromUtf8(caption), parent);
     button->setObjectName(QString::fromLatin1(name));
     button->setFont(controlFont());
     button->setAutoDefault(false);
@@ -124,6 +131,14 @@ const char* labelName(InfoLabel label) {
 
 } // namespace
 
+std::string deniedAccessAdvice(const std::string& path) {
+    return "A Tarvex is connected (" + path +
+           "), but this account is not allowed to use it. Install the udev rule "
+           "70-quorvane.rules (the quorvane package installs it; when you build quorvane "
+           "yourself, copy packaging/70-quorvane.rules to /etc/udev/rules.d/), then unplug the "
+           "Tarvex and plug it in again.";
+}
+
 int twipsToPixels(double twips) {
     return static_cast<int>(std::lround(twips / TwipsPerPixel));
 }
@@ -136,6 +151,7 @@ frmMain::frmMain(quorvane::HidPlatform& api, std::filesystem::path imagePath, QW
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(twipsToPixels(ClientWidth), twipsToPixels(ClientHeight));
+    quorvane::installAccessibleControls();
     notifier_ = [this](const std::string& message) {
         QMessageBox::warning(this, QString::fromUtf8(quorvane::ApplicationTitle),
                              QString::fromStdString(message));
@@ -151,22 +167,24 @@ void frmMain::buildControls() {
     // Created in tab order, so the focus chain starts out as the layout intends.
     Frame1 = new QGroupBox(this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setAccessibleName(QStringLiteral("Device"));
     place(Frame1, Frame1Rect);
 
     Label3 = makeLabel(Frame1, "Label3", QStringLiteral("Serial Number"), Label3Rect);
     Label4 = makeLabel(Frame1, "Label4", QStringLiteral("Manufacturer"), Label4Rect);
     Label5 = makeLabel(Frame1, "Label5", QStringLiteral("Product"), Label5Rect);
     Label2 = makeLabel(Frame1, "Label2", QStringLiteral("Version"), Label2Rect);
-    lblManuf = makeValueLabel(Frame1, "lblManuf", lblManufRect);
-    lblProduct = makeValueLabel(Frame1, "lblProduct", lblProductRect);
-    lblVersion = makeValueLabel(Frame1, "lblVersion", lblVersionRect);
-    lblSerialNumber = makeValueLabel(Frame1, "lblSerialNumber", lblSerialNumberRect);
+    lblManuf = makeValueLabel(Frame1, "lblManuf", lblManufRect, Label4);
+    lblProduct = makeValueLabel(Frame1, "lblProduct", lblProductRect, Label5);
+    lblVersion = makeValueLabel(Frame1, "lblVersion", lblVersionRect, Label2);
+    lblSerialNumber = makeValueLabel(Frame1, "lblSerialNumber", lblSerialNumberRect, Label3);
 
     btnUpgradeFW = makeButton(this, "btnUpgradeFW", quorvane::CaptionUpgrade, btnUpgradeFWRect);
     Command2 = makeButton(this, "Command2", quorvane::CaptionForceBootloader, Command2Rect);
 
-    Pic = new QFrame(this);
+    Pic = new quorvane::ProgressStrip(this);
     Pic->setObjectName(QStringLiteral("Pic"));
+    Pic->setAccessibleName(QStringLiteral("Firmware update progress"));
     Pic->setFrameShape(QFrame::NoFrame);
     QPalette barPalette = Pic->palette();
     barPalette.setColor(QPalette::Window, QColor(PicRed, PicGreen, PicBlue));
@@ -205,6 +223,7 @@ void frmMain::Form_Load() {
     Pic->hide();
     state_.DeviceFound = quorvane::FindTheHid(ctx_);
     quorvane::ShowDeviceInfo(ctx_);
+    adviseOnDeniedAccess();
     --handlerDepth_;
     finishPendingClose();
 }
@@ -263,7 +282,7 @@ void frmMain::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-QLabel* frmMain::valueLabel(InfoLabel label) const {
+quorvane::FieldLabel* frmMain::valueLabel(InfoLabel label) const {
     switch (label) {
     case InfoLabel::Manufacturer:
         return lblManuf;
@@ -278,11 +297,11 @@ QLabel* frmMain::valueLabel(InfoLabel label) const {
 }
 
 void frmMain::setLabel(InfoLabel label, const std::string& text) {
-    QLabel* target = valueLabel(label);
+    quorvane::FieldLabel* target = valueLabel(label);
     const QString value = QString::fromStdString(text);
     if (target->text() == value)
         return;
-    target->setText(value);
+    target->setFieldText(value);
     trace(std::string(labelName(label)) + " = \"" + text + "\"");
 }
 
@@ -319,6 +338,7 @@ void frmMain::setProgressWidth(float twips) {
     Pic->resize(std::max(0, twipsToPixels(twips)), Pic->height());
     const double percent =
         state_.ProgressFullWidth > 0 ? 100.0 * twips / state_.ProgressFullWidth : 0.0;
+    Pic->setPercent(percent);
     std::array<char, 64> line{};
     std::snprintf(line.data(), line.size(), "Pic width = %.1f twips (%.0f%%)",
                   static_cast<double>(twips), percent);
@@ -330,7 +350,17 @@ void frmMain::repaintProgress() {
 }
 
 void frmMain::processEvents() {
+    // A wait polls discovery between these calls: the place to learn that the device came
+    // back on a node this user may not open.
+    adviseOnDeniedAccess();
     QCoreApplication::processEvents();
+}
+
+void frmMain::adviseOnDeniedAccess() {
+    if (accessAdviceGiven_ || state_.DeviceFound || state_.AccessDeniedPath.empty())
+        return;
+    accessAdviceGiven_ = true;
+    tellUser(deniedAccessAdvice(state_.AccessDeniedPath));
 }
 
 void frmMain::tellUser(const std::string& message) {

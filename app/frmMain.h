@@ -16,7 +16,12 @@
 class QFrame;
 class QGroupBox;
 class QLabel;
-class QPushButton;
+
+namespace quorvane {
+class CommandButton;
+class FieldLabel;
+class ProgressStrip;
+} // namespace quorvane
 
 // Layout units: the window is laid out in twips, 15 of them to a pixel at 96 dots per inch.
 // Qt's own high-DPI scaling maps those pixels to the screen.
@@ -73,7 +78,9 @@ protected:
 
 private:
     void buildControls();
-    QLabel* valueLabel(quorvane::InfoLabel label) const;
+    quorvane::FieldLabel* valueLabel(quorvane::InfoLabel label) const;
+    // Tells the user, once, how to get access to a Tarvex that discovery was not allowed to open.
+    void adviseOnDeniedAccess();
     // Runs a click handler; a close asked for meanwhile is carried out once it has returned.
     template <typename Handler> void runCommand(Handler&& handler);
     void finishPendingClose();
@@ -88,13 +95,13 @@ private:
     QLabel* Label4 = nullptr;
     QLabel* Label5 = nullptr;
     QLabel* Label2 = nullptr;
-    QLabel* lblManuf = nullptr;
-    QLabel* lblProduct = nullptr;
-    QLabel* lblVersion = nullptr;
-    QLabel* lblSerialNumber = nullptr;
-    QPushButton* btnUpgradeFW = nullptr;
-    QPushButton* Command2 = nullptr;
-    QFrame* Pic = nullptr;
+    quorvane::FieldLabel* lblManuf = nullptr;
+    quorvane::FieldLabel* lblProduct = nullptr;
+    quorvane::FieldLabel* lblVersion = nullptr;
+    quorvane::FieldLabel* lblSerialNumber = nullptr;
+    quorvane::CommandButton* btnUpgradeFW = nullptr;
+    quorvane::CommandButton* Command2 = nullptr;
+    quorvane::ProgressStrip* Pic = nullptr;
     QFrame* Picture1 = nullptr;
 
     // Width of Pic in twips as last set; its pixel width is this rounded.
@@ -106,4 +113,9 @@ private:
     bool closeRequested_ = false; // the user closed the window while a command ran
     bool unloadPending_ = false;  // close once the running handler has returned
     bool unloaded_ = false;
+    bool accessAdviceGiven_ = false;
 };
+
+// What the window tells the user when a Tarvex is connected at `path` but this account may not
+// open it.
+std::string deniedAccessAdvice(const std::string& path);

@@ -2,8 +2,8 @@
 // firmware image is quorvane.bin beside the executable.
 #include "app_identity.h"
 #include "frmMain.h"
-#include "hidapi_platform.h"
 #include "image_location.h"
+#include "system_platform.h"
 
 #include <QApplication>
 
@@ -12,8 +12,8 @@ int main(int argc, char* argv[]) {
     quorvane::applyApplicationIdentity();
     QApplication::setQuitOnLastWindowClosed(true);
 
-    quorvane::HidapiPlatform platform;
-    frmMain window(platform, quorvane::firmwareImageBesideExecutable());
+    const auto platform = quorvane::makeSystemPlatform();
+    frmMain window(*platform, quorvane::firmwareImageBesideExecutable());
     window.Form_Load();
     if (window.unloaded())
         return 0;

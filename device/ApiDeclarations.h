@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,12 @@ public:
 
     // Paths of the HID interfaces present now, in the platform's enumeration order.
     virtual std::vector<std::string> enumerateInterfaces() = 0;
+    // The product ID the last enumeration listed for `path`, learnt without opening it, or
+    // nothing where the platform cannot tell. Discovery uses it only to recognise a Tarvex it
+    // was denied access to.
+    virtual std::optional<std::uint16_t> enumeratedProductId(const std::string& /*path*/) {
+        return std::nullopt;
+    }
 
     virtual OpenResult open(const std::string& path, OpenMode mode) = 0;
     virtual bool close(RawHandle handle) = 0;

@@ -27,6 +27,9 @@ struct DeviceState {
     std::vector<std::uint8_t> FeatureReport = std::vector<std::uint8_t>(FeatureReportMinSize, 0);
     std::int16_t ProgressFullWidth = 0; // twips
     std::string DevicePath;
+    // Set by every discovery: the path of an interface with the Tarvex's product ID that could
+    // not be opened because access to it was denied; empty when there was none.
+    std::string AccessDeniedPath;
 };
 
 } // namespace quorvane

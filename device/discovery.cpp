@@ -15,10 +15,17 @@ bool isTarvex(std::uint16_t productId) {
 bool FindTheHid(DeviceContext& ctx) {
     DeviceState& s = ctx.state;
     s.DeviceFound = false;
+    s.AccessDeniedPath.clear();
     const std::vector<std::string> paths = ctx.api.enumerateInterfaces();
     for (const std::string& path : paths) {
         s.DevicePath = path;
-        s.HidHandle = DeviceHandle::fromOpen(ctx.api.open(path, OpenMode::Plain));
+        const OpenResult opened = ctx.api.open(path, OpenMode::Plain);
+        s.HidHandle = DeviceHandle::fromOpen(opened);
+        if (opened.error == OpenError::AccessDenied && s.AccessDeniedPath.empty()) {
+            const auto productId = ctx.api.enumeratedProductId(path);
+            if (productId && isTarvex(*productId))
+                s.AccessDeniedPath = path;
+        }
         s.Attributes = HidAttributes{};
         // An interface that cannot be opened is rejected like one whose attributes fail.
         s.LastResult =

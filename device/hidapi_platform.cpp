@@ -153,6 +153,7 @@ HidapiPlatform::OpenInterface* HidapiPlatform::find(RawHandle handle) {
 
 std::vector<std::string> HidapiPlatform::enumerateInterfaces() {
     std::vector<std::string> paths;
+    enumeratedProducts_.clear();
     if (!initialised_)
         return paths;
     const Enumeration list(hid_enumerate(0, 0));
@@ -161,10 +162,21 @@ std::vector<std::string> HidapiPlatform::enumerateInterfaces() {
     for (const hid_device_info* info = list.get(); info != nullptr; info = info->next) {
         if (info->path == nullptr)
             continue;
-        if (std::find(paths.begin(), paths.end(), info->path) == paths.end())
+        if (std::find(paths.begin(), paths.end(), info->path) == paths.end()) {
             paths.emplace_back(info->path);
+            enumeratedProducts_.emplace(info->path, info->product_id);
+        }
     }
     return paths;
+}
+
+std::optional<std::uint16_t> HidapiPlatform::enumeratedProductId(const std::string& path) {
+    // hidapi reads the IDs from sysfs while enumerating, so even nodes this user may not open
+    // are listed with them.
+    const auto it = enumeratedProducts_.find(path);
+    if (it == enumeratedProducts_.end())
+        return std::nullopt;
+    return it->second;
 }
 
 OpenResult HidapiPlatform::open(const std::string& path, OpenMode /*mode*/) {

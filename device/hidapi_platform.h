@@ -7,6 +7,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@ public:
     ~HidapiPlatform() override;
 
     std::vector<std::string> enumerateInterfaces() override;
+    std::optional<std::uint16_t> enumeratedProductId(const std::string& path) override;
     OpenResult open(const std::string& path, OpenMode mode) override;
     bool close(RawHandle handle) override;
     bool getAttributes(RawHandle handle, HidAttributes& attributes) override;
@@ -46,6 +48,8 @@ private:
 
     bool initialised_ = false;
     std::map<RawHandle, OpenInterface> handles_;
+    // Product IDs by path, as the last enumeration listed them.
+    std::map<std::string, std::uint16_t> enumeratedProducts_;
     RawHandle nextHandle_ = 1;
 };
 

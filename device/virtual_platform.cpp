@@ -96,6 +96,17 @@ std::vector<std::string> VirtualPlatform::enumerateInterfaces() {
     return paths;
 }
 
+std::optional<std::uint16_t> VirtualPlatform::enumeratedProductId(const std::string& path) {
+    // Read from the interfaces as they are now, without a call of its own in the log: it
+    // opens nothing.
+    if (const ForeignInterface* f = findForeign(path))
+        return f->attributes.ProductID;
+    tarvex_.advance(clock_.nowMs());
+    if (tarvexAttached && tarvex_.present() && path == tarvexPath())
+        return tarvex_.personality().productId;
+    return std::nullopt;
+}
+
 OpenResult VirtualPlatform::open(const std::string& path, OpenMode mode) {
     tarvex_.advance(clock_.nowMs());
     auto& r = record(CallKind::Open, 0);

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,7 +48,7 @@ struct CallRecord {
     bool result = false;
     std::vector<std::uint8_t> bytes; // SetFeature: sent; GetFeature: received (or the request)
     std::size_t length = 0;
-    bool tarvex = false;                             // the handle is the virtual Tarvex's
+    bool tarvex = false;  // the handle is the virtual Tarvex's
     bool reached = false; // a live handle carried the call to an interface on the bus
     TarvexMode tarvexMode = TarvexMode::Application; // its mode at the time
     std::uint16_t tarvexReportLength = 0;            // its FeatureReportByteLength at the time
@@ -82,6 +83,7 @@ public:
 
     // HidPlatform
     std::vector<std::string> enumerateInterfaces() override;
+    std::optional<std::uint16_t> enumeratedProductId(const std::string& path) override;
     OpenResult open(const std::string& path, OpenMode mode) override;
     bool close(RawHandle handle) override;
     bool getAttributes(RawHandle handle, HidAttributes& attributes) override;

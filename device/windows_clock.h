@@ -27,8 +27,9 @@ public:
     WindowsClock(const WindowsClock&) = delete;
     WindowsClock& operator=(const WindowsClock&) = delete;
 
-    Method method() const { return timer_ != nullptr ? Method::HighResolutionTimer
-                                                     : Method::RaisedTimerResolution; }
+    Method method() const {
+        return timer_ != nullptr ? Method::HighResolutionTimer : Method::RaisedTimerResolution;
+    }
 
     // Milliseconds of the performance counter: monotonic, since an arbitrary start.
     std::int64_t nowMs() override;

@@ -13,9 +13,9 @@
 
 #include <setupapi.h>
 
-// mingw-w64's HID headers declare C functions without a C++ guard.
+// The HID class library (hidsdi.h brings hidpi.h); mingw-w64 declares its C functions without a
+// C++ guard.
 extern "C" {
-#include <hidpi.h>
 #include <hidsdi.h>
 }
 

@@ -84,12 +84,18 @@ bool FirmwareUpdater::SendFlashData() {
             return false;
         }
     }
+    // The file must still end after the records counted; more after them means it changed.
+    const bool grew =
+        blocksSent == blockCount && (reader.readRecord(block) || reader.tailBytes() != 0);
     reader.close();
-    if (blocksSent != blockCount) {
+    if (blocksSent != blockCount || grew) {
         w.setProgressWidth(0);
         closeDeviceHandles(ctx_);
-        return fail("The firmware image \"" + displayPath(imagePath_) +
-                    "\" changed during the update; " + std::to_string(blocksSent) + " of " +
+        const std::string image = "The firmware image \"" + displayPath(imagePath_) + "\"";
+        if (grew)
+            return fail(image + " changed during the update: it no longer ends after the " +
+                        std::to_string(blockCount) + " records that were sent.");
+        return fail(image + " changed during the update; " + std::to_string(blocksSent) + " of " +
                     std::to_string(blockCount) + " records were sent.");
     }
 

@@ -16,7 +16,10 @@ ensure_packages() {
 }
 
 # What building and running quorvane needs.
+# Liberation Sans stands in for the window's MS Sans Serif, so captions fit their boxes.
 BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins libhidapi-dev
-                fonts-dejavu-core)
-# What the tests add: GoogleTest, clang with its sanitizer and fuzzer runtimes.
-TEST_PACKAGES=(libgtest-dev clang libclang-rt-14-dev)
+                fonts-dejavu-core fonts-liberation2)
+# What the tests add: GoogleTest, clang with its sanitizer and fuzzer runtimes, the package and
+# desktop-file checkers, and an X server for the screenshots.
+TEST_PACKAGES=(libgtest-dev clang libclang-rt-14-dev lintian desktop-file-utils appstream
+               dpkg-dev file xvfb xauth)

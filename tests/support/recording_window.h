@@ -35,8 +35,16 @@ public:
             onEvents();
     }
     bool closeRequested() const override { return closing; }
-    void tellUser(const std::string& message) override { messages.push_back(message); }
-    void unload() override { ++unloads; }
+    void tellUser(const std::string& message) override {
+        messages.push_back(message);
+        if (onMessage)
+            onMessage(message);
+    }
+    void unload() override {
+        ++unloads;
+        if (onUnload)
+            onUnload();
+    }
 
     std::string caption() const { return captions.empty() ? "Upgrade Firmware" : captions.back(); }
     float progressWidth() const { return progressWidths.empty() ? 0.0F : progressWidths.back(); }
@@ -50,6 +58,9 @@ public:
     int repaints = 0;
     std::vector<std::int64_t> eventTimes; // clock time of every processing of events
     std::function<void()> onEvents;
+    // Called after a message is recorded, and after an unload is counted.
+    std::function<void(const std::string&)> onMessage;
+    std::function<void()> onUnload;
     bool closing = false;
     std::vector<std::string> messages;
     int unloads = 0;

@@ -1,0 +1,215 @@
+#include "windows_platform.h"
+
+#include "windows_hid_calls.h"
+#include "windows_text.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstddef>
+#include <optional>
+#include <vector>
+
+namespace quorvane {
+
+namespace {
+
+using DetailData = SP_DEVICE_INTERFACE_DETAIL_DATA_W;
+
+// A device interface path holds at most 32767 UTF-16 units; no honest detail is larger.
+constexpr DWORD MaxDetailBytes = offsetof(DetailData, DevicePath) + 32768 * sizeof(WCHAR);
+
+HANDLE toWindows(RawHandle handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+OpenError openErrorFrom(DWORD error) {
+    switch (error) {
+    case ERROR_ACCESS_DENIED:
+        return OpenError::AccessDenied;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEV_NOT_EXIST:
+        return OpenError::NotFound;
+    default:
+        return OpenError::Other;
+    }
+}
+
+// The path in a detail record that fills `bufferBytes` bytes, read up to its terminator or the
+// end of the buffer, whichever comes first.
+std::optional<std::string> pathFromDetail(const DetailData& detail, DWORD bufferBytes) {
+    constexpr std::size_t offset = offsetof(DetailData, DevicePath);
+    if (bufferBytes < offset + sizeof(WCHAR))
+        return std::nullopt;
+    const std::size_t units = (bufferBytes - offset) / sizeof(WCHAR);
+    const WCHAR* begin = detail.DevicePath;
+    const WCHAR* end = std::find(begin, begin + units, L'\0');
+    if (end == begin)
+        return std::nullopt;
+    return utf8FromWide(std::wstring_view(begin, static_cast<std::size_t>(end - begin)));
+}
+
+// The path of one interface: a first call without a buffer reports the size its detail needs,
+// a second fills a buffer of that size. Nothing when the interface has no usable path.
+std::optional<std::string> interfacePath(const WindowsHidCalls& calls, HDEVINFO set,
+                                         SP_DEVICE_INTERFACE_DATA& interfaceData) {
+    DWORD required = 0;
+    // Fails by design (ERROR_INSUFFICIENT_BUFFER); only the size it reports is wanted.
+    calls.SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, nullptr, 0, &required, nullptr);
+    // A second try covers an interface whose detail grew between the two calls.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (required < offsetof(DetailData, DevicePath) + sizeof(WCHAR) ||
+            required > MaxDetailBytes)
+            return std::nullopt;
+        // Whole records: aligned for the record, and at least `required` bytes long.
+        std::vector<DetailData> buffer((required + sizeof(DetailData) - 1) / sizeof(DetailData));
+        buffer.front().cbSize = sizeof(DetailData);
+        const auto size = static_cast<DWORD>(buffer.size() * sizeof(DetailData));
+        DWORD needed = 0;
+        if (calls.SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, buffer.data(), size,
+                                                   &needed, nullptr))
+            return pathFromDetail(buffer.front(), size);
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed <= size)
+            return std::nullopt;
+        required = needed;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+WindowsPlatform::WindowsPlatform() : calls_(std::make_unique<WindowsHidCalls>()) {}
+
+WindowsPlatform::WindowsPlatform(const WindowsHidCalls& calls)
+    : calls_(std::make_unique<WindowsHidCalls>(calls)) {}
+
+WindowsPlatform::~WindowsPlatform() {
+    // Whatever the program left open goes with the backend.
+    for (RawHandle handle : open_)
+        calls_->CloseHandle(toWindows(handle));
+}
+
+void* WindowsPlatform::find(RawHandle handle) const {
+    return open_.count(handle) == 1 ? toWindows(handle) : nullptr;
+}
+
+std::vector<std::string> WindowsPlatform::enumerateInterfaces() {
+    std::vector<std::string> paths;
+    GUID hidGuid{};
+    calls_->HidD_GetHidGuid(&hidGuid);
+    const HDEVINFO set = calls_->SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr,
+                                                      DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE)
+        return paths;
+    for (DWORD index = 0;; ++index) {
+        SP_DEVICE_INTERFACE_DATA interfaceData{};
+        interfaceData.cbSize = sizeof(interfaceData);
+        // Fails with ERROR_NO_MORE_ITEMS past the last interface; any failure ends the list.
+        if (!calls_->SetupDiEnumDeviceInterfaces(set, nullptr, &hidGuid, index, &interfaceData))
+            break;
+        if (auto path = interfacePath(*calls_, set, interfaceData))
+            paths.push_back(std::move(*path));
+    }
+    calls_->SetupDiDestroyDeviceInfoList(set);
+    return paths;
+}
+
+OpenResult WindowsPlatform::open(const std::string& path, OpenMode mode) {
+    OpenResult result;
+    const std::optional<std::wstring> widePath = wideFromUtf8(path);
+    // A path Windows cannot name (not UTF-8, empty, or cut short by a zero) names no interface.
+    if (!widePath || widePath->empty() || widePath->find(L'\0') != std::wstring::npos) {
+        result.error = OpenError::NotFound;
+        return result;
+    }
+    SECURITY_ATTRIBUTES security{};
+    security.nLength = sizeof(security);
+    security.lpSecurityDescriptor = nullptr;
+    security.bInheritHandle = TRUE;
+    const HANDLE handle = calls_->CreateFileW(
+        widePath->c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+        &security, OPEN_EXISTING, mode == OpenMode::Overlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
+        result.error = openErrorFrom(GetLastError());
+        return result;
+    }
+    result.handle = reinterpret_cast<RawHandle>(handle);
+    open_.insert(result.handle);
+    return result;
+}
+
+bool WindowsPlatform::close(RawHandle handle) {
+    // Only a handle this backend opened and still holds is closed, and only once.
+    if (open_.erase(handle) == 0)
+        return false;
+    return calls_->CloseHandle(toWindows(handle)) != FALSE;
+}
+
+bool WindowsPlatform::getAttributes(RawHandle handle, HidAttributes& attributes) {
+    const HANDLE h = find(handle);
+    if (h == nullptr)
+        return false;
+    HIDD_ATTRIBUTES record{};
+    record.Size = sizeof(record);
+    if (!calls_->HidD_GetAttributes(h, &record))
+        return false;
+    attributes.VendorID = record.VendorID;
+    attributes.ProductID = record.ProductID;
+    attributes.VersionNumber = record.VersionNumber;
+    return true;
+}
+
+bool WindowsPlatform::getCapabilities(RawHandle handle, HidCapabilities& capabilities) {
+    const HANDLE h = find(handle);
+    if (h == nullptr)
+        return false;
+    PHIDP_PREPARSED_DATA preparsed = nullptr;
+    if (!calls_->HidD_GetPreparsedData(h, &preparsed) || preparsed == nullptr)
+        return false; // nothing was obtained, so nothing is released
+    HIDP_CAPS caps{};
+    const NTSTATUS status = calls_->HidP_GetCaps(preparsed, &caps);
+    calls_->HidD_FreePreparsedData(preparsed);
+    if (status != HIDP_STATUS_SUCCESS)
+        return false;
+    capabilities.FeatureReportByteLength = caps.FeatureReportByteLength;
+    return true;
+}
+
+bool WindowsPlatform::setFeature(RawHandle handle, const std::uint8_t* buffer, std::size_t length) {
+    const HANDLE h = find(handle);
+    if (h == nullptr || buffer == nullptr || length == 0 || length > ULONG_MAX)
+        return false;
+    // HidD_SetFeature takes a writable buffer; the caller's report stays untouched.
+    std::vector<std::uint8_t> report(buffer, buffer + length);
+    return calls_->HidD_SetFeature(h, report.data(), static_cast<ULONG>(length)) != FALSE;
+}
+
+bool WindowsPlatform::getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) {
+    const HANDLE h = find(handle);
+    if (h == nullptr || buffer == nullptr || length == 0 || length > ULONG_MAX)
+        return false;
+    return calls_->HidD_GetFeature(h, buffer, static_cast<ULONG>(length)) != FALSE;
+}
+
+bool WindowsPlatform::getString(RawHandle handle, StringKind kind, std::uint8_t* buffer,
+                                std::size_t length) {
+    const HANDLE h = find(handle);
+    if (h == nullptr || (buffer == nullptr && length != 0) || length > ULONG_MAX)
+        return false;
+    // The HID class library writes the string as UTF-16LE straight into the caller's buffer.
+    const auto query = kind == StringKind::Manufacturer ? calls_->HidD_GetManufacturerString
+                       : kind == StringKind::Product    ? calls_->HidD_GetProductString
+                                                        : calls_->HidD_GetSerialNumberString;
+    return query(h, buffer, static_cast<ULONG>(length)) != FALSE;
+}
+
+void WindowsPlatform::sleep(int milliseconds) {
+    clock_.sleep(milliseconds);
+}
+
+std::int64_t WindowsPlatform::nowMs() {
+    return clock_.nowMs();
+}
+
+} // namespace quorvane

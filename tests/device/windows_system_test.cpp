@@ -1,0 +1,264 @@
+// The Windows backend, its clock and its text conversion on the running system (Windows, or
+// Wine in CI), and the executable's directory found from directories with awkward names.
+#include "executable_directory.h"
+#include "windows_clock.h"
+#include "windows_platform.h"
+#include "windows_text.h"
+
+#include <gtest/gtest.h>
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace quorvane::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A directory of its own under the system's temporary directory, with a non-ASCII name.
+class WideTempDir {
+public:
+    WideTempDir() {
+        std::random_device rd;
+        path_ = fs::temp_directory_path() /
+                (L"quorvane Pr\u00fcfung \u30d5\u30a1\u30fc\u30e0 \u03a9 " + std::to_wstring(rd()));
+        fs::create_directories(path_);
+    }
+    WideTempDir(const WideTempDir&) = delete;
+    WideTempDir& operator=(const WideTempDir&) = delete;
+    ~WideTempDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+std::string utf8(const fs::path& path) {
+    const auto text = utf8FromWide(path.native());
+    return text ? *text : std::string();
+}
+
+TEST(WindowsText, ConvertsBetweenUtf8AndUtf16BothWays) {
+    const std::wstring wide = L"Pr\u00fcfung \u30d5\u30a1\u30fc\u30e0 \U0001F50C";
+    const std::string narrow =
+        "Pr\xC3\xBC"
+        "fung \xE3\x83\x95\xE3\x82\xA1\xE3\x83\xBC\xE3\x83\xA0 \xF0\x9F\x94\x8C";
+    EXPECT_EQ(utf8FromWide(wide), narrow);
+    EXPECT_EQ(wideFromUtf8(narrow), wide);
+    EXPECT_EQ(wideFromUtf8(""), std::wstring());
+    EXPECT_EQ(utf8FromWide(L""), std::string());
+}
+
+TEST(WindowsText, RefusesWhatTheOtherSideCannotCarry) {
+    EXPECT_FALSE(wideFromUtf8("\xC3(").has_value());        // a cut sequence
+    EXPECT_FALSE(wideFromUtf8("\xED\xA0\x80").has_value()); // an encoded surrogate
+    EXPECT_FALSE(utf8FromWide(std::wstring(1, static_cast<wchar_t>(0xD800))).has_value());
+}
+
+TEST(WindowsSystem, EveryInterfaceThatOpensAnswersItsQueries) {
+    WindowsPlatform platform;
+    int answered = 0;
+    int named = 0;
+    for (const std::string& path : platform.enumerateInterfaces()) {
+        const OpenResult plain = platform.open(path, OpenMode::Plain);
+        if (plain.handle == 0) {
+            // Windows keeps keyboards and mice to itself; a refusal comes with its reason.
+            EXPECT_NE(plain.error, OpenError::None) << path;
+            continue;
+        }
+        HidAttributes attributes;
+        HidCapabilities caps;
+        EXPECT_TRUE(platform.getAttributes(plain.handle, attributes)) << path;
+        EXPECT_TRUE(platform.getCapabilities(plain.handle, caps)) << path;
+        const OpenResult overlapped = platform.open(path, OpenMode::Overlapped);
+        EXPECT_NE(overlapped.handle, 0U) << path;
+        std::uint8_t text[101] = {};
+        // Not every interface has every string; a query answers within the bytes given.
+        if (platform.getString(overlapped.handle, StringKind::Product, text, 100) && text[0] != 0)
+            ++named;
+        EXPECT_EQ(text[100], 0);
+        EXPECT_TRUE(platform.close(overlapped.handle));
+        EXPECT_TRUE(platform.close(plain.handle));
+        ++answered;
+    }
+    if (answered == 0)
+        GTEST_SKIP() << "no HID interface here can be opened for reading and writing";
+    EXPECT_GT(named, 0) << "no interface told its product name";
+}
+
+TEST(WindowsSystem, OpensANonAsciiPathGivenAsUtf8) {
+    WideTempDir dir;
+    const fs::path file = dir.path() / L"Ger\u00e4t \u30c7\u30d0\u30a4\u30b9.bin";
+    {
+        const HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        CloseHandle(h);
+    }
+    WindowsPlatform platform;
+    const OpenResult opened = platform.open(utf8(file), OpenMode::Plain);
+    ASSERT_NE(opened.handle, 0U);
+    EXPECT_EQ(opened.error, OpenError::None);
+    const OpenResult overlapped = platform.open(utf8(file), OpenMode::Overlapped);
+    ASSERT_NE(overlapped.handle, 0U); // shared for reading and writing
+    // A file is no HID interface: it has no HID attributes.
+    HidAttributes attributes;
+    EXPECT_FALSE(platform.getAttributes(opened.handle, attributes));
+    EXPECT_TRUE(platform.close(opened.handle));
+    EXPECT_FALSE(platform.close(opened.handle));
+    EXPECT_TRUE(platform.close(overlapped.handle));
+}
+
+TEST(WindowsSystem, AMissingPathIsNotFound) {
+    WideTempDir dir;
+    WindowsPlatform platform;
+    const OpenResult r = platform.open(utf8(dir.path() / L"absent"), OpenMode::Plain);
+    EXPECT_EQ(r.handle, 0U);
+    EXPECT_EQ(r.error, OpenError::NotFound);
+    EXPECT_EQ(platform
+                  .open("\\\\?\\hid#vid_0000&pid_0000#none#{4d1e55b2-f16f-11cf-88cb-"
+                        "001111000030}",
+                        OpenMode::Plain)
+                  .handle,
+              0U);
+}
+
+TEST(WindowsSystem, ADirectoryCannotBeOpenedAsAnInterface) {
+    WideTempDir dir;
+    WindowsPlatform platform;
+    const OpenResult r = platform.open(utf8(dir.path()), OpenMode::Plain);
+    EXPECT_EQ(r.handle, 0U);
+    EXPECT_EQ(r.error, OpenError::AccessDenied);
+}
+
+// Runs `exe` and returns what it wrote to its standard output, as UTF-16.
+std::wstring runAndRead(const fs::path& exe) {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0))
+        return L"<no pipe>";
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION process{};
+    std::wstring commandLine = L"\"" + exe.native() + L"\"";
+    const BOOL started = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
+                                        nullptr, nullptr, &startup, &process);
+    CloseHandle(writeEnd);
+    if (!started) {
+        CloseHandle(readEnd);
+        return L"<not started>";
+    }
+    std::string bytes;
+    char chunk[512];
+    DWORD got = 0;
+    while (ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) && got > 0)
+        bytes.append(chunk, got);
+    WaitForSingleObject(process.hProcess, 30000);
+    DWORD exitCode = 1;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    CloseHandle(readEnd);
+    if (exitCode != 0)
+        return L"<exit " + std::to_wstring(exitCode) + L">";
+    std::wstring text(bytes.size() / sizeof(wchar_t), L'\0');
+    std::copy_n(bytes.data(), text.size() * sizeof(wchar_t), reinterpret_cast<char*>(text.data()));
+    return text;
+}
+
+fs::path directoryProbe() {
+    const auto here = executableDirectory();
+    return here ? fs::path(*here) / L"print_executable_directory.exe" : fs::path();
+}
+
+TEST(WindowsSystem, FindsItsDirectoryUnderANonAsciiName) {
+    WideTempDir dir;
+    const fs::path copy = dir.path() / L"quorvane \u00e9t\u00e9.exe";
+    ASSERT_TRUE(CopyFileW(directoryProbe().c_str(), copy.c_str(), TRUE))
+        << "cannot copy " << utf8(directoryProbe());
+    const std::wstring expected =
+        dir.path().native() + L"\n" + dir.path().native() + L"\\quorvane.bin";
+    EXPECT_EQ(runAndRead(copy), expected);
+}
+
+TEST(WindowsSystem, FromADriveRootTheImagePathHoldsTwoSeparators) {
+    wchar_t windowsDirectory[MAX_PATH] = {};
+    ASSERT_GT(GetWindowsDirectoryW(windowsDirectory, MAX_PATH), 2U);
+    const std::wstring root = std::wstring(windowsDirectory, 2) + L"\\";
+    std::random_device rd;
+    const fs::path copy = root + L"quorvane-probe-" + std::to_wstring(rd()) + L".exe";
+    if (!CopyFileW(directoryProbe().c_str(), copy.c_str(), TRUE))
+        GTEST_SKIP() << "the root of the system drive cannot be written here";
+    const std::wstring out = runAndRead(copy);
+    DeleteFileW(copy.c_str());
+    EXPECT_EQ(out, root + L"\n" + root + L"\\quorvane.bin");
+}
+
+// Pauses: never shorter than asked, and not stretched to the next scheduler tick.
+std::vector<double> measureSleeps(WindowsClock& clock, int milliseconds, int count) {
+    std::vector<double> lengths;
+    for (int i = 0; i < count; ++i) {
+        const std::int64_t start = WindowsClock::nowUs();
+        clock.sleep(milliseconds);
+        lengths.push_back(static_cast<double>(WindowsClock::nowUs() - start) / 1000.0);
+    }
+    std::sort(lengths.begin(), lengths.end());
+    return lengths;
+}
+
+void expectPausesKeepTheirLength(WindowsClock& clock) {
+    const std::vector<double> lengths = measureSleeps(clock, 20, 9);
+    // The timer and the performance counter may disagree by a fraction of a millisecond.
+    EXPECT_GE(lengths.front(), 19.5);
+    // A tick-bound Sleep(20) takes about 31 ms; the median ignores a busy machine's outliers.
+    EXPECT_LT(lengths[lengths.size() / 2], 27.0);
+}
+
+TEST(WindowsClock, HighResolutionTimerPausesKeepTheirLength) {
+    WindowsClock clock(WindowsClock::Method::HighResolutionTimer);
+    if (clock.method() != WindowsClock::Method::HighResolutionTimer)
+        GTEST_SKIP() << "this system has no high-resolution waitable timer";
+    expectPausesKeepTheirLength(clock);
+}
+
+TEST(WindowsClock, RaisedResolutionPausesKeepTheirLength) {
+    WindowsClock clock(WindowsClock::Method::RaisedTimerResolution);
+    EXPECT_EQ(clock.method(), WindowsClock::Method::RaisedTimerResolution);
+    expectPausesKeepTheirLength(clock);
+}
+
+TEST(WindowsClock, MillisecondsAdvanceWithThePauses) {
+    WindowsClock clock;
+    const std::int64_t start = clock.nowMs();
+    clock.sleep(30);
+    const std::int64_t after = clock.nowMs();
+    EXPECT_GE(after - start, 29);
+    EXPECT_LT(after - start, 1000);
+    const std::int64_t startUs = WindowsClock::nowUs();
+    clock.sleep(0);
+    clock.sleep(-5);
+    EXPECT_LT(WindowsClock::nowUs() - startUs, 5000); // no pause for nothing
+}
+
+} // namespace
+} // namespace quorvane::test
