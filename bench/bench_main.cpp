@@ -91,14 +91,8 @@ private:
     bool lastWasReport_ = false;
 };
 
-bool transferOverhead(const fs::path& dir, int records) {
-    const fs::path image = writeImage(dir, static_cast<std::size_t>(records) * 40);
-    SteadyClock clock;
-    TarvexConfig config = benchConfig(TarvexMode::Bootloader);
-    config.expectedRecords = records;
-    VirtualPlatform device(clock, config);
-    device.keepLog = false;
-    TimedPlatform api(device);
+// One whole transfer to a device already in its bootloader, as the upgrade runs it.
+bool runTransfer(HidPlatform& api, const fs::path& image) {
     NullWindow window;
     DeviceState state;
     state.ProgressFullWidth = 5055;
@@ -107,6 +101,18 @@ bool transferOverhead(const fs::path& dir, int records) {
     FirmwareUpdater updater(ctx, image);
     const bool ok = updater.SendFlashData();
     closeDeviceHandles(ctx);
+    return ok;
+}
+
+bool transferOverhead(const fs::path& dir, int records) {
+    const fs::path image = writeImage(dir, static_cast<std::size_t>(records) * 40);
+    SteadyClock clock;
+    TarvexConfig config = benchConfig(TarvexMode::Bootloader);
+    config.expectedRecords = records;
+    VirtualPlatform device(clock, config);
+    device.keepLog = false;
+    TimedPlatform api(device);
+    const bool ok = runTransfer(api, image);
     const double floor = records * RecordPauseMs / 1000.0;
     const double wall = api.sendingSeconds();
     std::printf("transfer %4d records: %8.3f s, floor %7.3f s, overhead %6.3f ms per report "
@@ -149,14 +155,7 @@ int memoryChild(const fs::path& dir, std::size_t bytes) {
     config.keepRecords = false; // the device's storage is not the program's memory
     VirtualPlatform api(clock, config);
     api.keepLog = false;
-    NullWindow window;
-    DeviceState state;
-    state.ProgressFullWidth = 5055;
-    DeviceContext ctx{api, window, state};
-    state.DeviceFound = FindTheHid(ctx);
-    FirmwareUpdater updater(ctx, image);
-    const bool ok = updater.SendFlashData();
-    closeDeviceHandles(ctx);
+    const bool ok = runTransfer(api, image);
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf("peak memory, %8zu-byte image (%5d records sent): %6ld KB%s\n", bytes,

@@ -39,16 +39,8 @@ bool FirmwareUpdater::EnterBootloader() {
     buildBootloaderEntryReport(commandBuffer);
     s.LastResult = s.HidHandle.isOpen() &&
                    ctx_.api.setFeature(s.HidHandle.raw(), commandBuffer.data(), length);
-    switch (WaitForDevice(ctx_, WaitForm::InitialPoll, BootModeProductId)) {
-    case WaitOutcome::Found:
-        return true;
-    case WaitOutcome::WindowClosed:
-        windowClosed_ = true;
-        return false;
-    case WaitOutcome::StayedInWrongMode:
-        break;
-    }
-    return fail(MessageNoBootloader);
+    return settleWait(WaitForDevice(ctx_, WaitForm::InitialPoll, BootModeProductId),
+                      MessageNoBootloader);
 }
 
 bool FirmwareUpdater::unlockIfAsked() {
@@ -97,16 +89,9 @@ void FirmwareUpdater::btnUpgradeFW_Click() {
             if (!EnterBootloader())
                 return;
         }
-        switch (WaitForDevice(ctx_, WaitForm::Plain, BootModeProductId)) {
-        case WaitOutcome::Found:
-            break;
-        case WaitOutcome::WindowClosed:
-            windowClosed_ = true;
+        if (!settleWait(WaitForDevice(ctx_, WaitForm::Plain, BootModeProductId),
+                        MessageNoBootloader))
             return;
-        case WaitOutcome::StayedInWrongMode:
-            fail(MessageNoBootloader);
-            return;
-        }
         if (unlockIfAsked())
             SendFlashData();
     };

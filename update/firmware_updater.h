@@ -3,6 +3,7 @@
 #pragma once
 
 #include "device_context.h"
+#include "discovery.h"
 
 #include <filesystem>
 #include <optional>
@@ -34,6 +35,9 @@ public:
 
 private:
     bool fail(const std::string& message);
+    // The command's result after a wait for the device: true when it was found as required;
+    // a closed window ends the command quietly, the other mode with `wrongModeMessage`.
+    bool settleWait(WaitOutcome outcome, const std::string& wrongModeMessage);
     // Reads the status report and unlocks the bootloader when a status byte asks for it.
     bool unlockIfAsked();
     // Tells the user what went wrong, unless the window is closing.

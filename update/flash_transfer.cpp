@@ -109,7 +109,12 @@ bool FirmwareUpdater::SendFlashData() {
         s.DeviceFound = FindTheHid(ctx_);
         ShowDeviceInfo(ctx_);
     }
-    switch (WaitForDevice(ctx_, WaitForm::Plain, AppModeProductId)) {
+    return settleWait(WaitForDevice(ctx_, WaitForm::Plain, AppModeProductId),
+                      "The device did not restart into its application firmware after the update.");
+}
+
+bool FirmwareUpdater::settleWait(WaitOutcome outcome, const std::string& wrongModeMessage) {
+    switch (outcome) {
     case WaitOutcome::Found:
         return true;
     case WaitOutcome::WindowClosed:
@@ -118,7 +123,7 @@ bool FirmwareUpdater::SendFlashData() {
     case WaitOutcome::StayedInWrongMode:
         break;
     }
-    return fail("The device did not restart into its application firmware after the update.");
+    return fail(wrongModeMessage);
 }
 
 bool FirmwareUpdater::fail(const std::string& message) {
