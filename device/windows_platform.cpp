@@ -1,5 +1,6 @@
 #include "windows_platform.h"
 
+#include "device_path.h"
 #include "windows_hid_calls.h"
 #include "windows_text.h"
 
@@ -92,6 +93,11 @@ WindowsPlatform::~WindowsPlatform() {
 
 void* WindowsPlatform::find(RawHandle handle) const {
     return open_.count(handle) == 1 ? toWindows(handle) : nullptr;
+}
+
+// Windows names the vendor and product in every HID interface path.
+std::optional<std::uint16_t> WindowsPlatform::enumeratedProductId(const std::string& path) {
+    return productIdInDevicePath(path);
 }
 
 std::vector<std::string> WindowsPlatform::enumerateInterfaces() {

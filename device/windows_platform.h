@@ -23,6 +23,7 @@ public:
     ~WindowsPlatform() override;
 
     std::vector<std::string> enumerateInterfaces() override;
+    std::optional<std::uint16_t> enumeratedProductId(const std::string& path) override;
     OpenResult open(const std::string& path, OpenMode mode) override;
     bool close(RawHandle handle) override;
     bool getAttributes(RawHandle handle, HidAttributes& attributes) override;
