@@ -1,15 +1,11 @@
 // The window on the offscreen platform: its layout against the twip table, its life cycle on
-// the virtual Tarvex, and what closing it does to the device handles.
-#include "frmMain.h"
+// the virtual Tarvex, what closing it does to the device handles, and its progress bar as shown
+// and as read out.
+#include "window_test.h"
 
 #include "app_identity.h"
-#include "clock.h"
-#include "command_codes.h"
-#include "temp_dir.h"
-#include "virtual_platform.h"
 
-#include <QApplication>
-#include <QFrame>
+#include <QAccessible>
 #include <QGroupBox>
 #include <QIcon>
 #include <QImage>
@@ -18,30 +14,18 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <cmath>
-#include <memory>
 #include <set>
-#include <string>
-#include <vector>
 
+namespace quorvane::test {
 namespace {
-
-using quorvane::CallKind;
-using quorvane::InfoLabel;
 
 // The layout in twips, as the window's designer drew it.
 struct Placement {
     const char* name;
     const char* parent;
-    int left;
-    int top;
-    int width;
-    int height;
+    int left, top, width, height;
 };
-
 const Placement Layout[] = {
     {"Frame1", "frmMain", 120, 0, 5175, 1695},
     {"Label3", "Frame1", 120, 1320, 1455, 285},
@@ -58,307 +42,215 @@ const Placement Layout[] = {
     {"Picture1", "frmMain", 120, 1860, 5175, 195},
 };
 
-QRect pixels(int left, int top, int width, int height) {
-    return QRect(left / 15, top / 15, width / 15, height / 15);
-}
-
-quorvane::TarvexConfig tarvexConfig() {
-    quorvane::TarvexConfig c = quorvane::defaultTarvexConfig();
-    c.enterBootloaderCode = quorvane::EnterBootloaderCode;
-    c.unlockCode = quorvane::UnlockCode;
-    return c;
-}
-
-// Passes every call to the virtual platform, and notes whether the window was on screen when
-// discovery first enumerated the interfaces.
-class ObservingPlatform final : public quorvane::HidPlatform {
+// Notes how many calls had reached the device when the window was first shown, and whether a
+// command was running when it was hidden.
+class ShowWatch final : public QObject {
 public:
-    explicit ObservingPlatform(quorvane::VirtualPlatform& inner) : inner_(inner) {}
+    explicit ShowWatch(const VirtualPlatform& device) : device_(device) {}
+    std::size_t callsAtShow = SIZE_MAX;
+    bool hiddenWhileCommandRuns = false;
 
-    const QWidget* window = nullptr;
-    int enumerations = 0;
-    bool visibleAtFirstEnumeration = false;
-
-    std::vector<std::string> enumerateInterfaces() override {
-        if (enumerations++ == 0)
-            visibleAtFirstEnumeration = window != nullptr && window->isVisible();
-        return inner_.enumerateInterfaces();
+protected:
+    bool eventFilter(QObject* window, QEvent* event) override {
+        if (event->type() == QEvent::Show && callsAtShow == SIZE_MAX)
+            callsAtShow = device_.log().size();
+        if (event->type() == QEvent::Hide)
+            hiddenWhileCommandRuns |= static_cast<frmMain*>(window)->commandRunning();
+        return false;
     }
-    quorvane::OpenResult open(const std::string& path, quorvane::OpenMode mode) override {
-        return inner_.open(path, mode);
-    }
-    bool close(quorvane::RawHandle handle) override { return inner_.close(handle); }
-    bool getAttributes(quorvane::RawHandle handle, quorvane::HidAttributes& a) override {
-        return inner_.getAttributes(handle, a);
-    }
-    bool getCapabilities(quorvane::RawHandle handle, quorvane::HidCapabilities& c) override {
-        return inner_.getCapabilities(handle, c);
-    }
-    bool setFeature(quorvane::RawHandle handle, const std::uint8_t* buffer,
-                    std::size_t length) override {
-        return inner_.setFeature(handle, buffer, length);
-    }
-    bool getFeature(quorvane::RawHandle handle, std::uint8_t* buffer, std::size_t length) override {
-        return inner_.getFeature(handle, buffer, length);
-    }
-    bool getString(quorvane::RawHandle handle, quorvane::StringKind kind, std::uint8_t* buffer,
-                   std::size_t length) override {
-        return inner_.getString(handle, kind, buffer, length);
-    }
-    void sleep(int milliseconds) override { inner_.sleep(milliseconds); }
-    std::int64_t nowMs() override { return inner_.nowMs(); }
 
 private:
-    quorvane::VirtualPlatform& inner_;
+    const VirtualPlatform& device_;
 };
 
-class WindowTest : public ::testing::Test {
+class FrmMainTest : public WindowTest {
 protected:
-    WindowTest() : device(clock, tarvexConfig()), api(device) {
-        image = dir.path() / "quorvane.bin";
-        window = std::make_unique<frmMain>(api, image);
-        api.window = window.get();
+    FrmMainTest() {
+        window->installEventFilter(&showWatch);
         window->setTraceHook([this](const std::string& line) { trace.push_back(line); });
-        window->setNotifier([this](const std::string& message) { messages.push_back(message); });
     }
 
-    template <typename T = QWidget> T* control(const char* name) const {
-        auto* widget = window->findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
-    }
     QString text(const char* name) const {
         if (auto* label = window->findChild<QLabel*>(QString::fromLatin1(name)))
             return label->text();
         return control<QPushButton>(name)->text();
     }
-    std::vector<quorvane::CallRecord> calls(CallKind kind) const {
-        std::vector<quorvane::CallRecord> out;
-        std::copy_if(device.log().begin(), device.log().end(), std::back_inserter(out),
-                     [kind](const quorvane::CallRecord& r) { return r.kind == kind; });
-        return out;
-    }
-    void writeImage(int records) {
-        quorvane::test::writeFile(
-            image, quorvane::test::imageBytes(static_cast<std::size_t>(records) * 40U));
-        device.tarvex().config().expectedRecords = records;
-    }
-    bool traced(const std::string& line) const {
-        return std::find(trace.begin(), trace.end(), line) != trace.end();
+    std::size_t calls(CallKind kind) const {
+        return std::count_if(device.log().begin(), device.log().end(),
+                             [kind](const CallRecord& r) { return r.kind == kind; });
     }
     std::ptrdiff_t traceIndex(const std::string& line) const {
         return std::find(trace.begin(), trace.end(), line) - trace.begin();
     }
+    bool traced(const std::string& line) const { return traceIndex(line) < std::ssize(trace); }
+    // Closes the window from the event loop when the running command first pauses.
+    void closeAtFirstPause() {
+        device.onSleep = [this](std::int64_t) {
+            if (!closePosted)
+                QTimer::singleShot(0, window.get(), [w = window.get()] { w->close(); });
+            closePosted = true;
+        };
+    }
+    void click(const char* button) { control<QPushButton>(button)->click(); }
 
-    quorvane::test::TempDir dir;
-    std::filesystem::path image;
-    quorvane::VirtualClock clock;
-    quorvane::VirtualPlatform device;
-    ObservingPlatform api;
-    std::unique_ptr<frmMain> window;
+    ShowWatch showWatch{device};
     std::vector<std::string> trace;
-    std::vector<std::string> messages;
+    bool closePosted = false;
 };
 
 // ---- Layout, captions, fonts, colours, order -------------------------------------------------
 
-TEST_F(WindowTest, ClientAreaIsFixedAtItsTwipSize) {
-    EXPECT_EQ(window->objectName(), QStringLiteral("frmMain"));
+TEST_F(FrmMainTest, EveryControlSitsAtItsTwipPositionInTabOrderInTheFixedClientArea) {
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Firmware Update"));
     EXPECT_EQ(window->size(), QSize(5415 / 15, 3675 / 15));
     EXPECT_EQ(window->minimumSize(), window->size());
     EXPECT_EQ(window->maximumSize(), window->size());
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("Firmware Update"));
-}
-
-TEST_F(WindowTest, EveryControlSitsAtItsTwipPositionInItsParent) {
+    std::vector<std::string> order;
     for (const Placement& p : Layout) {
+        order.push_back(p.name);
         QWidget* widget = control(p.name);
         ASSERT_NE(widget, nullptr);
         ASSERT_NE(widget->parentWidget(), nullptr) << p.name;
         EXPECT_EQ(widget->parentWidget()->objectName(), QString::fromLatin1(p.parent)) << p.name;
-        EXPECT_EQ(widget->geometry(), pixels(p.left, p.top, p.width, p.height)) << p.name;
+        EXPECT_EQ(widget->geometry(), QRect(p.left / 15, p.top / 15, p.width / 15, p.height / 15))
+            << p.name;
     }
+    // The focus chain runs in the table's order.
+    const std::set<std::string> named(order.begin(), order.end());
+    std::vector<std::string> chain;
+    QWidget* w = control("Frame1");
+    do {
+        if (named.count(w->objectName().toStdString()) != 0)
+            chain.push_back(w->objectName().toStdString());
+        w = w->nextInFocusChain();
+    } while (w != control("Frame1") && chain.size() <= order.size());
+    EXPECT_EQ(chain, order);
     EXPECT_EQ(twipsToPixels(7.4), 0);
     EXPECT_EQ(twipsToPixels(7.5), 1);
     EXPECT_EQ(twipsToPixels(5055), 337);
+    // The bar's frame lies behind the bar (children run bottom to top).
+    const QObjectList& stack = window->children();
+    EXPECT_LT(std::find(stack.begin(), stack.end(), control("Picture1")),
+              std::find(stack.begin(), stack.end(), control("Pic")));
 }
 
-TEST_F(WindowTest, CaptionsAreAsDrawnAndValueLabelsStartEmpty) {
-    EXPECT_EQ(text("Label3"), QStringLiteral("Serial Number"));
-    EXPECT_EQ(text("Label4"), QStringLiteral("Manufacturer"));
-    EXPECT_EQ(text("Label5"), QStringLiteral("Product"));
-    EXPECT_EQ(text("Label2"), QStringLiteral("Version"));
+TEST_F(FrmMainTest, CaptionsFontsAndColoursAreAsDrawn) {
     EXPECT_EQ(text("btnUpgradeFW"), QStringLiteral("Upgrade Firmware"));
     EXPECT_EQ(text("Command2"), QStringLiteral("Force Bootloader Mode"));
-    for (const char* name : {"lblManuf", "lblProduct", "lblVersion", "lblSerialNumber"})
-        EXPECT_TRUE(text(name).isEmpty()) << name;
     EXPECT_TRUE(control<QGroupBox>("Frame1")->title().isEmpty());
-}
-
-TEST_F(WindowTest, ButtonsAndLabelsUseTheDesignFont) {
-    for (const char* name : {"Label2", "Label3", "Label4", "Label5", "lblManuf", "lblProduct",
-                             "lblVersion", "lblSerialNumber", "btnUpgradeFW", "Command2"}) {
+    std::vector<const char*> written{"btnUpgradeFW", "Command2"};
+    for (const Field& f : Fields) {
+        EXPECT_EQ(text(f.rowLabel), QString::fromLatin1(f.rowName));
+        EXPECT_TRUE(text(f.name).isEmpty()) << f.name;
+        // Fields read as fields, row labels lie on the window.
+        QWidget* field = control(f.name);
+        EXPECT_TRUE(field->autoFillBackground()) << f.name;
+        EXPECT_EQ(field->backgroundRole(), QPalette::Base) << f.name;
+        EXPECT_EQ(field->foregroundRole(), QPalette::Text) << f.name;
+        EXPECT_FALSE(control(f.rowLabel)->autoFillBackground()) << f.rowLabel;
+        EXPECT_EQ(control(f.rowLabel)->backgroundRole(), QPalette::Window) << f.rowLabel;
+        written.insert(written.end(), {f.name, f.rowLabel});
+    }
+    for (const char* name : written) {
         const QFont font = control(name)->font();
         EXPECT_EQ(font.family(), QStringLiteral("MS Sans Serif")) << name;
         EXPECT_DOUBLE_EQ(font.pointSizeF(), 9.75) << name;
         EXPECT_EQ(font.weight(), QFont::Normal) << name;
         EXPECT_FALSE(font.italic()) << name;
     }
-}
-
-TEST_F(WindowTest, ValueLabelsReadAsFieldsAndTheBarIsBlue) {
-    for (const char* name : {"lblManuf", "lblProduct", "lblVersion", "lblSerialNumber"}) {
-        QWidget* label = control(name);
-        EXPECT_TRUE(label->autoFillBackground()) << name;
-        EXPECT_EQ(label->backgroundRole(), QPalette::Base) << name;
-        EXPECT_EQ(label->foregroundRole(), QPalette::Text) << name;
-    }
-    for (const char* name : {"Label2", "Label3", "Label4", "Label5"}) {
-        EXPECT_FALSE(control(name)->autoFillBackground()) << name;
-        EXPECT_EQ(control(name)->backgroundRole(), QPalette::Window) << name;
-    }
     QWidget* pic = control("Pic");
     EXPECT_TRUE(pic->autoFillBackground());
     EXPECT_EQ(pic->palette().color(pic->backgroundRole()), QColor(128, 128, 255));
 }
 
-TEST_F(WindowTest, BarFrameLiesBehindTheBar) {
-    const QObjectList& stack = window->children(); // bottom to top
-    const auto at = [&](const char* name) {
-        return std::find(stack.begin(), stack.end(), control(name)) - stack.begin();
-    };
-    EXPECT_LT(at("Picture1"), at("Pic"));
-}
-
-TEST_F(WindowTest, FocusChainFollowsTheTabOrder) {
-    const std::vector<std::string> order{
-        "Frame1",   "Label3",     "Label4",     "Label5",          "Label2",
-        "lblManuf", "lblProduct", "lblVersion", "lblSerialNumber", "btnUpgradeFW",
-        "Command2", "Pic",        "Picture1"};
-    const std::set<std::string> named(order.begin(), order.end());
-    std::vector<std::string> chain;
-    QWidget* w = control("Frame1");
-    do {
-        const std::string name = w->objectName().toStdString();
-        if (named.count(name) != 0)
-            chain.push_back(name);
-        w = w->nextInFocusChain();
-    } while (w != control("Frame1") && chain.size() <= order.size());
-    EXPECT_EQ(chain, order);
-
-    // Tab moves between the two buttons and nowhere else.
-    const auto nextTabStop = [](QWidget* from) {
-        QWidget* w = from->nextInFocusChain();
-        while (w != from && !(w->focusPolicy() & Qt::TabFocus))
-            w = w->nextInFocusChain();
-        return w->objectName().toStdString();
-    };
-    EXPECT_EQ(nextTabStop(control("btnUpgradeFW")), "Command2");
-    EXPECT_EQ(nextTabStop(control("Command2")), "btnUpgradeFW");
-}
-
 // ---- Form_Load -------------------------------------------------------------------------------
 
-TEST_F(WindowTest, LoadWithoutDeviceShowsTheWindowFirstAndClearsTheFields) {
-    device.tarvexAttached = false;
-    window->Form_Load();
-
-    EXPECT_TRUE(api.visibleAtFirstEnumeration);
-    EXPECT_EQ(api.enumerations, 1);
-    EXPECT_TRUE(window->isVisible());
-    EXPECT_TRUE(control("Pic")->isHidden());
-    EXPECT_EQ(window->state().ProgressFullWidth, 5055);
-    EXPECT_FALSE(window->state().DeviceFound);
-    EXPECT_EQ(text("lblManuf"), QString());
-    EXPECT_EQ(text("lblProduct"), QString());
-    EXPECT_EQ(text("lblVersion"), QStringLiteral(" "));
-    EXPECT_EQ(text("lblSerialNumber"), QString());
-    EXPECT_TRUE(control("btnUpgradeFW")->isEnabled());
-    EXPECT_TRUE(control("Command2")->isEnabled());
-    EXPECT_EQ(device.openHandles(), 0);
-}
-
-TEST_F(WindowTest, LoadWithTheTarvexFillsTheFields) {
-    device.foreignBefore.push_back(
-        {"virtual:keyboard", {0x046D, 0xC31C, 0x0110}, true, quorvane::OpenError::None});
-    window->Form_Load();
-
-    EXPECT_TRUE(api.visibleAtFirstEnumeration);
-    EXPECT_TRUE(window->state().DeviceFound);
-    EXPECT_EQ(window->state().Attributes.ProductID, 0x2211);
-    EXPECT_EQ(text("lblManuf"), QStringLiteral(" Tarvex Devices"));
-    EXPECT_EQ(text("lblProduct"), QStringLiteral(" Tarvex"));
-    EXPECT_EQ(text("lblVersion"), QStringLiteral(" 2.13"));
-    EXPECT_EQ(text("lblSerialNumber"), QStringLiteral(" TX-000417"));
-    EXPECT_EQ(window->label(InfoLabel::Manufacturer), " Tarvex Devices");
-    EXPECT_TRUE(control("Pic")->isHidden());
-    EXPECT_EQ(device.openHandles(), 2);
-    EXPECT_TRUE(traced("lblManuf = \" Tarvex Devices\""));
-}
-
-TEST_F(WindowTest, ClicksWithoutDeviceChangeNothing) {
+TEST_F(FrmMainTest, WithoutDeviceLoadShowsTheWindowFirstAndClicksAndClosingTouchNothing) {
     device.tarvexAttached = false;
     writeImage(2);
     window->Form_Load();
-    device.clearLog();
-    control<QPushButton>("btnUpgradeFW")->click();
-    control<QPushButton>("Command2")->click();
+    EXPECT_EQ(showWatch.callsAtShow, 0U); // shown before discovery asked anything
+    EXPECT_EQ(calls(CallKind::Enumerate), 1U);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(control("Pic")->isHidden());
+    EXPECT_FALSE(window->state().DeviceFound);
+    for (const Field& f : Fields) // "Version" reads " " with no device
+        EXPECT_EQ(text(f.name), f.name == std::string("lblVersion") ? " " : "") << f.name;
 
+    device.clearLog();
+    click("btnUpgradeFW");
+    click("Command2");
     EXPECT_TRUE(device.log().empty());
     EXPECT_TRUE(window->isVisible());
     EXPECT_FALSE(window->unloaded());
     EXPECT_TRUE(control("btnUpgradeFW")->isEnabled());
+    EXPECT_TRUE(control("Command2")->isEnabled());
     EXPECT_EQ(text("btnUpgradeFW"), QStringLiteral("Upgrade Firmware"));
     EXPECT_TRUE(messages.empty());
+
+    window->close();
+    window.reset();
+    EXPECT_TRUE(device.log().empty()); // no handle to close
+    EXPECT_EQ(device.openHandles(), 0);
+    EXPECT_TRUE(device.misuse().empty());
+}
+
+TEST_F(FrmMainTest, LoadWithTheTarvexFillsTheFieldsAndForceBootloaderLeavesTheWindowOpen) {
+    device.foreignBefore.push_back({"virtual:keyboard", {0x046D, 0xC31C, 0x0110}, true});
+    window->Form_Load();
+    EXPECT_EQ(showWatch.callsAtShow, 0U);
+    EXPECT_TRUE(window->state().DeviceFound);
+    EXPECT_EQ(window->state().Attributes.ProductID, 0x2211);
+    for (const Field& f : Fields)
+        EXPECT_EQ(text(f.name), QString::fromLatin1(f.shown)) << f.name;
+    EXPECT_TRUE(control("Pic")->isHidden());
+    EXPECT_EQ(device.openHandles(), 2);
+
+    click("Command2");
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->unloaded());
+    EXPECT_EQ(window->state().Attributes.ProductID, 0xB046);
+    EXPECT_EQ(text("btnUpgradeFW"), QStringLiteral("Upgrade Firmware"));
+    EXPECT_TRUE(control("btnUpgradeFW")->isEnabled());
+    EXPECT_EQ(device.openHandles(), 2);
 }
 
 // ---- Closing and destruction -----------------------------------------------------------------
 
-TEST_F(WindowTest, ClosingClosesBothHandlesOnceAndNothingAfterwards) {
-    window->Form_Load();
-    const quorvane::RawHandle hid = window->state().HidHandle.raw();
-    const quorvane::RawHandle overlapped = window->state().OverlappedHandle.raw();
-    device.clearLog();
-
-    EXPECT_TRUE(window->close());
-    const auto closes = calls(CallKind::Close);
-    ASSERT_EQ(closes.size(), 2U);
-    EXPECT_EQ(closes[0].handle, hid);
-    EXPECT_EQ(closes[1].handle, overlapped);
-    EXPECT_EQ(device.log().size(), 2U);
-    EXPECT_TRUE(device.misuse().empty());
-    EXPECT_EQ(device.openHandles(), 0);
-    EXPECT_FALSE(window->isVisible());
-    EXPECT_TRUE(window->unloaded());
-
-    window->close();
-    window.reset(); // Form_Terminate
-    EXPECT_EQ(device.log().size(), 2U);
-    EXPECT_TRUE(device.misuse().empty());
-}
-
-TEST_F(WindowTest, DestructionAloneClosesBothHandlesOnce) {
-    window->Form_Load();
-    device.clearLog();
-    window.reset();
-    EXPECT_EQ(calls(CallKind::Close).size(), 2U);
-    EXPECT_EQ(device.openHandles(), 0);
-    EXPECT_TRUE(device.misuse().empty());
-}
-
-TEST_F(WindowTest, ClosingWithNoDeviceEverFoundClosesNothing) {
-    device.tarvexAttached = false;
-    window->Form_Load();
-    device.clearLog();
-    window->close();
-    window.reset();
-    EXPECT_TRUE(calls(CallKind::Close).empty());
-    EXPECT_TRUE(device.misuse().empty());
+// close(), unload() with no command running, or destruction alone: each closes both handles,
+// and nothing closes them again.
+TEST_F(FrmMainTest, ClosingUnloadingOrDestructionClosesBothHandlesOnce) {
+    for (const std::string way : {"close", "unload", "destruction"}) {
+        SCOPED_TRACE(way);
+        window = std::make_unique<frmMain>(device, image);
+        window->Form_Load();
+        const std::vector<RawHandle> opened{window->state().HidHandle.raw(),
+                                            window->state().OverlappedHandle.raw()};
+        device.clearLog();
+        if (way == "close") {
+            EXPECT_TRUE(window->close());
+        } else if (way == "unload") {
+            window->unload();
+        }
+        if (way != "destruction") {
+            EXPECT_TRUE(window->unloaded());
+            EXPECT_FALSE(window->isVisible());
+            EXPECT_EQ(device.log().size(), 2U); // at once
+            window->close();
+        }
+        window.reset(); // Form_Terminate
+        std::vector<RawHandle> closed;
+        for (const CallRecord& r : device.log())
+            closed.push_back(r.kind == CallKind::Close ? r.handle : 0);
+        EXPECT_EQ(closed, opened);
+        EXPECT_EQ(device.openHandles(), 0);
+        EXPECT_TRUE(device.misuse().empty());
+    }
 }
 
 // ---- The window seam -------------------------------------------------------------------------
 
-TEST_F(WindowTest, LabelsCaptionAndEnabledStateGoToTheControls) {
+TEST_F(FrmMainTest, LabelsCaptionEnabledStateAndMessagesGoToTheControls) {
     window->setLabel(InfoLabel::Product, " Gerät \xE2\x9C\x93");
     EXPECT_EQ(text("lblProduct"), QStringLiteral(" Gerät ✓"));
     EXPECT_EQ(window->label(InfoLabel::Product), " Gerät \xE2\x9C\x93");
@@ -375,150 +267,136 @@ TEST_F(WindowTest, LabelsCaptionAndEnabledStateGoToTheControls) {
     // A repeated value is no change and is not traced again.
     window->setLabel(InfoLabel::SerialNumber, "S1");
     window->setUpgradeEnabled(false);
+    window->tellUser("The firmware image is empty.");
+    EXPECT_EQ(messages, std::vector<std::string>{"The firmware image is empty."});
     const std::vector<std::string> expected{
         "lblProduct = \" Gerät \xE2\x9C\x93\"", "lblSerialNumber = \"S1\"",
-        "btnUpgradeFW caption = \"Finishing...\"", "btnUpgradeFW disabled"};
+        "btnUpgradeFW caption = \"Finishing...\"", "btnUpgradeFW disabled",
+        "message: The firmware image is empty."};
     EXPECT_EQ(trace, expected);
 }
 
-TEST_F(WindowTest, ProgressWidthIsTwipsRoundedToPixels) {
+TEST_F(FrmMainTest, TheBarIsTwipsRoundedToPixelsAndReadsOutAsAPercentage) {
     device.tarvexAttached = false;
     window->Form_Load();
     QWidget* pic = control("Pic");
+    QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(pic);
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->role(), QAccessible::ProgressBar);
+    EXPECT_EQ(bar->text(QAccessible::Name), QStringLiteral("Firmware update progress"));
+    EXPECT_TRUE(bar->state().invisible); // hidden until a transfer starts
+    QAccessibleValueInterface* value = bar->valueInterface();
+    ASSERT_NE(value, nullptr);
+    EXPECT_EQ(value->minimumValue().toDouble(), 0.0);
+    EXPECT_EQ(value->maximumValue().toDouble(), 100.0);
+    EXPECT_EQ(value->currentValue().toDouble(), 0.0);
     window->setProgressVisible(true);
     EXPECT_TRUE(pic->isVisible());
+    EXPECT_FALSE(bar->state().invisible);
 
-    window->setProgressWidth(0.0F);
-    EXPECT_EQ(pic->width(), 0);
     window->setProgressWidth(2527.5F); // 168.5 pixels
     EXPECT_EQ(pic->width(), 169);
+    EXPECT_DOUBLE_EQ(value->currentValue().toDouble(), 50.0);
+    EXPECT_EQ(bar->text(QAccessible::Value), QStringLiteral("50%"));
     window->setProgressWidth(1263.75F); // 84.25 pixels
     EXPECT_EQ(pic->width(), 84);
+    window->setProgressWidth(5055.0F);
+    EXPECT_DOUBLE_EQ(value->currentValue().toDouble(), 100.0);
+    value->setCurrentValue(20.0); // nobody but the transfer moves the bar
+    EXPECT_DOUBLE_EQ(value->currentValue().toDouble(), 100.0);
+    window->setProgressWidth(0.0F);
+    EXPECT_EQ(pic->width(), 0);
+    EXPECT_EQ(bar->text(QAccessible::Value), QStringLiteral("0%"));
     EXPECT_EQ(pic->geometry().topLeft(), QPoint(12, 128));
     EXPECT_EQ(pic->height(), 5);
     EXPECT_EQ(window->state().ProgressFullWidth, 5055);
-
     EXPECT_TRUE(traced("Pic shown"));
     EXPECT_TRUE(traced("Pic width = 2527.5 twips (50%)"));
     EXPECT_TRUE(traced("Pic width = 1263.8 twips (25%)"));
     window->repaintProgress(); // paints at once, offscreen too
 }
 
-TEST_F(WindowTest, MessagesGoToTheNotifierAndTheTrace) {
-    window->tellUser("The firmware image is empty.");
-    ASSERT_EQ(messages.size(), 1U);
-    EXPECT_EQ(messages[0], "The firmware image is empty.");
-    EXPECT_TRUE(traced("message: The firmware image is empty."));
-}
-
-TEST_F(WindowTest, UnloadWithNoCommandRunningClosesAtOnce) {
-    window->Form_Load();
-    device.clearLog();
-    window->unload();
-    EXPECT_TRUE(window->unloaded());
-    EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(calls(CallKind::Close).size(), 2U);
-    EXPECT_TRUE(traced("unload"));
-}
-
 // ---- Commands through the window -------------------------------------------------------------
 
-TEST_F(WindowTest, UpgradeRunsToTheEndThenUnloadsAfterTheClickReturns) {
-    writeImage(3);
+TEST_F(FrmMainTest, UpgradeRunsToTheEndThenUnloadsAfterTheClickReturns) {
+    writeImage(4);
     window->Form_Load();
-    // Each width the bar took, in twips as traced and in pixels as shown.
-    std::vector<std::pair<double, int>> bar;
+    QAccessibleValueInterface* value =
+        QAccessible::queryAccessibleInterface(control("Pic"))->valueInterface();
+    // Each width the bar took, in pixels as shown and in percent as read out.
+    std::vector<std::pair<int, double>> bar;
     bool visibleAtUnload = false;
     window->setTraceHook([&](const std::string& line) {
         trace.push_back(line);
-        const std::string prefix = "Pic width = ";
-        if (line.rfind(prefix, 0) == 0)
-            bar.emplace_back(std::stod(line.substr(prefix.size())), control("Pic")->width());
+        if (line.rfind("Pic width = ", 0) == 0)
+            bar.emplace_back(control("Pic")->width(), value->currentValue().toDouble());
         if (line == "unload")
             visibleAtUnload = window->isVisible();
     });
 
-    control<QPushButton>("btnUpgradeFW")->click();
+    click("btnUpgradeFW");
 
-    EXPECT_EQ(device.tarvex().records().size(), 3U);
+    EXPECT_EQ(device.tarvex().records().size(), 4U);
     EXPECT_TRUE(visibleAtUnload);
+    EXPECT_FALSE(showWatch.hiddenWhileCommandRuns);
     EXPECT_FALSE(window->isVisible());
     EXPECT_TRUE(window->unloaded());
     EXPECT_EQ(device.openHandles(), 0);
     EXPECT_TRUE(device.misuse().empty());
     EXPECT_TRUE(messages.empty());
     EXPECT_FALSE(control("btnUpgradeFW")->isEnabled());
-    // Reset at the start, one step per record, reset at the end; always twips / 15, rounded.
-    ASSERT_EQ(bar.size(), 5U);
-    EXPECT_EQ(bar.front(), std::make_pair(0.0, 0));
-    EXPECT_EQ(bar.back(), std::make_pair(0.0, 0));
-    for (std::size_t i = 1; i + 1 < bar.size(); ++i) {
-        EXPECT_GT(bar[i].first, bar[i - 1].first);
-        EXPECT_LE(bar[i].first, 5055.0);
-        EXPECT_EQ(bar[i].second, static_cast<int>(std::lround(bar[i].first / 15.0)));
-    }
+    // Reset at the start, a quarter more per record, reset when it is finishing.
+    const std::vector<std::pair<int, double>> expected{{0, 0.0},    {84, 25.0},   {169, 50.0},
+                                                       {253, 75.0}, {337, 100.0}, {0, 0.0}};
+    EXPECT_EQ(bar, expected);
     EXPECT_LT(traceIndex("btnUpgradeFW disabled"),
               traceIndex("btnUpgradeFW caption = \"Switching to bootloader...\""));
     EXPECT_LT(traceIndex("btnUpgradeFW caption = \"Updating firmware...\""),
               traceIndex("btnUpgradeFW caption = \"Finishing...\""));
     EXPECT_LT(traceIndex("btnUpgradeFW caption = \"Finishing...\""), traceIndex("unload"));
-    EXPECT_LT(traceIndex("unload"), static_cast<std::ptrdiff_t>(trace.size()));
 
     // A later click on the closed window does nothing.
     device.clearLog();
-    control<QPushButton>("Command2")->click();
+    click("Command2");
     EXPECT_TRUE(device.log().empty());
 }
 
-TEST_F(WindowTest, CloseDuringACommandWaitsForItToStop) {
+TEST_F(FrmMainTest, CloseDuringAnUpgradeWaitsForItToStop) {
     writeImage(3);
     window->Form_Load();
-    bool posted = false;
-    device.onSleep = [&](std::int64_t) {
-        if (!posted) {
-            posted = true; // the user closes the window while the command waits
-            QTimer::singleShot(0, window.get(), [w = window.get()] { w->close(); });
-        }
-    };
+    closeAtFirstPause();
     bool visibleAtUnload = false;
     window->setTraceHook([&](const std::string& line) {
         trace.push_back(line);
         if (line == "unload")
             visibleAtUnload = window->isVisible();
     });
+    click("btnUpgradeFW");
 
-    control<QPushButton>("btnUpgradeFW")->click();
-
-    ASSERT_TRUE(posted);
+    ASSERT_TRUE(closePosted);
     EXPECT_TRUE(window->closeRequested());
     EXPECT_LT(traceIndex("close requested while a command runs"), traceIndex("unload"));
     EXPECT_TRUE(visibleAtUnload); // the handler was still on the stack
+    EXPECT_FALSE(showWatch.hiddenWhileCommandRuns);
     EXPECT_FALSE(window->isVisible());
     EXPECT_TRUE(window->unloaded());
     EXPECT_TRUE(device.tarvex().records().empty());
     EXPECT_EQ(device.openHandles(), 0);
     EXPECT_TRUE(device.misuse().empty());
     EXPECT_TRUE(messages.empty());
-    EXPECT_TRUE(window->closeRequested());
 }
 
-TEST_F(WindowTest, CloseDuringForceBootloaderStopsItAndThenCloses) {
+TEST_F(FrmMainTest, CloseDuringForceBootloaderStopsItAndThenCloses) {
     window->Form_Load();
-    bool posted = false;
-    device.onSleep = [&](std::int64_t) {
-        if (!posted) {
-            posted = true;
-            QTimer::singleShot(0, window.get(), [w = window.get()] { w->close(); });
-        }
-    };
+    closeAtFirstPause();
     std::size_t callsAtCloseRequest = 0;
     window->setTraceHook([&](const std::string& line) {
         if (line == "close requested while a command runs")
             callsAtCloseRequest = device.log().size();
     });
-    control<QPushButton>("Command2")->click();
+    click("Command2");
 
-    ASSERT_TRUE(posted);
+    ASSERT_TRUE(closePosted);
     ASSERT_GT(callsAtCloseRequest, 0U);
     EXPECT_EQ(device.tarvex().bootloaderEntries(), 1);
     // The command looked for the device no more once the close was asked for.
@@ -530,30 +408,18 @@ TEST_F(WindowTest, CloseDuringForceBootloaderStopsItAndThenCloses) {
     EXPECT_TRUE(device.misuse().empty());
 }
 
-TEST_F(WindowTest, ForceBootloaderLeavesTheWindowOpenOnTheBootloader) {
-    window->Form_Load();
-    control<QPushButton>("Command2")->click();
-    EXPECT_TRUE(window->isVisible());
-    EXPECT_FALSE(window->unloaded());
-    EXPECT_EQ(window->state().Attributes.ProductID, 0xB046);
-    EXPECT_EQ(text("btnUpgradeFW"), QStringLiteral("Upgrade Firmware"));
-    EXPECT_TRUE(control("btnUpgradeFW")->isEnabled());
-    EXPECT_EQ(device.openHandles(), 2);
-}
-
 // ---- Identity --------------------------------------------------------------------------------
 
 TEST(ApplicationIdentity, NameVersionAndIcon) {
-    quorvane::applyApplicationIdentity();
+    applyApplicationIdentity();
     EXPECT_EQ(QCoreApplication::applicationName(), QStringLiteral("quorvane"));
     EXPECT_EQ(QCoreApplication::applicationVersion(), QStringLiteral("1.01.0001"));
     // No display name of our own: the platform would append it to the window caption.
     EXPECT_EQ(QGuiApplication::applicationDisplayName(), QStringLiteral("quorvane"));
-    EXPECT_STREQ(quorvane::ApplicationTitle, "Tarvex firmware");
-    EXPECT_STREQ(quorvane::ApplicationDescription, "Tarvex firmware update");
+    EXPECT_STREQ(ApplicationTitle, "Tarvex firmware");
+    EXPECT_STREQ(ApplicationDescription, "Tarvex firmware update");
 
-    const QIcon icon = QApplication::windowIcon();
-    const QList<QSize> sizes = icon.availableSizes();
+    const QList<QSize> sizes = QApplication::windowIcon().availableSizes();
     EXPECT_TRUE(sizes.contains(QSize(32, 32)));
     EXPECT_TRUE(sizes.contains(QSize(16, 16)));
     for (const char* file : {":/icons/quorvane-32.xpm", ":/icons/quorvane-16.xpm"}) {
@@ -569,11 +435,4 @@ TEST(ApplicationIdentity, NameVersionAndIcon) {
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
+} // namespace quorvane::test

@@ -43,10 +43,7 @@ struct Picture {
     double scale = 0;
     QSize declaredSize;
     std::map<std::string, Control> controls;
-    QRgb window = 0;
-    QRgb text = 0;
-    QRgb field = 0;
-    QRgb bar = 0;
+    QRgb window = 0, field = 0, bar = 0; // the colours of the window, the fields and the bar
 
     const Control& control(const std::string& name) const {
         static const Control missing;
@@ -78,7 +75,6 @@ std::optional<Picture> loadPicture(const std::string& scene, int scale) {
         return QColor(colours.value(QLatin1String(key)).toString()).rgb();
     };
     p.window = colour("window");
-    p.text = colour("text");
     p.field = colour("field");
     p.bar = colour("bar");
     for (const QJsonValue v : root.value(QStringLiteral("controls")).toArray()) {
@@ -99,35 +95,29 @@ QRect doubled(const QRect& r) {
 // `minPixels` pixels.
 std::vector<QRect> regions(const QImage& image, const std::function<bool(QRgb)>& member,
                            int minPixels) {
-    const int w = image.width();
-    const int h = image.height();
-    std::vector<char> seen(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), 0);
+    std::vector<bool> seen(static_cast<std::size_t>(image.width()) * image.height());
+    const auto claim = [&](QPoint p) { // true for an unseen member pixel, now seen
+        const std::size_t at = static_cast<std::size_t>(p.y()) * image.width() + p.x();
+        if (!image.rect().contains(p) || seen[at] || !member(image.pixel(p)))
+            return false;
+        seen[at] = true;
+        return true;
+    };
     std::vector<QRect> found;
-    std::vector<QPoint> stack;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const auto at = static_cast<std::size_t>(y) * w + x;
-            if (seen[at] != 0 || !member(image.pixel(x, y)))
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            if (!claim(QPoint(x, y)))
                 continue;
+            std::vector<QPoint> stack{QPoint(x, y)};
             int count = 0;
-            QRect box(x, y, 1, 1);
-            stack.assign(1, QPoint(x, y));
-            seen[at] = 1;
-            while (!stack.empty()) {
+            QRect box;
+            for (; !stack.empty(); ++count) {
                 const QPoint p = stack.back();
                 stack.pop_back();
-                ++count;
-                box = box.united(QRect(p, QSize(1, 1)));
-                for (const QPoint d : {QPoint(1, 0), QPoint(-1, 0), QPoint(0, 1), QPoint(0, -1)}) {
-                    const QPoint n = p + d;
-                    if (n.x() < 0 || n.y() < 0 || n.x() >= w || n.y() >= h)
-                        continue;
-                    const auto ni = static_cast<std::size_t>(n.y()) * w + n.x();
-                    if (seen[ni] == 0 && member(image.pixel(n))) {
-                        seen[ni] = 1;
-                        stack.push_back(n);
-                    }
-                }
+                box |= QRect(p, QSize(1, 1));
+                for (const QPoint d : {QPoint(1, 0), QPoint(-1, 0), QPoint(0, 1), QPoint(0, -1)})
+                    if (claim(p + d))
+                        stack.push_back(p + d);
             }
             if (count >= minPixels)
                 found.push_back(box);
@@ -151,10 +141,9 @@ bool ink(QRgb c) {
     return qGray(c) < 110;
 }
 
-bool near(const QRect& a, const QRect& b, int tolerance) {
-    return std::abs(a.left() - b.left()) <= tolerance && std::abs(a.top() - b.top()) <= tolerance &&
-           std::abs(a.right() - b.right()) <= tolerance &&
-           std::abs(a.bottom() - b.bottom()) <= tolerance;
+// Each edge of `a` within `t` pixels of the same edge of `b`.
+bool near(const QRect& a, const QRect& b, int t) {
+    return b.adjusted(-t, -t, t, t).contains(a) && a.adjusted(-t, -t, t, t).contains(b);
 }
 
 std::string show(const QRect& r) {
@@ -177,16 +166,13 @@ protected:
     Picture two;
 };
 
-TEST_P(ScreenshotGeometry, ThePicturesAreTheWholeWindowAtEachScale) {
+TEST_P(ScreenshotGeometry, ThePicturesAreTheWholeWindowAndEachControlDoublesAtScaleTwo) {
     EXPECT_EQ(one.scale, 1.0);
     EXPECT_EQ(two.scale, 2.0);
     EXPECT_EQ(one.image.size(), QSize(ClientWidthPx, ClientHeightPx));
     EXPECT_EQ(two.image.size(), 2 * one.image.size());
     EXPECT_EQ(one.declaredSize, one.image.size());
     EXPECT_EQ(two.declaredSize, two.image.size());
-}
-
-TEST_P(ScreenshotGeometry, EveryControlCoversTwiceItsRectangleAtScaleTwo) {
     ASSERT_GE(one.controls.size(), 13U);
     EXPECT_EQ(one.controls.size(), two.controls.size());
     for (const auto& [name, c] : one.controls) {
@@ -197,52 +183,47 @@ TEST_P(ScreenshotGeometry, EveryControlCoversTwiceItsRectangleAtScaleTwo) {
     }
 }
 
-TEST_P(ScreenshotGeometry, TheFieldsAreWhereTheyArePlaced) {
+TEST_P(ScreenshotGeometry, FieldsBarAndButtonsAreDrawnWhereTheyArePlaced) {
+    const bool deviceShown = std::string(GetParam()) != "nodevice";
     for (const Picture* p : {&one, &two}) {
-        // Regions of the field colour in the frame, larger than any glyph's inside.
+        const std::string at = " at scale " + std::to_string(static_cast<int>(p->scale));
+        // Regions of the field colour in the frame, larger than any glyph's inside; text in them
+        // exactly when a device is found.
         const QRect frame = p->control("Frame1").rect;
         auto fields = regions(
             p->image, [p](QRgb c) { return c == p->field; },
             static_cast<int>(400 * p->scale * p->scale));
         std::erase_if(fields, [&](const QRect& r) { return !frame.contains(r); });
-        EXPECT_EQ(fields.size(), std::size(ValueLabels)) << "scale " << p->scale;
+        EXPECT_EQ(fields.size(), std::size(ValueLabels)) << at;
         for (const char* name : ValueLabels) {
-            const QRect expected = p->control(name).rect;
-            const bool drawn = std::find(fields.begin(), fields.end(), expected) != fields.end();
-            EXPECT_TRUE(drawn) << name << " " << show(expected) << " at scale " << p->scale;
+            const QRect rect = p->control(name).rect;
+            EXPECT_NE(std::find(fields.begin(), fields.end(), rect), fields.end())
+                << name << " " << show(rect) << at;
+            EXPECT_EQ(!boxOf(p->image, rect, ink).isEmpty(), deviceShown) << name << at;
         }
-    }
-}
 
-TEST_P(ScreenshotGeometry, TheBarIsWhereItIsPlacedAndOnlyWhenShown) {
-    for (const Picture* p : {&one, &two}) {
+        // The bar, in its frame, and only when shown.
         const Control& bar = p->control("Pic");
         const auto drawn = regions(
             p->image, [p](QRgb c) { return c == p->bar; }, 1);
         if (!bar.visible || bar.rect.width() == 0) {
-            EXPECT_TRUE(drawn.empty()) << "scale " << p->scale;
-            continue;
+            EXPECT_TRUE(drawn.empty()) << at;
+        } else {
+            EXPECT_EQ(drawn, std::vector<QRect>{bar.rect})
+                << (drawn.empty() ? "none" : show(drawn[0])) << " instead of " << show(bar.rect)
+                << at;
+            EXPECT_TRUE(p->control("Picture1").rect.contains(bar.rect)) << at;
         }
-        ASSERT_EQ(drawn.size(), 1U) << "scale " << p->scale;
-        EXPECT_EQ(drawn[0], bar.rect) << show(drawn[0]) << " at scale " << p->scale;
-        // The bar lies in its frame.
-        EXPECT_TRUE(p->control("Picture1").rect.contains(bar.rect));
-    }
-}
 
-TEST_P(ScreenshotGeometry, TheButtonsAreDrawnInTheirRectangles) {
-    for (const Picture* p : {&one, &two}) {
+        // A button's face and outline differ from the window around it; the paint reaches to
+        // within a pixel of each edge and nowhere beyond them.
         const int margin = static_cast<int>(4 * p->scale);
         for (const char* name : Buttons) {
             const QRect rect = p->control(name).rect;
-            // The button's face and outline differ from the window around it; the paint
-            // reaches to within a pixel of each edge and nowhere beyond them.
             const QRect painted = boxOf(p->image, rect.adjusted(-margin, -margin, margin, margin),
                                         [p](QRgb c) { return c != p->window; });
-            EXPECT_TRUE(rect.contains(painted))
-                << name << " " << show(painted) << " in " << show(rect) << " at scale " << p->scale;
-            EXPECT_TRUE(near(painted, rect, static_cast<int>(p->scale)))
-                << name << " " << show(painted) << " in " << show(rect) << " at scale " << p->scale;
+            EXPECT_TRUE(rect.contains(painted) && near(painted, rect, static_cast<int>(p->scale)))
+                << name << " " << show(painted) << " in " << show(rect) << at;
         }
     }
 }
@@ -251,10 +232,8 @@ TEST_P(ScreenshotGeometry, CaptionsAreWrittenInTheirControlsAtTwiceTheSize) {
     std::vector<const char*> captioned(std::begin(RowLabels), std::end(RowLabels));
     captioned.insert(captioned.end(), std::begin(Buttons), std::end(Buttons));
     for (const char* name : captioned) {
-        const QRect rect1 = one.control(name).rect;
-        const QRect rect2 = two.control(name).rect;
-        const QRect ink1 = boxOf(one.image, rect1, ink);
-        const QRect ink2 = boxOf(two.image, rect2, ink);
+        const QRect ink1 = boxOf(one.image, one.control(name).rect, ink);
+        const QRect ink2 = boxOf(two.image, two.control(name).rect, ink);
         // A disabled button writes in grey, which is no ink; it must then be so at both scales.
         EXPECT_EQ(ink1.isEmpty(), ink2.isEmpty()) << name;
         if (ink1.isEmpty())
@@ -265,15 +244,6 @@ TEST_P(ScreenshotGeometry, CaptionsAreWrittenInTheirControlsAtTwiceTheSize) {
             << name << ": ink " << show(ink2) << " at 2, " << show(ink1) << " at 1";
         EXPECT_GT(ink1.width(), 10) << name;
     }
-}
-
-TEST_P(ScreenshotGeometry, TheFieldsShowTextExactlyWhenADeviceIsFound) {
-    const bool deviceShown = std::string(GetParam()) != "nodevice";
-    for (const Picture* p : {&one, &two})
-        for (const char* name : ValueLabels) {
-            const QRect text = boxOf(p->image, p->control(name).rect, ink);
-            EXPECT_EQ(!text.isEmpty(), deviceShown) << name << " at scale " << p->scale;
-        }
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenes, ScreenshotGeometry,

@@ -1,6 +1,7 @@
 // The Windows backend, its clock and its text conversion on the running system (Windows, or
 // Wine in CI), and the executable's directory found from directories with awkward names.
 #include "executable_directory.h"
+#include "temp_dir.h"
 #include "windows_clock.h"
 #include "windows_platform.h"
 #include "windows_text.h"
@@ -15,44 +16,17 @@
 #endif
 #include <windows.h>
 
-#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <random>
 #include <string>
-#include <vector>
 
 namespace quorvane::test {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A directory of its own under the system's temporary directory, with a non-ASCII name.
-class WideTempDir {
-public:
-    WideTempDir() {
-        std::random_device rd;
-        path_ = fs::temp_directory_path() /
-                (L"quorvane Pr\u00fcfung \u30d5\u30a1\u30fc\u30e0 \u03a9 " + std::to_wstring(rd()));
-        fs::create_directories(path_);
-    }
-    WideTempDir(const WideTempDir&) = delete;
-    WideTempDir& operator=(const WideTempDir&) = delete;
-    ~WideTempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
-std::string utf8(const fs::path& path) {
-    const auto text = utf8FromWide(path.native());
-    return text ? *text : std::string();
-}
-
-TEST(WindowsText, ConvertsBetweenUtf8AndUtf16BothWays) {
+TEST(WindowsText, ConvertsBetweenUtf8AndUtf16AndRefusesWhatTheOtherSideCannotCarry) {
     const std::wstring wide = L"Pr\u00fcfung \u30d5\u30a1\u30fc\u30e0 \U0001F50C";
     const std::string narrow =
         "Pr\xC3\xBC"
@@ -61,9 +35,6 @@ TEST(WindowsText, ConvertsBetweenUtf8AndUtf16BothWays) {
     EXPECT_EQ(wideFromUtf8(narrow), wide);
     EXPECT_EQ(wideFromUtf8(""), std::wstring());
     EXPECT_EQ(utf8FromWide(L""), std::string());
-}
-
-TEST(WindowsText, RefusesWhatTheOtherSideCannotCarry) {
     EXPECT_FALSE(wideFromUtf8("\xC3(").has_value());        // a cut sequence
     EXPECT_FALSE(wideFromUtf8("\xED\xA0\x80").has_value()); // an encoded surrogate
     EXPECT_FALSE(utf8FromWide(std::wstring(1, static_cast<wchar_t>(0xD800))).has_value());
@@ -100,15 +71,42 @@ TEST(WindowsSystem, EveryInterfaceThatOpensAnswersItsQueries) {
     EXPECT_GT(named, 0) << "no interface told its product name";
 }
 
-TEST(WindowsSystem, OpensANonAsciiPathGivenAsUtf8) {
-    WideTempDir dir;
-    const fs::path file = dir.path() / L"Ger\u00e4t \u30c7\u30d0\u30a4\u30b9.bin";
-    {
-        const HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-        ASSERT_NE(h, INVALID_HANDLE_VALUE);
-        CloseHandle(h);
+std::string utf8(const fs::path& path) {
+    return utf8FromWide(path.native()).value_or(std::string());
+}
+
+// Runs `exe` and returns what it wrote to its standard output, as UTF-16.
+std::wstring runAndRead(const fs::path& exe) {
+    FILE* out = _wpopen((L"\"" + exe.native() + L"\"").c_str(), L"rb");
+    if (out == nullptr)
+        return L"<not started>";
+    std::wstring text;
+    for (wchar_t c = 0; std::fread(&c, sizeof c, 1, out) == 1;)
+        text += c;
+    const int status = _pclose(out);
+    return status == 0 ? text : L"<exit " + std::to_wstring(status) + L">";
+}
+
+// A directory with a non-ASCII name, in a temporary directory of the test's own.
+class WindowsFiles : public ::testing::Test {
+protected:
+    WindowsFiles() { fs::create_directories(dir); }
+
+    static fs::path directoryProbe() {
+        const auto here = executableDirectory();
+        return here ? fs::path(*here) / L"print_executable_directory.exe" : fs::path();
     }
+
+    TempDir temp;
+    const fs::path dir = temp.path() / L"quorvane Pr\u00fcfung \u30d5\u30a1\u30fc\u30e0 \u03a9";
+};
+
+TEST_F(WindowsFiles, OpensANonAsciiPathGivenAsUtf8AndSaysWhyOthersDoNotOpen) {
+    const fs::path file = dir / L"Ger\u00e4t \u30c7\u30d0\u30a4\u30b9.bin";
+    const HANDLE h =
+        CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, {});
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
     WindowsPlatform platform;
     const OpenResult opened = platform.open(utf8(file), OpenMode::Plain);
     ASSERT_NE(opened.handle, 0U);
@@ -121,92 +119,33 @@ TEST(WindowsSystem, OpensANonAsciiPathGivenAsUtf8) {
     EXPECT_TRUE(platform.close(opened.handle));
     EXPECT_FALSE(platform.close(opened.handle));
     EXPECT_TRUE(platform.close(overlapped.handle));
-}
 
-TEST(WindowsSystem, AMissingPathIsNotFound) {
-    WideTempDir dir;
-    WindowsPlatform platform;
-    const OpenResult r = platform.open(utf8(dir.path() / L"absent"), OpenMode::Plain);
-    EXPECT_EQ(r.handle, 0U);
-    EXPECT_EQ(r.error, OpenError::NotFound);
+    const OpenResult missing = platform.open(utf8(dir / L"absent"), OpenMode::Plain);
+    EXPECT_EQ(missing.handle, 0U);
+    EXPECT_EQ(missing.error, OpenError::NotFound);
     EXPECT_EQ(platform
-                  .open("\\\\?\\hid#vid_0000&pid_0000#none#{4d1e55b2-f16f-11cf-88cb-"
-                        "001111000030}",
+                  .open("\\\\?\\hid#vid_0000&pid_0000#none#{4d1e55b2-f16f-11cf-88cb-001111000030}",
                         OpenMode::Plain)
                   .handle,
               0U);
+    const OpenResult directory = platform.open(utf8(dir), OpenMode::Plain);
+    EXPECT_EQ(directory.handle, 0U);
+    EXPECT_EQ(directory.error, OpenError::AccessDenied);
 }
 
-TEST(WindowsSystem, ADirectoryCannotBeOpenedAsAnInterface) {
-    WideTempDir dir;
-    WindowsPlatform platform;
-    const OpenResult r = platform.open(utf8(dir.path()), OpenMode::Plain);
-    EXPECT_EQ(r.handle, 0U);
-    EXPECT_EQ(r.error, OpenError::AccessDenied);
-}
-
-// Runs `exe` and returns what it wrote to its standard output, as UTF-16.
-std::wstring runAndRead(const fs::path& exe) {
-    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0))
-        return L"<no pipe>";
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION process{};
-    std::wstring commandLine = L"\"" + exe.native() + L"\"";
-    const BOOL started = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
-                                        nullptr, nullptr, &startup, &process);
-    CloseHandle(writeEnd);
-    if (!started) {
-        CloseHandle(readEnd);
-        return L"<not started>";
-    }
-    std::string bytes;
-    char chunk[512];
-    DWORD got = 0;
-    while (ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) && got > 0)
-        bytes.append(chunk, got);
-    WaitForSingleObject(process.hProcess, 30000);
-    DWORD exitCode = 1;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    CloseHandle(readEnd);
-    if (exitCode != 0)
-        return L"<exit " + std::to_wstring(exitCode) + L">";
-    std::wstring text(bytes.size() / sizeof(wchar_t), L'\0');
-    std::copy_n(bytes.data(), text.size() * sizeof(wchar_t), reinterpret_cast<char*>(text.data()));
-    return text;
-}
-
-fs::path directoryProbe() {
-    const auto here = executableDirectory();
-    return here ? fs::path(*here) / L"print_executable_directory.exe" : fs::path();
-}
-
-TEST(WindowsSystem, FindsItsDirectoryUnderANonAsciiName) {
-    WideTempDir dir;
-    const fs::path copy = dir.path() / L"quorvane \u00e9t\u00e9.exe";
+TEST_F(WindowsFiles, FindsItsDirectoryUnderANonAsciiName) {
+    const fs::path copy = dir / L"quorvane \u00e9t\u00e9.exe";
     ASSERT_TRUE(CopyFileW(directoryProbe().c_str(), copy.c_str(), TRUE))
         << "cannot copy " << utf8(directoryProbe());
-    const std::wstring expected =
-        dir.path().native() + L"\n" + dir.path().native() + L"\\quorvane.bin";
-    EXPECT_EQ(runAndRead(copy), expected);
+    EXPECT_EQ(runAndRead(copy), dir.native() + L"\n" + dir.native() + L"\\quorvane.bin");
 }
 
-TEST(WindowsSystem, FromADriveRootTheImagePathHoldsTwoSeparators) {
+TEST_F(WindowsFiles, FromADriveRootTheImagePathHoldsTwoSeparators) {
     wchar_t windowsDirectory[MAX_PATH] = {};
     ASSERT_GT(GetWindowsDirectoryW(windowsDirectory, MAX_PATH), 2U);
     const std::wstring root = std::wstring(windowsDirectory, 2) + L"\\";
-    std::random_device rd;
-    const fs::path copy = root + L"quorvane-probe-" + std::to_wstring(rd()) + L".exe";
+    const fs::path copy =
+        root + L"quorvane-probe-" + std::to_wstring(std::random_device()()) + L".exe";
     if (!CopyFileW(directoryProbe().c_str(), copy.c_str(), TRUE))
         GTEST_SKIP() << "the root of the system drive cannot be written here";
     const std::wstring out = runAndRead(copy);
@@ -216,16 +155,15 @@ TEST(WindowsSystem, FromADriveRootTheImagePathHoldsTwoSeparators) {
 
 // Pauses are never shorter than asked, whichever way the clock waits. How close they come to
 // their length is the sleep benchmark's business (tools/), not a test's.
-void expectPausesNeverShort(WindowsClock& clock) {
-    for (int i = 0; i < 5; ++i) {
-        const std::int64_t start = WindowsClock::nowUs();
-        clock.sleep(20);
-        // The timer and the performance counter may disagree by a fraction of a millisecond.
-        EXPECT_GE(WindowsClock::nowUs() - start, 19500);
-    }
-}
-
 TEST(WindowsClock, PausesAreNeverShorterThanAskedWithEitherMethod) {
+    const auto expectPausesNeverShort = [](WindowsClock& clock) {
+        for (int i = 0; i < 5; ++i) {
+            const std::int64_t start = WindowsClock::nowUs();
+            clock.sleep(20);
+            // The timer and the performance counter may disagree by a fraction of a millisecond.
+            EXPECT_GE(WindowsClock::nowUs() - start, 19500);
+        }
+    };
     WindowsClock raised(WindowsClock::Method::RaisedTimerResolution);
     EXPECT_EQ(raised.method(), WindowsClock::Method::RaisedTimerResolution);
     expectPausesNeverShort(raised);

@@ -21,79 +21,53 @@
 
 namespace {
 
-std::wstring ownPath() {
-    std::vector<wchar_t> buffer(32768);
-    const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    return std::wstring(buffer.data(), n);
-}
-
-class VersionResource : public ::testing::Test {
-protected:
-    void SetUp() override {
-        DWORD ignored = 0;
-        const DWORD size = GetFileVersionInfoSizeW(ownPath().c_str(), &ignored);
-        ASSERT_GT(size, 0U) << "no version resource";
-        data_.resize(size);
-        ASSERT_TRUE(GetFileVersionInfoW(ownPath().c_str(), 0, size, data_.data()));
-    }
-
-    std::wstring value(const std::wstring& name) {
-        void* text = nullptr;
+TEST(VersionResource, NamesTheProgramAndCarriesItsVersionInUsEnglish) {
+    wchar_t self[32768] = {};
+    ASSERT_GT(GetModuleFileNameW(nullptr, self, 32768), 0U);
+    DWORD ignored = 0;
+    std::vector<std::uint8_t> data(GetFileVersionInfoSizeW(self, &ignored));
+    ASSERT_FALSE(data.empty()) << "no version resource";
+    ASSERT_TRUE(GetFileVersionInfoW(self, 0, static_cast<DWORD>(data.size()), data.data()));
+    // The block at `key` and its length; null when there is none.
+    const auto block = [&](const std::wstring& key) -> std::pair<const void*, UINT> {
+        void* found = nullptr;
         UINT length = 0;
-        const std::wstring key = L"\\StringFileInfo\\040904B0\\" + name;
-        if (!VerQueryValueW(data_.data(), key.c_str(), &text, &length) || text == nullptr)
-            return L"<missing>";
-        return std::wstring(static_cast<const wchar_t*>(text));
-    }
+        return {VerQueryValueW(data.data(), key.c_str(), &found, &length) ? found : nullptr,
+                length};
+    };
+    const auto value = [&](const std::wstring& name) -> std::wstring {
+        const void* text = block(L"\\StringFileInfo\\040904B0\\" + name).first;
+        return text != nullptr ? static_cast<const wchar_t*>(text) : L"<missing>";
+    };
 
-    std::vector<std::uint8_t> data_;
-};
-
-TEST_F(VersionResource, NamesTheProgramAndItsPurpose) {
-    EXPECT_EQ(value(L"FileDescription"), L"Tarvex firmware update");
-    EXPECT_EQ(value(L"ProductName"), L"Tarvex firmware update");
-    EXPECT_EQ(value(L"Comments"), L"Tarvex firmware update");
+    for (const wchar_t* name : {L"FileDescription", L"ProductName", L"Comments"})
+        EXPECT_EQ(value(name), L"Tarvex firmware update") << name;
     EXPECT_EQ(value(L"OriginalFilename"), L"quorvane.exe");
-}
-
-TEST_F(VersionResource, CarriesTheVersionAsTextAndAsNumbers) {
+    EXPECT_STREQ(QUORVANE_DISPLAY_VERSION, "1.01.0001");
     EXPECT_EQ(value(L"FileVersion"), L"1.01.0001");
     EXPECT_EQ(value(L"ProductVersion"), L"1.01.0001");
-    const std::string display = QUORVANE_DISPLAY_VERSION;
-    EXPECT_EQ(value(L"FileVersion"), std::wstring(display.begin(), display.end()));
 
-    void* block = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(data_.data(), L"\\", &block, &length));
-    ASSERT_EQ(length, sizeof(VS_FIXEDFILEINFO));
-    const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(block);
+    const auto [fixedBlock, fixedLength] = block(L"\\");
+    ASSERT_EQ(fixedLength, sizeof(VS_FIXEDFILEINFO));
+    const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(fixedBlock);
     EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDU);
     EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(1, 1)); // 1.1
     EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(1, 0)); // .0.1
     EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
     EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
-}
 
-TEST_F(VersionResource, DeclaresUsEnglishInUnicode) {
-    void* block = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(data_.data(), L"\\VarFileInfo\\Translation", &block, &length));
-    ASSERT_EQ(length, 4U);
-    const auto* words = static_cast<const WORD*>(block);
-    EXPECT_EQ(words[0], 0x0409);
-    EXPECT_EQ(words[1], 1200);
+    const auto [translation, translationLength] = block(L"\\VarFileInfo\\Translation");
+    ASSERT_EQ(translationLength, 4U);
+    EXPECT_EQ(static_cast<const WORD*>(translation)[0], 0x0409);
+    EXPECT_EQ(static_cast<const WORD*>(translation)[1], 1200); // Unicode
 }
 
 // The icon group as stored: which sizes and colour depths it offers.
 #pragma pack(push, 2)
 struct GroupEntry {
-    BYTE width;
-    BYTE height;
-    BYTE colours;
-    BYTE reserved;
-    WORD planes;
-    WORD bitCount;
+    BYTE width, height, colours, reserved;
+    WORD planes, bitCount;
     DWORD bytes;
     WORD id;
 };
@@ -125,13 +99,8 @@ void expectIconMatches(const char* const* xpm, int size) {
         LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, 0));
     ASSERT_NE(icon, nullptr);
 
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = size;
-    info.bmiHeader.biHeight = -size; // top-down, like the XPM
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO info{}; // 32 bits a pixel, top-down like the XPM
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), size, -size, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     void* bits = nullptr;
     const HDC dc = CreateCompatibleDC(nullptr);
     const HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
@@ -173,10 +142,8 @@ void expectIconMatches(const char* const* xpm, int size) {
     DestroyIcon(icon);
 }
 
-TEST(ProgramIcon, SixteenPixelImageIsTheWindowIcon) {
+TEST(ProgramIcon, ImagesOfBothSizesAreTheWindowIcon) {
     expectIconMatches(quorvane_16, 16);
-}
-TEST(ProgramIcon, ThirtyTwoPixelImageIsTheWindowIcon) {
     expectIconMatches(quorvane_32, 32);
 }
 
