@@ -21,5 +21,5 @@ BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins libhidapi
                 fonts-dejavu-core fonts-liberation2)
 # What the tests add: GoogleTest, clang with its sanitizer and fuzzer runtimes, the package and
 # desktop-file checkers, and an X server for the screenshots.
-TEST_PACKAGES=(libgtest-dev clang libclang-rt-14-dev lintian desktop-file-utils appstream
+TEST_PACKAGES=(libgtest-dev clang clang-format libclang-rt-14-dev lintian desktop-file-utils appstream
                dpkg-dev file xvfb xauth)
