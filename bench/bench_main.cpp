@@ -7,6 +7,7 @@
 #include "command_codes.h"
 #include "discovery.h"
 #include "firmware_updater.h"
+#include "forwarding_platform.h"
 #include "null_window.h"
 #include "virtual_platform.h"
 
@@ -47,37 +48,21 @@ fs::path writeImage(const fs::path& dir, std::size_t bytes) {
 
 // Forwards to the virtual platform and notes, on the machine's clock, when the first data
 // report went out and when the pause after the last one ended.
-class TimedPlatform final : public HidPlatform {
+class TimedPlatform final : public ForwardingPlatform {
 public:
-    explicit TimedPlatform(VirtualPlatform& inner) : inner_(inner) {}
-    std::vector<std::string> enumerateInterfaces() override { return inner_.enumerateInterfaces(); }
-    OpenResult open(const std::string& p, OpenMode m) override { return inner_.open(p, m); }
-    bool close(RawHandle h) override { return inner_.close(h); }
-    bool getAttributes(RawHandle h, HidAttributes& a) override {
-        return inner_.getAttributes(h, a);
-    }
-    bool getCapabilities(RawHandle h, HidCapabilities& c) override {
-        return inner_.getCapabilities(h, c);
-    }
+    using ForwardingPlatform::ForwardingPlatform;
     bool setFeature(RawHandle h, const std::uint8_t* b, std::size_t n) override {
         if (!firstReport_)
             firstReport_ = Steady::now();
         lastWasReport_ = true;
-        return inner_.setFeature(h, b, n);
-    }
-    bool getFeature(RawHandle h, std::uint8_t* b, std::size_t n) override {
-        return inner_.getFeature(h, b, n);
-    }
-    bool getString(RawHandle h, StringKind k, std::uint8_t* b, std::size_t n) override {
-        return inner_.getString(h, k, b, n);
+        return ForwardingPlatform::setFeature(h, b, n);
     }
     void sleep(int ms) override {
-        inner_.sleep(ms);
+        ForwardingPlatform::sleep(ms);
         if (lastWasReport_ && ms == RecordPauseMs)
             lastPauseEnd_ = Steady::now();
         lastWasReport_ = false;
     }
-    std::int64_t nowMs() override { return inner_.nowMs(); }
 
     double sendingSeconds() const {
         return firstReport_ ? std::chrono::duration<double>(lastPauseEnd_ - *firstReport_).count()
@@ -85,7 +70,6 @@ public:
     }
 
 private:
-    VirtualPlatform& inner_;
     std::optional<Steady::time_point> firstReport_;
     Steady::time_point lastPauseEnd_;
     bool lastWasReport_ = false;

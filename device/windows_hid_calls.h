@@ -3,12 +3,6 @@
 // test puts its own in, to check exactly what the backend passes and how it treats the results.
 #pragma once
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <setupapi.h>

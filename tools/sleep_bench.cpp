@@ -6,9 +6,6 @@
 // Usage: quorvane-sleep-bench [repetitions, default 50]
 #include "windows_clock.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <algorithm>

@@ -2,6 +2,7 @@
 // is the Tarvex's, in either mode, and whose open was refused for lack of access.
 #include "device_path.h"
 #include "discovery.h"
+#include "forwarding_platform.h"
 
 #include "tarvex_fixture.h"
 
@@ -87,34 +88,12 @@ TEST_F(AccessTest, ADeniedTarvexBeforeAnOpenOneIsNotedAndTheOpenOneIsFound) {
 
 // A backend that cannot tell product IDs before opening: discovery notes nothing, and finds
 // the device as before.
-class NoEnumeratedIds final : public HidPlatform {
+class NoEnumeratedIds final : public ForwardingPlatform {
 public:
-    explicit NoEnumeratedIds(VirtualPlatform& inner) : inner_(inner) {}
-    std::vector<std::string> enumerateInterfaces() override { return inner_.enumerateInterfaces(); }
-    OpenResult open(const std::string& path, OpenMode mode) override {
-        return inner_.open(path, mode);
+    using ForwardingPlatform::ForwardingPlatform;
+    std::optional<std::uint16_t> enumeratedProductId(const std::string&) override {
+        return std::nullopt;
     }
-    bool close(RawHandle h) override { return inner_.close(h); }
-    bool getAttributes(RawHandle h, HidAttributes& a) override {
-        return inner_.getAttributes(h, a);
-    }
-    bool getCapabilities(RawHandle h, HidCapabilities& c) override {
-        return inner_.getCapabilities(h, c);
-    }
-    bool setFeature(RawHandle h, const std::uint8_t* b, std::size_t n) override {
-        return inner_.setFeature(h, b, n);
-    }
-    bool getFeature(RawHandle h, std::uint8_t* b, std::size_t n) override {
-        return inner_.getFeature(h, b, n);
-    }
-    bool getString(RawHandle h, StringKind k, std::uint8_t* b, std::size_t n) override {
-        return inner_.getString(h, k, b, n);
-    }
-    void sleep(int ms) override { inner_.sleep(ms); }
-    std::int64_t nowMs() override { return inner_.nowMs(); }
-
-private:
-    VirtualPlatform& inner_;
 };
 
 TEST_F(AccessTest, ABackendWithoutEnumeratedIdsNotesNothing) {

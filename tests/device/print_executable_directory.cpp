@@ -4,9 +4,6 @@
 #include "executable_directory.h"
 #include "firmware_image.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <string>

@@ -1,11 +1,5 @@
 // The version resource and icon that quorvane.exe carries, read back from this program, which
 // is built with the same resource.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <gtest/gtest.h>
