@@ -12,7 +12,7 @@
 // default: the virtual Tarvex found), `upgrading` (an upgrade half done) or `nodevice`.
 #include "app_identity.h"
 #include "clock.h"
-#include "command_codes.h"
+#include "tarvex_protocol.h"
 #include "frmMain.h"
 #include "image_location.h"
 #include "virtual_platform.h"
@@ -29,6 +29,8 @@
 #include <string>
 
 namespace {
+
+using quorvane::frmMain;
 
 // Long enough for any upgrade of the sample image; a self-driving run that takes longer closes
 // the window, which stops the command.
@@ -47,7 +49,7 @@ bool selfDriving() {
 int imageRecords(const std::filesystem::path& image) {
     std::error_code error;
     const std::uintmax_t size = std::filesystem::file_size(image, error);
-    return error ? 0 : static_cast<int>(size / 40);
+    return error ? 0 : static_cast<int>(size / quorvane::RecordSize);
 }
 
 void printLabels(const frmMain& window) {
@@ -167,8 +169,6 @@ int main(int argc, char* argv[]) {
 
     const std::filesystem::path image = quorvane::firmwareImageBesideExecutable();
     quorvane::TarvexConfig config = quorvane::defaultTarvexConfig();
-    config.enterBootloaderCode = quorvane::EnterBootloaderCode;
-    config.unlockCode = quorvane::UnlockCode;
     config.expectedRecords = imageRecords(image);
     // The bootloader starts locked, so the unlock report is part of the show.
     config.statusBytes = {0x01, 0x00};

@@ -23,7 +23,7 @@
 #include <exception>
 #include <utility>
 
-using quorvane::InfoLabel;
+namespace quorvane {
 
 namespace {
 
@@ -94,9 +94,9 @@ Label* makeLabel(QWidget* parent, const char* name, const QString& caption, cons
 
 // A value label reads as a field: window background, window text. The static label naming its
 // row is its buddy and gives it its accessible name.
-quorvane::FieldLabel* makeValueLabel(QWidget* parent, const char* name, const TwipRect& r,
+FieldLabel* makeValueLabel(QWidget* parent, const char* name, const TwipRect& r,
                                      QLabel* rowName) {
-    auto* label = makeLabel<quorvane::FieldLabel>(parent, name, QString(), r);
+    auto* label = makeLabel<FieldLabel>(parent, name, QString(), r);
     label->setBackgroundRole(QPalette::Base);
     label->setForegroundRole(QPalette::Text);
     label->setAutoFillBackground(true);
@@ -105,9 +105,9 @@ quorvane::FieldLabel* makeValueLabel(QWidget* parent, const char* name, const Tw
     return label;
 }
 
-quorvane::CommandButton* makeButton(QWidget* parent, const char* name, const char* caption,
+CommandButton* makeButton(QWidget* parent, const char* name, const char* caption,
                                     const TwipRect& r) {
-    auto* button = new quorvane::CommandButton(QString::fromUtf8(caption), parent);
+    auto* button = new CommandButton(QString::fromUtf8(caption), parent);
     button->setObjectName(QString::fromLatin1(name));
     button->setFont(controlFont());
     button->setAutoDefault(false);
@@ -143,7 +143,7 @@ int twipsToPixels(double twips) {
     return static_cast<int>(std::lround(twips / TwipsPerPixel));
 }
 
-frmMain::frmMain(quorvane::HidPlatform& api, std::filesystem::path imagePath, QWidget* parent)
+frmMain::frmMain(HidPlatform& api, std::filesystem::path imagePath, QWidget* parent)
     : QWidget(parent), ctx_{api, *this, state_}, updater_(ctx_, std::move(imagePath)) {
     setObjectName(QStringLiteral("frmMain"));
     // No application display name is ever set, so the platform shows this caption unchanged.
@@ -151,9 +151,9 @@ frmMain::frmMain(quorvane::HidPlatform& api, std::filesystem::path imagePath, QW
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(twipsToPixels(ClientWidth), twipsToPixels(ClientHeight));
-    quorvane::installAccessibleControls();
+    installAccessibleControls();
     notifier_ = [this](const std::string& message) {
-        QMessageBox::warning(this, QString::fromUtf8(quorvane::ApplicationTitle),
+        QMessageBox::warning(this, QString::fromUtf8(ApplicationTitle),
                              QString::fromStdString(message));
     };
     buildControls();
@@ -179,10 +179,10 @@ void frmMain::buildControls() {
     lblVersion = makeValueLabel(Frame1, "lblVersion", lblVersionRect, Label2);
     lblSerialNumber = makeValueLabel(Frame1, "lblSerialNumber", lblSerialNumberRect, Label3);
 
-    btnUpgradeFW = makeButton(this, "btnUpgradeFW", quorvane::CaptionUpgrade, btnUpgradeFWRect);
-    Command2 = makeButton(this, "Command2", quorvane::CaptionForceBootloader, Command2Rect);
+    btnUpgradeFW = makeButton(this, "btnUpgradeFW", CaptionUpgrade, btnUpgradeFWRect);
+    Command2 = makeButton(this, "Command2", CaptionForceBootloader, Command2Rect);
 
-    Pic = new quorvane::ProgressStrip(this);
+    Pic = new ProgressStrip(this);
     Pic->setObjectName(QStringLiteral("Pic"));
     Pic->setAccessibleName(QStringLiteral("Firmware update progress"));
     Pic->setFrameShape(QFrame::NoFrame);
@@ -207,34 +207,38 @@ void frmMain::buildControls() {
     for (std::size_t i = 1; i < tabOrder.size(); ++i)
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
-    connect(btnUpgradeFW, &QPushButton::clicked, this,
-            [this] { runCommand([this] { updater_.btnUpgradeFW_Click(); }); });
-    connect(Command2, &QPushButton::clicked, this,
-            [this] { runCommand([this] { updater_.Command2_Click(); }); });
+    connect(btnUpgradeFW, &QPushButton::clicked, this, &frmMain::btnUpgradeFW_Click);
+    connect(Command2, &QPushButton::clicked, this, &frmMain::Command2_Click);
+}
+
+void frmMain::btnUpgradeFW_Click() {
+    runCommand([this] { updater_.upgrade(); });
+}
+
+void frmMain::Command2_Click() {
+    runCommand([this] { updater_.forceBootloader(); });
 }
 
 void frmMain::Form_Load() {
-    // Counted as a handler: a close that arrives while the window comes up waits for it.
-    ++handlerDepth_;
-    show();
-    // Let the window reach the screen before discovery holds up the thread.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    state_.ProgressFullWidth = static_cast<std::int16_t>(std::lround(picWidthTwips_));
-    Pic->hide();
-    state_.DeviceFound = quorvane::FindTheHid(ctx_);
-    quorvane::ShowDeviceInfo(ctx_);
-    adviseOnDeniedAccess();
-    --handlerDepth_;
-    finishPendingClose();
+    // Run as a command: a close that arrives while the window comes up waits for it.
+    runCommand([this] {
+        show();
+        // Let the window reach the screen before discovery holds up the thread.
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        state_.ProgressFullWidth = static_cast<std::int16_t>(std::lround(picWidthTwips_));
+        Pic->hide();
+        FindAndShowDevice(ctx_);
+        adviseOnDeniedAccess();
+    });
 }
 
 void frmMain::Form_Unload() {
-    quorvane::closeDeviceHandles(ctx_);
+    closeDeviceHandles(ctx_);
     unloaded_ = true;
 }
 
 void frmMain::Form_Terminate() {
-    quorvane::closeDeviceHandles(ctx_);
+    closeDeviceHandles(ctx_);
 }
 
 void frmMain::setNotifier(Notifier notifier) {
@@ -243,22 +247,23 @@ void frmMain::setNotifier(Notifier notifier) {
 }
 
 template <typename Handler> void frmMain::runCommand(Handler&& handler) {
-    if (unloaded_)
+    // A click delivered while a command processes window events waits for nothing: it is
+    // ignored, so one command runs at a time.
+    if (unloaded_ || running_)
         return;
-    ++handlerDepth_;
+    running_ = true;
     try {
         std::forward<Handler>(handler)();
     } catch (const std::exception& e) {
         tellUser(std::string("The command stopped: ") + e.what());
     }
-    --handlerDepth_;
+    running_ = false;
     finishPendingClose();
 }
 
 void frmMain::finishPendingClose() {
-    if (handlerDepth_ > 0 || !unloadPending_ || unloaded_)
+    if (running_ || !closeRequested_ || unloaded_)
         return;
-    unloadPending_ = false;
     Form_Unload();
     close();
 }
@@ -268,13 +273,12 @@ void frmMain::closeEvent(QCloseEvent* event) {
         event->accept();
         return;
     }
-    if (handlerDepth_ > 0 || updater_.busy()) {
+    if (running_) {
         // The running command sees closeRequested() at its next check and returns; the window
         // closes after that.
         if (!closeRequested_)
             trace("close requested while a command runs");
         closeRequested_ = true;
-        unloadPending_ = true;
         event->ignore();
         return;
     }
@@ -282,7 +286,7 @@ void frmMain::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-quorvane::FieldLabel* frmMain::valueLabel(InfoLabel label) const {
+FieldLabel* frmMain::valueLabel(InfoLabel label) const {
     switch (label) {
     case InfoLabel::Manufacturer:
         return lblManuf;
@@ -296,13 +300,15 @@ quorvane::FieldLabel* frmMain::valueLabel(InfoLabel label) const {
     return lblManuf;
 }
 
-void frmMain::setLabel(InfoLabel label, const std::string& text) {
-    quorvane::FieldLabel* target = valueLabel(label);
-    const QString value = QString::fromStdString(text);
+void frmMain::setLabel(InfoLabel label, const std::u16string& text) {
+    FieldLabel* target = valueLabel(label);
+    // A field's text stands one space off its left edge.
+    const QString value =
+        text.empty() ? QString() : QLatin1Char(' ') + QString::fromStdU16String(text);
     if (target->text() == value)
         return;
     target->setFieldText(value);
-    trace(std::string(labelName(label)) + " = \"" + text + "\"");
+    trace(std::string(labelName(label)) + " = \"" + value.toStdString() + "\"");
 }
 
 std::string frmMain::label(InfoLabel label) const {
@@ -331,13 +337,11 @@ void frmMain::setProgressVisible(bool visible) {
     trace(visible ? "Pic shown" : "Pic hidden");
 }
 
-void frmMain::setProgressWidth(float twips) {
+void frmMain::setProgress(float twips, double percent) {
     if (twips == picWidthTwips_)
         return;
     picWidthTwips_ = twips;
     Pic->resize(std::max(0, twipsToPixels(twips)), Pic->height());
-    const double percent =
-        state_.ProgressFullWidth > 0 ? 100.0 * twips / state_.ProgressFullWidth : 0.0;
     Pic->setPercent(percent);
     std::array<char, 64> line{};
     std::snprintf(line.data(), line.size(), "Pic width = %.1f twips (%.0f%%)",
@@ -371,7 +375,6 @@ void frmMain::tellUser(const std::string& message) {
 void frmMain::unload() {
     trace("unload");
     closeRequested_ = true;
-    unloadPending_ = true;
     finishPendingClose();
 }
 
@@ -379,3 +382,5 @@ void frmMain::trace(const std::string& line) const {
     if (trace_)
         trace_(line);
 }
+
+} // namespace quorvane

@@ -18,17 +18,17 @@ class QGroupBox;
 class QLabel;
 
 namespace quorvane {
+
 class CommandButton;
 class FieldLabel;
 class ProgressStrip;
-} // namespace quorvane
 
 // Layout units: the window is laid out in twips, 15 of them to a pixel at 96 dots per inch.
 // Qt's own high-DPI scaling maps those pixels to the screen.
 inline constexpr double TwipsPerPixel = 15.0;
 int twipsToPixels(double twips);
 
-class frmMain : public QWidget, public quorvane::WindowSeam {
+class frmMain : public QWidget, public WindowSeam {
     Q_OBJECT
 
 public:
@@ -37,7 +37,7 @@ public:
     // Shows a message to the user; the default is a warning box.
     using Notifier = std::function<void(const std::string&)>;
 
-    frmMain(quorvane::HidPlatform& api, std::filesystem::path imagePath, QWidget* parent = nullptr);
+    frmMain(HidPlatform& api, std::filesystem::path imagePath, QWidget* parent = nullptr);
     ~frmMain() override;
     frmMain(const frmMain&) = delete;
     frmMain& operator=(const frmMain&) = delete;
@@ -47,26 +47,31 @@ public:
     void Form_Unload();
     void Form_Terminate();
 
-    quorvane::DeviceState& state() { return state_; }
-    const quorvane::DeviceState& state() const { return state_; }
-    quorvane::FirmwareUpdater& updater() { return updater_; }
-    quorvane::DeviceContext& context() { return ctx_; }
+    // The click handlers of the two buttons. A click while a command runs is ignored.
+    void btnUpgradeFW_Click();
+    void Command2_Click();
+
+    DeviceState& state() { return state_; }
+    const DeviceState& state() const { return state_; }
+    FirmwareUpdater& updater() { return updater_; }
+    DeviceContext& context() { return ctx_; }
 
     void setTraceHook(TraceHook hook) { trace_ = std::move(hook); }
     void setNotifier(Notifier notifier);
 
     // True once Form_Unload has run; the window is then closed for good.
     bool unloaded() const { return unloaded_; }
-    // True while a click handler is on the stack.
-    bool commandRunning() const { return handlerDepth_ > 0 || updater_.busy(); }
+    // True while the window loads or a command runs.
+    bool commandRunning() const { return running_; }
+    // What a value field shows, as UTF-8.
+    std::string label(InfoLabel label) const;
 
     // WindowSeam
-    void setLabel(quorvane::InfoLabel label, const std::string& text) override;
-    std::string label(quorvane::InfoLabel label) const override;
+    void setLabel(InfoLabel label, const std::u16string& text) override;
     void setUpgradeCaption(const std::string& caption) override;
     void setUpgradeEnabled(bool enabled) override;
     void setProgressVisible(bool visible) override;
-    void setProgressWidth(float twips) override;
+    void setProgress(float twips, double percent) override;
     void repaintProgress() override;
     void processEvents() override;
     bool closeRequested() const override { return closeRequested_; }
@@ -78,30 +83,31 @@ protected:
 
 private:
     void buildControls();
-    quorvane::FieldLabel* valueLabel(quorvane::InfoLabel label) const;
+    FieldLabel* valueLabel(InfoLabel label) const;
     // Tells the user, once, how to get access to a Tarvex that discovery was not allowed to open.
     void adviseOnDeniedAccess();
-    // Runs a click handler; a close asked for meanwhile is carried out once it has returned.
+    // Runs Form_Load's discovery or a command; a close asked for meanwhile is carried out once
+    // it has returned.
     template <typename Handler> void runCommand(Handler&& handler);
     void finishPendingClose();
     void trace(const std::string& line) const;
 
-    quorvane::DeviceState state_;
-    quorvane::DeviceContext ctx_;
-    quorvane::FirmwareUpdater updater_;
+    DeviceState state_;
+    DeviceContext ctx_;
+    FirmwareUpdater updater_;
 
     QGroupBox* Frame1 = nullptr;
     QLabel* Label3 = nullptr;
     QLabel* Label4 = nullptr;
     QLabel* Label5 = nullptr;
     QLabel* Label2 = nullptr;
-    quorvane::FieldLabel* lblManuf = nullptr;
-    quorvane::FieldLabel* lblProduct = nullptr;
-    quorvane::FieldLabel* lblVersion = nullptr;
-    quorvane::FieldLabel* lblSerialNumber = nullptr;
-    quorvane::CommandButton* btnUpgradeFW = nullptr;
-    quorvane::CommandButton* Command2 = nullptr;
-    quorvane::ProgressStrip* Pic = nullptr;
+    FieldLabel* lblManuf = nullptr;
+    FieldLabel* lblProduct = nullptr;
+    FieldLabel* lblVersion = nullptr;
+    FieldLabel* lblSerialNumber = nullptr;
+    CommandButton* btnUpgradeFW = nullptr;
+    CommandButton* Command2 = nullptr;
+    ProgressStrip* Pic = nullptr;
     QFrame* Picture1 = nullptr;
 
     // Width of Pic in twips as last set; its pixel width is this rounded.
@@ -109,9 +115,10 @@ private:
 
     TraceHook trace_;
     Notifier notifier_;
-    int handlerDepth_ = 0;
-    bool closeRequested_ = false; // the user closed the window while a command ran
-    bool unloadPending_ = false;  // close once the running handler has returned
+    // The window's one record of what runs: Form_Load's discovery or a command is running; the
+    // user asked to close meanwhile (it closes once that has returned); Form_Unload has run.
+    bool running_ = false;
+    bool closeRequested_ = false;
     bool unloaded_ = false;
     bool accessAdviceGiven_ = false;
 };
@@ -119,3 +126,5 @@ private:
 // What the window tells the user when a Tarvex is connected at `path` but this account may not
 // open it.
 std::string deniedAccessAdvice(const std::string& path);
+
+} // namespace quorvane

@@ -13,7 +13,7 @@ int main(int argc, char* argv[]) {
     QApplication::setQuitOnLastWindowClosed(true);
 
     const auto platform = quorvane::makeSystemPlatform();
-    frmMain window(*platform, quorvane::firmwareImageBesideExecutable());
+    quorvane::frmMain window(*platform, quorvane::firmwareImageBesideExecutable());
     window.Form_Load();
     if (window.unloaded())
         return 0;

@@ -4,7 +4,7 @@
 //   (b) the cost of one discovery with foreign interfaces before the Tarvex;
 //   (c) peak memory of a whole transfer for a small and a large image (each in a child process,
 //       on a virtual clock, since memory does not depend on time).
-#include "command_codes.h"
+#include "tarvex_protocol.h"
 #include "discovery.h"
 #include "firmware_updater.h"
 #include "forwarding_platform.h"
@@ -27,12 +27,8 @@ using namespace quorvane;
 namespace fs = std::filesystem;
 using Steady = std::chrono::steady_clock;
 
-constexpr int RecordPauseMs = 20;
-
 TarvexConfig benchConfig(TarvexMode start) {
     TarvexConfig c = defaultTarvexConfig();
-    c.enterBootloaderCode = EnterBootloaderCode;
-    c.unlockCode = UnlockCode;
     c.startMode = start;
     return c;
 }
@@ -135,7 +131,7 @@ int memoryChild(const fs::path& dir, std::size_t bytes) {
     const fs::path image = writeImage(dir, bytes);
     VirtualClock clock;
     TarvexConfig config = benchConfig(TarvexMode::Bootloader);
-    config.expectedRecords = static_cast<int>(bytes / 40);
+    config.expectedRecords = static_cast<int>(bytes / RecordSize);
     config.keepRecords = false; // the device's storage is not the program's memory
     VirtualPlatform api(clock, config);
     api.keepLog = false;

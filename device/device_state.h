@@ -3,19 +3,13 @@
 
 #include "ApiDeclarations.h"
 #include "device_handle.h"
+#include "tarvex_protocol.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace quorvane {
-
-inline constexpr std::uint16_t AppModeProductId = 0x2211;
-inline constexpr std::uint16_t BootModeProductId = 0xB046;
-
-// The status report is received here; it grows to FeatureReportByteLength when a device
-// declares longer reports, so nothing is ever read past its end.
-inline constexpr std::size_t FeatureReportMinSize = 101;
 
 struct DeviceState {
     bool DeviceFound = false;
@@ -24,7 +18,9 @@ struct DeviceState {
     HidAttributes Attributes;
     HidCapabilities Capabilities;
     bool LastResult = false; // success of the most recent platform call
-    std::vector<std::uint8_t> FeatureReport = std::vector<std::uint8_t>(FeatureReportMinSize, 0);
+    // The status report is received here; it grows to FeatureReportByteLength when a device
+    // declares longer reports, so nothing is ever read past its end.
+    std::vector<std::uint8_t> FeatureReport = std::vector<std::uint8_t>(ReportBufferSize, 0);
     std::int16_t ProgressFullWidth = 0; // twips
     std::string DevicePath;
     // Set by every discovery: the path of an interface with the Tarvex's product ID that could

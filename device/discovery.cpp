@@ -52,6 +52,12 @@ void ReadDeviceCaps(DeviceContext& ctx) {
     s.Capabilities = s.LastResult ? caps : HidCapabilities{};
 }
 
+bool FindAndShowDevice(DeviceContext& ctx) {
+    FindTheHid(ctx);
+    ShowDeviceInfo(ctx);
+    return ctx.state.DeviceFound;
+}
+
 WaitOutcome WaitForDevice(DeviceContext& ctx, WaitForm form,
                           std::optional<std::uint16_t> requiredProductId) {
     DeviceState& s = ctx.state;
@@ -76,7 +82,7 @@ WaitOutcome WaitForDevice(DeviceContext& ctx, WaitForm form,
     s.DeviceFound = false;
     if (form == WaitForm::InitialPoll) {
         ctx.api.sleep(DiscoveryPauseMs);
-        s.DeviceFound = FindTheHid(ctx);
+        FindTheHid(ctx);
         if (auto outcome = settled())
             return *outcome;
     }
@@ -85,8 +91,7 @@ WaitOutcome WaitForDevice(DeviceContext& ctx, WaitForm form,
         if (ctx.window.closeRequested())
             return WaitOutcome::WindowClosed;
         ctx.api.sleep(DiscoveryPauseMs);
-        s.DeviceFound = FindTheHid(ctx);
-        ShowDeviceInfo(ctx);
+        FindAndShowDevice(ctx);
         if (auto outcome = settled())
             return *outcome;
     }

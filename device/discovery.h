@@ -8,17 +8,15 @@
 
 namespace quorvane {
 
-inline constexpr int DiscoveryPauseMs = 100;
-// How long a wait for the bootloader tolerates finding the device still in its application
-// firmware before it gives up.
-inline constexpr int WrongModeLimitMs = 10000;
-
 // Finds the first interface, in enumeration order, whose product ID is the Tarvex's in either
 // mode; opens both handles on it and reads its capabilities. Sets DeviceFound itself. Callers
 // close both handles before calling it.
 bool FindTheHid(DeviceContext& ctx);
 // Fills Capabilities from the device open on HidHandle; clears them when they cannot be read.
 void ReadDeviceCaps(DeviceContext& ctx);
+// FindTheHid, then ShowDeviceInfo: what the window does at load and every poll of a wait.
+// Callers close both handles first. Returns DeviceFound.
+bool FindAndShowDevice(DeviceContext& ctx);
 
 enum class WaitForm {
     Plain,       // events before every poll, labels refreshed after every poll

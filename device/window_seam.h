@@ -15,16 +15,17 @@ public:
     WindowSeam& operator=(const WindowSeam&) = delete;
     virtual ~WindowSeam() = default;
 
-    // Label texts are UTF-8.
-    virtual void setLabel(InfoLabel label, const std::string& text) = 0;
-    virtual std::string label(InfoLabel label) const = 0;
+    // The value of one information field, as the device spelled it (UTF-16, the form both
+    // windows show); empty clears the field.
+    virtual void setLabel(InfoLabel label, const std::u16string& text) = 0;
 
     virtual void setUpgradeCaption(const std::string& caption) = 0;
     virtual void setUpgradeEnabled(bool enabled) = 0;
 
-    // The progress bar, in twips of the window's layout.
+    // The progress bar: its width in twips of the window's layout, and the share of the image
+    // that width stands for, in per cent, for assistive technology and logs.
     virtual void setProgressVisible(bool visible) = 0;
-    virtual void setProgressWidth(float twips) = 0;
+    virtual void setProgress(float twips, double percent) = 0;
     virtual void repaintProgress() = 0;
 
     // Runs pending window events. The user may close the window meanwhile: closeRequested()

@@ -9,6 +9,7 @@
 #include "device_state.h"
 #include "discovery.h"
 #include "executable_directory.h"
+#include "null_window.h"
 #include "firmware_image.h"
 #include "system_platform.h"
 
@@ -20,30 +21,6 @@
 namespace {
 
 using namespace quorvane;
-
-// The information labels, kept for printing; nothing else of a window exists here.
-class ConsoleWindow final : public WindowSeam {
-public:
-    void setLabel(InfoLabel label, const std::string& text) override { labels_[label] = text; }
-    std::string label(InfoLabel label) const override {
-        const auto it = labels_.find(label);
-        return it == labels_.end() ? std::string() : it->second;
-    }
-    void setUpgradeCaption(const std::string& /*caption*/) override {}
-    void setUpgradeEnabled(bool /*enabled*/) override {}
-    void setProgressVisible(bool /*visible*/) override {}
-    void setProgressWidth(float /*twips*/) override {}
-    void repaintProgress() override {}
-    void processEvents() override {}
-    bool closeRequested() const override { return false; }
-    void tellUser(const std::string& message) override {
-        std::fprintf(stderr, "%s\n", message.c_str());
-    }
-    void unload() override {}
-
-private:
-    std::map<InfoLabel, std::string> labels_;
-};
 
 const char* openErrorName(OpenError error) {
     switch (error) {
@@ -58,11 +35,6 @@ const char* openErrorName(OpenError error) {
 
 const char* modeName(std::uint16_t productId) {
     return productId == AppModeProductId ? "application firmware" : "bootloader";
-}
-
-// The labels carry a leading space, as the window shows them.
-std::string trimmed(const std::string& label) {
-    return label.starts_with(' ') ? label.substr(1) : label;
 }
 
 } // namespace
@@ -87,7 +59,7 @@ int main() {
             platform->close(opened.handle);
     }
 
-    ConsoleWindow window;
+    NullWindow window;
     DeviceState state;
     DeviceContext ctx{*platform, window, state};
     const bool found = FindTheHid(ctx);
@@ -105,15 +77,19 @@ int main() {
             std::fprintf(stderr, "error: the Tarvex's capabilities could not be read\n");
             status = 1;
         }
-        ShowDeviceInfo(ctx);
-        if (!state.OverlappedHandle.isOpen() || !state.LastResult) {
-            std::fprintf(stderr, "error: the Tarvex's strings could not be read\n");
-            status = 1;
+        const std::pair<const char*, StringKind> strings[] = {
+            {"Manufacturer", StringKind::Manufacturer},
+            {"Product", StringKind::Product},
+            {"Serial number", StringKind::SerialNumber}};
+        for (const auto& [name, kind] : strings) {
+            const auto text = queryDeviceString(ctx, kind);
+            if (!text) {
+                std::fprintf(stderr, "error: the Tarvex's %s could not be read\n", name);
+                status = 1;
+            }
+            std::printf("%s: %s\n", name, text ? utf8Text(*text).c_str() : "");
         }
-        std::printf("Manufacturer: %s\n", trimmed(window.label(InfoLabel::Manufacturer)).c_str());
-        std::printf("Product: %s\n", trimmed(window.label(InfoLabel::Product)).c_str());
-        std::printf("Serial number: %s\n", trimmed(window.label(InfoLabel::SerialNumber)).c_str());
-        std::printf("Version: %s\n", trimmed(window.label(InfoLabel::Version)).c_str());
+        std::printf("Version: %s\n", utf8Text(versionText(a.VersionNumber)).c_str());
     }
     closeDeviceHandles(ctx);
 

@@ -1,6 +1,6 @@
 #include "command_reports.h"
 
-#include "command_codes.h"
+#include "tarvex_protocol.h"
 
 #include <algorithm>
 
@@ -11,11 +11,11 @@ std::size_t reportContentLength(ReportKind kind) {
     case ReportKind::BootloaderEntry:
         return 1 + EnterBootloaderCode.size();
     case ReportKind::Status:
-        return 3;
+        return StatusReportLength;
     case ReportKind::Unlock:
         return 1 + UnlockCode.size();
     case ReportKind::Data:
-        return 1 + DataBlockSize;
+        return 1 + RecordSize;
     }
     return 0;
 }
@@ -57,7 +57,7 @@ void buildUnlockReport(std::vector<std::uint8_t>& buffer) {
     buildCommand(buffer, UnlockCode);
 }
 
-void buildDataReport(std::vector<std::uint8_t>& buffer, const DataBlock& block) {
+void buildDataReport(std::vector<std::uint8_t>& buffer, const Record& block) {
     buffer[0] = 0;
     std::copy(block.begin(), block.end(), buffer.begin() + 1);
 }

@@ -2,6 +2,8 @@
 // bytes, report ID 0 in byte 0, zeros after its content.
 #pragma once
 
+#include "tarvex_protocol.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -10,14 +12,6 @@
 #include <vector>
 
 namespace quorvane {
-
-inline constexpr std::size_t DataBlockSize = 40;
-using DataBlock = std::array<std::uint8_t, DataBlockSize>;
-
-// Nominal sizes of the buffers reports are built in; a device with longer reports gets a
-// zero-filled buffer of its own length instead.
-inline constexpr std::size_t CommandBufferSize = 1001;
-inline constexpr std::size_t ReportBufferSize = 101;
 
 enum class ReportKind { BootloaderEntry, Status, Unlock, Data };
 
@@ -32,7 +26,7 @@ std::vector<std::uint8_t> makeReportBuffer(std::size_t nominalSize,
 // Build into `buffer` (at least as long as the report); bytes the layout does not name are 0.
 void buildBootloaderEntryReport(std::vector<std::uint8_t>& buffer);
 void buildUnlockReport(std::vector<std::uint8_t>& buffer);
-void buildDataReport(std::vector<std::uint8_t>& buffer, const DataBlock& block);
+void buildDataReport(std::vector<std::uint8_t>& buffer, const Record& block);
 
 // The status bytes ask for the unlock report.
 bool statusWantsUnlock(const std::vector<std::uint8_t>& statusReport);

@@ -10,22 +10,6 @@
 
 namespace quorvane {
 
-namespace {
-
-// Marks a command as running for the whole of one handler.
-class BusyScope {
-public:
-    explicit BusyScope(bool& flag) : flag_(flag) { flag_ = true; }
-    BusyScope(const BusyScope&) = delete;
-    BusyScope& operator=(const BusyScope&) = delete;
-    ~BusyScope() { flag_ = false; }
-
-private:
-    bool& flag_;
-};
-
-} // namespace
-
 FirmwareUpdater::FirmwareUpdater(DeviceContext ctx, std::filesystem::path imagePath)
     : ctx_(ctx), imagePath_(std::move(imagePath)) {}
 
@@ -64,12 +48,12 @@ bool FirmwareUpdater::unlockIfAsked() {
 }
 
 void FirmwareUpdater::report() {
-    if (!windowClosed_ && !ctx_.window.closeRequested() && failure_)
+    if (!ctx_.window.closeRequested() && failure_)
         ctx_.window.tellUser(*failure_);
 }
 
-void FirmwareUpdater::btnUpgradeFW_Click() {
-    if (busy_ || !ctx_.state.DeviceFound)
+void FirmwareUpdater::upgrade() {
+    if (!ctx_.state.DeviceFound)
         return;
     // Nothing is touched before the image is known to be sendable.
     const ImageCheck image = checkFirmwareImage(imagePath_);
@@ -77,8 +61,6 @@ void FirmwareUpdater::btnUpgradeFW_Click() {
         ctx_.window.tellUser(*image.problem);
         return;
     }
-    BusyScope running(busy_);
-    windowClosed_ = false;
     failure_.reset();
     WindowSeam& w = ctx_.window;
     w.setUpgradeEnabled(false);
@@ -101,11 +83,9 @@ void FirmwareUpdater::btnUpgradeFW_Click() {
     w.unload();
 }
 
-void FirmwareUpdater::Command2_Click() {
-    if (busy_ || !ctx_.state.DeviceFound)
+void FirmwareUpdater::forceBootloader() {
+    if (!ctx_.state.DeviceFound)
         return;
-    BusyScope running(busy_);
-    windowClosed_ = false;
     EnterBootloader();
     report();
 }

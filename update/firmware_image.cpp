@@ -29,12 +29,12 @@ std::string quoted(const fs::path& path) {
 std::optional<std::string> sizeProblem(const fs::path& path, std::uintmax_t size) {
     if (size == 0)
         return "The firmware image " + quoted(path) + " is empty.";
-    if (size % DataBlockSize != 0)
+    if (size % RecordSize != 0)
         return "The firmware image " + quoted(path) + " is " + std::to_string(size) +
                " bytes, not a whole number of 40-byte records.";
-    if (size / DataBlockSize > static_cast<std::uintmax_t>(MaxImageRecords))
+    if (size / RecordSize > static_cast<std::uintmax_t>(MaxImageRecords))
         return "The firmware image " + quoted(path) +
-               " is too large: " + std::to_string(size / DataBlockSize) + " records, at most " +
+               " is too large: " + std::to_string(size / RecordSize) + " records, at most " +
                std::to_string(MaxImageRecords) + ".";
     return std::nullopt;
 }
@@ -63,7 +63,7 @@ ImageCheck checkFirmwareImage(const fs::path& path) {
     if (ec)
         return {0, "The firmware image " + quoted(path) + " cannot be read."};
     check.problem = sizeProblem(path, size);
-    check.records = static_cast<std::int64_t>(size / DataBlockSize);
+    check.records = static_cast<std::int64_t>(size / RecordSize);
     return check;
 }
 
@@ -74,12 +74,12 @@ ImageCheck countFirmwareRecords(const fs::path& path) {
     FirmwareImageReader reader;
     if (!reader.open(path))
         return {0, "The firmware image " + quoted(path) + " cannot be read."};
-    DataBlock block{};
+    Record block{};
     std::uintmax_t records = 0;
     // Past the limit the image is refused anyway; no need to read on.
     while (records <= static_cast<std::uintmax_t>(MaxImageRecords) && reader.readRecord(block))
         ++records;
-    std::uintmax_t size = records * DataBlockSize + reader.tailBytes();
+    std::uintmax_t size = records * RecordSize + reader.tailBytes();
     if (records > static_cast<std::uintmax_t>(MaxImageRecords)) {
         std::error_code ec;
         size = std::max<std::uintmax_t>(size, fs::file_size(path, ec));
@@ -98,7 +98,7 @@ bool FirmwareImageReader::open(const fs::path& path) {
     return file_.is_open();
 }
 
-bool FirmwareImageReader::readRecord(DataBlock& block) {
+bool FirmwareImageReader::readRecord(Record& block) {
     if (!file_.is_open() || tailBytes_ != 0)
         return false;
     file_.read(reinterpret_cast<char*>(block.data()), static_cast<std::streamsize>(block.size()));

@@ -38,7 +38,7 @@ class FirmwareImageReader {
 public:
     bool open(const std::filesystem::path& path); // never creates the file
     // The next full record; false at the end, or at a partial last record (tailBytes()).
-    bool readRecord(DataBlock& block);
+    bool readRecord(Record& block);
     std::size_t tailBytes() const { return tailBytes_; }
     bool isOpen() const { return file_.is_open(); }
     void close();

@@ -15,12 +15,10 @@ class FirmwareUpdater {
 public:
     FirmwareUpdater(DeviceContext ctx, std::filesystem::path imagePath);
 
-    // The click handlers. A click while either command runs is ignored.
-    void btnUpgradeFW_Click();
-    void Command2_Click();
-
-    // True while a command runs (it may be processing window events).
-    bool busy() const { return busy_; }
+    // The two commands, "Upgrade Firmware" and "Force Bootloader Mode"; each does nothing when
+    // no device was found. The window runs one at a time.
+    void upgrade();
+    void forceBootloader();
 
     // Streams the image to the bootloader and waits for the device; true when the device came
     // back running its application firmware. On false, failure() says why (unless the window
@@ -40,13 +38,11 @@ private:
     bool settleWait(WaitOutcome outcome, const std::string& wrongModeMessage);
     // Reads the status report and unlocks the bootloader when a status byte asks for it.
     bool unlockIfAsked();
-    // Tells the user what went wrong, unless the window is closing.
+    // Tells the user what went wrong, unless the window was closed.
     void report();
 
     DeviceContext ctx_;
     std::filesystem::path imagePath_;
-    bool busy_ = false;
-    bool windowClosed_ = false;
     std::optional<std::string> failure_;
 };
 

@@ -12,14 +12,6 @@
 
 namespace quorvane {
 
-namespace {
-
-inline constexpr int SettlePauseMs = 10;
-inline constexpr int RecordPauseMs = 20;
-inline constexpr int FixedAttempts = 5;
-
-} // namespace
-
 bool FirmwareUpdater::SendFlashData() {
     failure_.reset();
     DeviceState& s = ctx_.state;
@@ -39,7 +31,7 @@ bool FirmwareUpdater::SendFlashData() {
 
     ctx_.api.sleep(SettlePauseMs);
     w.setProgressVisible(true);
-    w.setProgressWidth(0);
+    w.setProgress(0, 0);
 
     // The device must still answer before anything is sent.
     std::array<std::uint8_t, 2 * DeviceStringBytes + 1> probe{};
@@ -56,13 +48,13 @@ bool FirmwareUpdater::SendFlashData() {
                     "\" cannot be read; no firmware was sent.");
 
     std::int64_t blocksSent = 0;
-    DataBlock block{};
+    Record block{};
     while (blocksSent < blockCount && reader.readRecord(block)) {
         buildDataReport(reportBuffer, block);
         s.LastResult = s.HidHandle.isOpen() &&
                        ctx_.api.setFeature(s.HidHandle.raw(), reportBuffer.data(), reportLength);
         if (!s.LastResult) {
-            w.setProgressWidth(0);
+            w.setProgress(0, 0);
             reader.close();
             closeDeviceHandles(ctx_);
             return fail("The device rejected firmware record " + std::to_string(blocksSent + 1) +
@@ -73,14 +65,14 @@ bool FirmwareUpdater::SendFlashData() {
         // The product in 32 bits, the division in floating point, as the bar always had it.
         const std::int32_t product =
             static_cast<std::int32_t>(blocksSent) * static_cast<std::int32_t>(s.ProgressFullWidth);
-        w.setProgressWidth(
-            static_cast<float>(static_cast<double>(product) / static_cast<double>(blockCount)));
+        w.setProgress(
+            static_cast<float>(static_cast<double>(product) / static_cast<double>(blockCount)),
+            100.0 * static_cast<double>(blocksSent) / static_cast<double>(blockCount));
         w.repaintProgress();
         w.processEvents();
         if (w.closeRequested()) {
             reader.close();
             closeDeviceHandles(ctx_);
-            windowClosed_ = true;
             return false;
         }
     }
@@ -89,7 +81,7 @@ bool FirmwareUpdater::SendFlashData() {
         blocksSent == blockCount && (reader.readRecord(block) || reader.tailBytes() != 0);
     reader.close();
     if (blocksSent != blockCount || grew) {
-        w.setProgressWidth(0);
+        w.setProgress(0, 0);
         closeDeviceHandles(ctx_);
         const std::string image = "The firmware image \"" + displayPath(imagePath_) + "\"";
         if (grew)
@@ -100,14 +92,13 @@ bool FirmwareUpdater::SendFlashData() {
     }
 
     w.setUpgradeCaption(CaptionFinishing);
-    w.setProgressWidth(0);
+    w.setProgress(0, 0);
     closeDeviceHandles(ctx_);
     // A few bare attempts while the device restarts, window events held back.
-    for (int attempt = 0; attempt < FixedAttempts; ++attempt) {
+    for (int attempt = 0; attempt < RestartPolls; ++attempt) {
         ctx_.api.sleep(DiscoveryPauseMs);
         closeDeviceHandles(ctx_); // the pair an earlier attempt left open
-        s.DeviceFound = FindTheHid(ctx_);
-        ShowDeviceInfo(ctx_);
+        FindAndShowDevice(ctx_);
     }
     return settleWait(WaitForDevice(ctx_, WaitForm::Plain, AppModeProductId),
                       "The device did not restart into its application firmware after the update.");
@@ -118,7 +109,6 @@ bool FirmwareUpdater::settleWait(WaitOutcome outcome, const std::string& wrongMo
     case WaitOutcome::Found:
         return true;
     case WaitOutcome::WindowClosed:
-        windowClosed_ = true;
         return false;
     case WaitOutcome::StayedInWrongMode:
         break;

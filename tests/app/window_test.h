@@ -6,7 +6,7 @@
 #include "frmMain.h"
 
 #include "clock.h"
-#include "command_codes.h"
+#include "tarvex_protocol.h"
 #include "temp_dir.h"
 #include "virtual_platform.h"
 
@@ -54,8 +54,6 @@ protected:
 
     static TarvexConfig tarvexConfig() {
         TarvexConfig c = defaultTarvexConfig();
-        c.enterBootloaderCode = EnterBootloaderCode;
-        c.unlockCode = UnlockCode;
         return c;
     }
 

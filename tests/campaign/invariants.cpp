@@ -1,7 +1,7 @@
 #include "invariants.h"
 
 #include "captions.h"
-#include "command_codes.h"
+#include "tarvex_protocol.h"
 #include "discovery.h"
 
 #include <algorithm>

@@ -6,7 +6,7 @@
 #include "temp_dir.h"
 
 #include "captions.h"
-#include "command_codes.h"
+#include "tarvex_protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -19,8 +19,6 @@ Scenario healthyUpgrade(std::size_t records) {
     Scenario sc;
     sc.seed = 0;
     sc.device = defaultTarvexConfig();
-    sc.device.enterBootloaderCode = EnterBootloaderCode;
-    sc.device.unlockCode = UnlockCode;
     sc.device.statusBytes = {0, 1};
     sc.device.expectedRecords = static_cast<int>(records);
     sc.image = {ImageKind::Bytes, records * 40, 7};

@@ -217,9 +217,9 @@ void ScenarioRun::atEvents() {
     k.enabledBefore = window_.upgradeEnabled;
     k.unloadsBefore = window_.unloads;
     if (k.command == Command::Upgrade)
-        updater_.btnUpgradeFW_Click();
+        updater_.upgrade();
     else
-        updater_.Command2_Click();
+        updater_.forceBootloader();
     k.logAfter = api_.log().size();
     k.messagesAfter = window_.messages.size();
     k.captionsAfter = window_.captions.size();
@@ -244,9 +244,9 @@ void ScenarioRun::runCommand(const UserStep& step) {
     c.bound = commandBound(sc_, c.timeBegin);
 
     if (step.command == Command::Upgrade)
-        updater_.btnUpgradeFW_Click();
+        updater_.upgrade();
     else
-        updater_.Command2_Click();
+        updater_.forceBootloader();
 
     c.logEnd = api_.log().size();
     c.timeEnd = clock_.nowMs();

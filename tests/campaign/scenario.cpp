@@ -1,6 +1,6 @@
 #include "scenario.h"
 
-#include "command_codes.h"
+#include "tarvex_protocol.h"
 #include "discovery.h"
 #include "firmware_image.h"
 #include "temp_dir.h"
@@ -32,7 +32,7 @@ private:
     std::mt19937_64 rng_;
 };
 
-constexpr std::size_t Block = DataBlockSize;
+constexpr std::size_t Block = RecordSize;
 constexpr std::size_t LimitRecords = static_cast<std::size_t>(MaxImageRecords);
 
 // FeatureReportByteLength of one mode: usual values, none, too short for each report, longer
@@ -170,8 +170,6 @@ Scenario generateScenario(std::uint64_t seed) {
     // The device.
     TarvexConfig& c = sc.device;
     c = defaultTarvexConfig();
-    c.enterBootloaderCode = EnterBootloaderCode;
-    c.unlockCode = UnlockCode;
     if (d.chance(0.04))
         c.unlockCode[static_cast<std::size_t>(d.range(0, 7))] ^= 0x5A; // never unlocks
     c.startMode = d.chance(0.6) ? TarvexMode::Application : TarvexMode::Bootloader;

@@ -1,6 +1,5 @@
 // Discovery notes a Tarvex it was not allowed to open: an interface whose enumerated product ID
 // is the Tarvex's, in either mode, and whose open was refused for lack of access.
-#include "device_path.h"
 #include "discovery.h"
 #include "forwarding_platform.h"
 
@@ -122,18 +121,6 @@ TEST_F(AccessTest, AWaitForTheDeviceKeepsTheNoteOfItsLastPoll) {
     EXPECT_EQ(state.AccessDeniedPath, "/dev/hidraw7");
     EXPECT_FALSE(state.DeviceFound);
     expectHandlesBalanced();
-}
-
-TEST(DevicePath, ProductIdOfAWindowsInterfacePathInAnyCase) {
-    EXPECT_EQ(productIdInDevicePath(R"(\\?\hid#vid_1d50&pid_2211#7&1a2b3c&0&0000#{4d1e55b2-f16f})"),
-              std::optional<std::uint16_t>(0x2211));
-    EXPECT_EQ(productIdInDevicePath(R"(\\?\HID#VID_1D50&PID_B046&MI_00#8&2f)"),
-              std::optional<std::uint16_t>(0xB046));
-    // Only a whole field counts: not a "pid_" inside another word, not fewer than four digits.
-    EXPECT_EQ(productIdInDevicePath(R"(\\?\hid#vid_1d50&xpid_2211#1)"), std::nullopt);
-    EXPECT_EQ(productIdInDevicePath(R"(\\?\hid#vid_1d50&pid_22#1)"), std::nullopt);
-    EXPECT_EQ(productIdInDevicePath("/dev/hidraw0"), std::nullopt);
-    EXPECT_EQ(productIdInDevicePath("pid_"), std::nullopt);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The Windows backend on a table of stand-in SetupAPI and HID calls: what it passes to each
 // call (record sizes, buffers, flags), and how it treats what the calls report.
+#include "device_path.h"
 #include "windows_platform.h"
 
 #include "device_context.h"
@@ -521,6 +522,18 @@ TEST_F(WindowsPlatformTest, DiscoveryFindsTheTarvexAndOpensItTwice) {
     closeDeviceHandles(ctx);
     EXPECT_EQ(fake.closes.size(), 3U);
     EXPECT_TRUE(fake.handles.empty());
+}
+
+TEST(DevicePath, ProductIdOfAWindowsInterfacePathInAnyCase) {
+    EXPECT_EQ(productIdInDevicePath(R"(\\?\hid#vid_1d50&pid_2211#7&1a2b3c&0&0000#{4d1e55b2-f16f})"),
+              std::optional<std::uint16_t>(0x2211));
+    EXPECT_EQ(productIdInDevicePath(R"(\\?\HID#VID_1D50&PID_B046&MI_00#8&2f)"),
+              std::optional<std::uint16_t>(0xB046));
+    // Only a whole field counts: not a "pid_" inside another word, not fewer than four digits.
+    EXPECT_EQ(productIdInDevicePath(R"(\\?\hid#vid_1d50&xpid_2211#1)"), std::nullopt);
+    EXPECT_EQ(productIdInDevicePath(R"(\\?\hid#vid_1d50&pid_22#1)"), std::nullopt);
+    EXPECT_EQ(productIdInDevicePath("/dev/hidraw0"), std::nullopt);
+    EXPECT_EQ(productIdInDevicePath("pid_"), std::nullopt);
 }
 
 } // namespace

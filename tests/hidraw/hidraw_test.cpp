@@ -226,7 +226,7 @@ TEST_P(ReportLengthTest, LengthFromTheReportDescriptorCarriesEveryReport) {
     EXPECT_EQ(state.Capabilities.FeatureReportByteLength, length);
 
     FirmwareUpdater updater(ctx(), image);
-    updater.btnUpgradeFW_Click();
+    updater.upgrade();
     EXPECT_TRUE(window.messages.empty()) << window.messages.front();
     // The device takes only reports of exactly its length with report ID 0, and answered the
     // status report at that length: every record arriving shows all of them travelled right.
@@ -246,7 +246,7 @@ TEST_F(HidrawTest, WholeUpgradeFromApplicationFirmware) {
     EXPECT_EQ(state.Attributes.ProductID, AppModeProductId);
 
     FirmwareUpdater updater(ctx(), image);
-    updater.btnUpgradeFW_Click();
+    updater.upgrade();
 
     EXPECT_TRUE(window.messages.empty()) << window.messages.front();
     EXPECT_EQ(window.unloads, 1);
@@ -284,7 +284,7 @@ TEST_F(HidrawTest, ARejectedDataReportStopsTheTransferAndSaysWhich) {
     ASSERT_TRUE(state.DeviceFound);
 
     FirmwareUpdater updater(ctx(), image);
-    updater.btnUpgradeFW_Click();
+    updater.upgrade();
 
     ASSERT_EQ(window.messages.size(), 1U);
     EXPECT_NE(window.messages[0].find("record 3 of 10"), std::string::npos) << window.messages[0];
@@ -307,7 +307,7 @@ TEST_F(HidrawTest, ForceBootloaderModeLeavesTheDeviceFoundInItsBootloader) {
     EXPECT_EQ(window.label(InfoLabel::Product), " Tarvex");
 
     FirmwareUpdater updater(ctx(), image);
-    updater.Command2_Click();
+    updater.forceBootloader();
 
     EXPECT_TRUE(window.messages.empty()) << window.messages.front();
     EXPECT_EQ(window.unloads, 0);
@@ -325,7 +325,7 @@ TEST_F(HidrawTest, ForceBootloaderModeLeavesTheDeviceFoundInItsBootloader) {
 
     // The handles are on the bootloader: its status report answers through them.
     auto c = ctx();
-    state.FeatureReport.assign(FeatureReportMinSize, 0xEE);
+    state.FeatureReport.assign(ReportBufferSize, 0xEE);
     state.FeatureReport[0] = 0;
     ASSERT_TRUE(api.getFeature(state.HidHandle.raw(), state.FeatureReport.data(), 65));
     EXPECT_TRUE(std::all_of(state.FeatureReport.begin(), state.FeatureReport.begin() + 65,

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ApiDeclarations.h"
+#include "device_info.h"
 #include "window_seam.h"
 
 #include <functional>
@@ -16,18 +17,22 @@ class RecordingWindow final : public WindowSeam {
 public:
     explicit RecordingWindow(HidPlatform& api) : api_(api) {}
 
-    void setLabel(InfoLabel which, const std::string& text) override {
-        labels[which] = text;
-        labelWrites.push_back({which, text});
+    // Labels are kept as UTF-8, for comparing with literals.
+    void setLabel(InfoLabel which, const std::u16string& text) override {
+        labels[which] = utf8Text(text);
+        labelWrites.push_back({which, labels[which]});
     }
-    std::string label(InfoLabel which) const override {
+    std::string label(InfoLabel which) const {
         auto it = labels.find(which);
         return it == labels.end() ? std::string() : it->second;
     }
     void setUpgradeCaption(const std::string& caption) override { captions.push_back(caption); }
     void setUpgradeEnabled(bool enabled) override { upgradeEnabled = enabled; }
     void setProgressVisible(bool visible) override { progressVisible = visible; }
-    void setProgressWidth(float twips) override { progressWidths.push_back(twips); }
+    void setProgress(float twips, double percent) override {
+        progressWidths.push_back(twips);
+        progressPercents.push_back(percent);
+    }
     void repaintProgress() override { ++repaints; }
     void processEvents() override {
         eventTimes.push_back(api_.nowMs());
@@ -55,6 +60,7 @@ public:
     bool upgradeEnabled = true;
     bool progressVisible = false;
     std::vector<float> progressWidths;
+    std::vector<double> progressPercents;
     int repaints = 0;
     std::vector<std::int64_t> eventTimes; // clock time of every processing of events
     std::function<void()> onEvents;

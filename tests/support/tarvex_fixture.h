@@ -3,7 +3,7 @@
 #pragma once
 
 #include "clock.h"
-#include "command_codes.h"
+#include "tarvex_protocol.h"
 #include "device_context.h"
 #include "recording_window.h"
 #include "virtual_platform.h"
@@ -17,8 +17,6 @@ namespace quorvane::test {
 
 inline TarvexConfig testTarvexConfig() {
     TarvexConfig c = defaultTarvexConfig();
-    c.enterBootloaderCode = EnterBootloaderCode;
-    c.unlockCode = UnlockCode;
     return c;
 }
 

@@ -1,6 +1,6 @@
 #include "command_reports.h"
 
-#include "command_codes.h"
+#include "tarvex_protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -44,7 +44,7 @@ TEST(CommandReports, UnlockAfterEntryInTheSameBufferCarriesNoRemnant) {
 
 TEST(CommandReports, DataReportCarriesTheRecordInOrderAndKeepsTheTailZero) {
     std::vector<std::uint8_t> buffer(65, 0);
-    DataBlock block{};
+    Record block{};
     for (std::size_t i = 0; i < block.size(); ++i)
         block[i] = static_cast<std::uint8_t>(0xA0 + i);
     buildDataReport(buffer, block);

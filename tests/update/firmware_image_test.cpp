@@ -77,7 +77,7 @@ TEST(FirmwareImage, ReaderDeliversFullRecordsInFileOrderAndFlagsATail) {
     writeFile(image, bytes);
     FirmwareImageReader reader;
     ASSERT_TRUE(reader.open(image));
-    DataBlock block{};
+    Record block{};
     for (int k = 0; k < 3; ++k) {
         ASSERT_TRUE(reader.readRecord(block));
         EXPECT_TRUE(std::equal(block.begin(), block.end(), bytes.begin() + 40L * k)) << k;

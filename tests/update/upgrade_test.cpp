@@ -1,7 +1,7 @@
 #include "firmware_updater.h"
 
 #include "captions.h"
-#include "command_codes.h"
+#include "tarvex_protocol.h"
 #include "device_info.h"
 #include "discovery.h"
 #include "tarvex_fixture.h"
@@ -81,7 +81,7 @@ TEST_F(UpgradeTest, WholeUpgradeFromApplicationFirmware) {
     writeImage(50);
     load();
     ASSERT_TRUE(state.DeviceFound);
-    updater.btnUpgradeFW_Click();
+    updater.upgrade();
 
     EXPECT_TRUE(window.messages.empty()) << window.messages.front();
     EXPECT_EQ(window.unloads, 1);
@@ -136,7 +136,7 @@ TEST_F(UpgradeTest, FromBootloaderNoEntryReportAndTheCaptionWaitsForTheTransfer)
     startInBootloader();
     writeImage(3);
     load();
-    updater.btnUpgradeFW_Click();
+    updater.upgrade();
     EXPECT_EQ(api.tarvex().bootloaderEntries(), 0);
     EXPECT_EQ(window.captions, (std::vector<std::string>{CaptionUpdating, CaptionFinishing}));
     expectRecordsDelivered(3);
@@ -157,7 +157,7 @@ TEST_P(ReportLengthTest, EveryReportIsExactlyTheDeclaredLengthWithZerosAfterItsC
     api.tarvex().config().statusBytes = {0, 7};
     writeImage(4);
     load();
-    updater.btnUpgradeFW_Click();
+    updater.upgrade();
     EXPECT_TRUE(window.messages.empty()) << window.messages.front();
     expectRecordsDelivered(4); // a locked bootloader would have taken none
     std::size_t unlocks = 0;
@@ -186,7 +186,7 @@ TEST_F(UpgradeTest, ReportLengthsTooShortAreRefusedWithAMessage) {
     api.tarvex().config().application.featureReportByteLength = 3;
     writeImage(2);
     load();
-    updater.btnUpgradeFW_Click();
+    updater.upgrade();
     EXPECT_TRUE(calls(CallKind::SetFeature).empty());
     ASSERT_EQ(window.messages.size(), 1U);
     EXPECT_NE(window.messages[0].find("bootloader-entry report (4 bytes)"), std::string::npos);
@@ -198,7 +198,7 @@ TEST_F(UpgradeTest, BootloaderReportsTooShortForARecordSendNoRecord) {
     api.tarvex().config().bootloader.featureReportByteLength = 20;
     writeImage(2);
     load();
-    updater.btnUpgradeFW_Click();
+    updater.upgrade();
     EXPECT_TRUE(dataReports().empty());
     ASSERT_EQ(window.messages.size(), 1U);
     EXPECT_NE(window.messages[0].find("20 bytes long"), std::string::npos);
@@ -213,7 +213,7 @@ TEST_F(UpgradeTest, BootloaderReportsTooShortForARecordSendNoRecord) {
     clock.advance(1000);
     FirmwareUpdater again(ctx(), image);
     load();
-    again.btnUpgradeFW_Click();
+    again.upgrade();
     EXPECT_TRUE(calls(CallKind::GetFeature).empty());
     ASSERT_EQ(window.messages.size(), 1U);
     EXPECT_NE(window.messages[0].find("no feature reports"), std::string::npos);
@@ -244,7 +244,7 @@ TEST_F(UpgradeTest, StatusBytesDecideTheUnlockReport) {
         DeviceContext dc{p, w, s};
         s.DeviceFound = FindTheHid(dc);
         FirmwareUpdater u(dc, img);
-        u.btnUpgradeFW_Click();
+        u.upgrade();
         int unlocks = 0;
         bool unlockBeforeData = true;
         bool seenData = false;
@@ -269,7 +269,7 @@ TEST_F(UpgradeTest, AFailingDataReportStopsTheTransferAndSaysWhich) {
     writeImage(10);
     api.tarvex().config().faults.failDataReport = 3;
     load();
-    updater.btnUpgradeFW_Click();
+    updater.upgrade();
     expectRecordsDelivered(2);
     EXPECT_EQ(dataReports().size(), 3U); // no retry, nothing after the failure
     ASSERT_EQ(window.messages.size(), 1U);
@@ -297,7 +297,7 @@ TEST_F(UpgradeTest, DeviceVanishingMidTransfer) {
     writeImage(10);
     api.tarvex().config().faults.vanishAfterDataReports = 4;
     load();
-    updater.btnUpgradeFW_Click();
+    updater.upgrade();
     expectRecordsDelivered(4);
     ASSERT_EQ(window.messages.size(), 1U);
     EXPECT_NE(window.messages[0].find("record 5 of 10"), std::string::npos);
@@ -308,7 +308,7 @@ TEST_F(UpgradeTest, DeviceComingBackInItsBootloaderIsGivenTenSecondsThenTold) {
     writeImage(5);
     api.tarvex().config().faults.restartInto = TarvexMode::Bootloader;
     load();
-    updater.btnUpgradeFW_Click();
+    updater.upgrade();
     expectRecordsDelivered(5);
     ASSERT_EQ(window.messages.size(), 1U);
     EXPECT_NE(window.messages[0].find("did not restart into its application firmware"),
@@ -325,7 +325,7 @@ TEST_F(UpgradeTest, FirstPollStillFindingTheApplicationDoesNotSendItFirmware) {
     writeImage(3);
     api.tarvex().config().leaveDelayMs = 450; // still on the bus for four polls
     load();
-    updater.btnUpgradeFW_Click();
+    updater.upgrade();
     EXPECT_TRUE(window.messages.empty()) << window.messages.front();
     expectRecordsDelivered(3);
     expectNothingButEntryToApplication();
@@ -336,7 +336,7 @@ TEST_F(UpgradeTest, DeviceThatNeverEntersItsBootloader) {
     writeImage(3);
     api.tarvex().config().faults.stayAfterBootloaderEntry = true;
     load();
-    updater.btnUpgradeFW_Click();
+    updater.upgrade();
     ASSERT_EQ(window.messages.size(), 1U);
     EXPECT_EQ(window.messages[0], MessageNoBootloader);
     EXPECT_TRUE(api.tarvex().records().empty());
@@ -351,10 +351,10 @@ TEST_F(UpgradeTest, ClicksDuringACommandAreIgnored) {
     int events = 0;
     window.onEvents = [&] {
         ++events;
-        updater.btnUpgradeFW_Click();
-        updater.Command2_Click();
+        updater.upgrade();
+        updater.forceBootloader();
     };
-    updater.btnUpgradeFW_Click();
+    updater.upgrade();
     EXPECT_GT(events, 6);
     EXPECT_EQ(api.tarvex().bootloaderEntries(), 1);
     expectRecordsDelivered(6);
@@ -404,7 +404,7 @@ TEST_F(UpgradeTest, ClosingTheWindowStopsTheUpgradeWhereverItWaits) {
                 logAtClose = p.log().size();
             }
         };
-        u.btnUpgradeFW_Click();
+        u.upgrade();
         ASSERT_EQ(events, c.closeAtEvent);
         // After the close: no report, discovery or pause; only handles closing.
         for (std::size_t i = logAtClose; i < p.log().size(); ++i)
@@ -425,7 +425,7 @@ TEST_F(UpgradeTest, ImageProblemsAreToldBeforeTheDeviceIsTouched) {
     auto expectRefused = [&](const char* fragment) {
         window.messages.clear();
         api.clearLog();
-        updater.btnUpgradeFW_Click();
+        updater.upgrade();
         ASSERT_EQ(window.messages.size(), 1U) << fragment;
         EXPECT_NE(window.messages[0].find(fragment), std::string::npos) << window.messages[0];
         EXPECT_TRUE(api.log().empty());
@@ -459,7 +459,7 @@ TEST_F(UpgradeTest, ImageChangedAfterTheCheckIsCaughtBeforeAnyRecordGoesOut) {
             writeFile(image, imageBytes(4 * 40 + 3));
         }
     };
-    updater.btnUpgradeFW_Click();
+    updater.upgrade();
     EXPECT_TRUE(dataReports().empty());
     ASSERT_EQ(window.messages.size(), 1U);
     EXPECT_NE(window.messages[0].find("163 bytes"), std::string::npos) << window.messages[0];
@@ -470,8 +470,8 @@ TEST_F(UpgradeTest, NoDeviceMeansNeitherButtonDoesAnything) {
     api.tarvexAttached = false;
     writeImage(2);
     load();
-    updater.btnUpgradeFW_Click();
-    updater.Command2_Click();
+    updater.upgrade();
+    updater.forceBootloader();
     EXPECT_TRUE(api.log().empty());
     EXPECT_TRUE(window.upgradeEnabled);
     EXPECT_TRUE(window.captions.empty());
@@ -481,7 +481,7 @@ TEST_F(UpgradeTest, NoDeviceMeansNeitherButtonDoesAnything) {
 
 TEST_F(UpgradeTest, ForceBootloaderModeFromEitherMode) {
     load();
-    updater.Command2_Click();
+    updater.forceBootloader();
     EXPECT_EQ(api.tarvex().bootloaderEntries(), 1);
     EXPECT_TRUE(state.DeviceFound);
     EXPECT_EQ(state.Attributes.ProductID, BootModeProductId);
@@ -494,7 +494,7 @@ TEST_F(UpgradeTest, ForceBootloaderModeFromEitherMode) {
 
     // Already in the bootloader: the entry report still goes out.
     api.clearLog();
-    updater.Command2_Click();
+    updater.forceBootloader();
     EXPECT_EQ(api.tarvex().bootloaderEntries(), 2);
     const auto sets = calls(CallKind::SetFeature);
     ASSERT_EQ(sets.size(), 1U);
@@ -509,7 +509,7 @@ TEST_F(UpgradeTest, ForceBootloaderModeFromEitherMode) {
     closeDeviceHandles(*std::make_unique<DeviceContext>(ctx()));
     load();
     api.tarvex().config().faults.stayAfterBootloaderEntry = true;
-    updater.Command2_Click();
+    updater.forceBootloader();
     ASSERT_EQ(window.messages.size(), 1U);
     EXPECT_EQ(window.messages[0], MessageNoBootloader);
     EXPECT_EQ(window.unloads, 0);

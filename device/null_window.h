@@ -1,4 +1,5 @@
-// A window that shows nothing: the benchmark measures the program, not the toolkit.
+// A window that shows nothing, for programs that have none: the benchmark (which measures the
+// program, not a toolkit) and the probe.
 #pragma once
 
 #include "window_seam.h"
@@ -7,12 +8,11 @@ namespace quorvane {
 
 class NullWindow final : public WindowSeam {
 public:
-    void setLabel(InfoLabel, const std::string&) override {}
-    std::string label(InfoLabel) const override { return {}; }
+    void setLabel(InfoLabel, const std::u16string&) override {}
     void setUpgradeCaption(const std::string&) override {}
     void setUpgradeEnabled(bool) override {}
     void setProgressVisible(bool) override {}
-    void setProgressWidth(float) override {}
+    void setProgress(float, double) override {}
     void repaintProgress() override {}
     void processEvents() override {}
     bool closeRequested() const override { return false; }

@@ -5,13 +5,22 @@
 
 namespace quorvane {
 
+namespace {
+
+// The report carries `code` right after its report ID.
+template <std::size_t N>
+bool carries(const std::array<std::uint8_t, N>& code, const std::uint8_t* data, std::size_t length) {
+    return length >= 1 + N && std::equal(code.begin(), code.end(), data + 1);
+}
+
+} // namespace
+
 TarvexConfig defaultTarvexConfig() {
     TarvexConfig c;
-    c.application = {0x1D50, 0x2211, 0x0213, u"Tarvex Devices", u"Tarvex", u"TX-000417", 65};
-    c.bootloader = {0x1D50,       0xB046, 0x0100, u"Tarvex Devices", u"Tarvex Bootloader",
+    c.application = {0x1D50,           AppModeProductId, 0x0213, u"Tarvex Devices",
+                     u"Tarvex",        u"TX-000417",     65};
+    c.bootloader = {0x1D50,       BootModeProductId, 0x0100, u"Tarvex Devices", u"Tarvex Bootloader",
                     u"TX-000417", 65};
-    c.enterBootloaderCode = {0xB0, 0x07, 0x1D};
-    c.unlockCode = {0x55, 0x4E, 0x4C, 0x4F, 0x43, 0x4B, 0x21, 0x21};
     return c;
 }
 
@@ -58,7 +67,7 @@ bool VirtualTarvex::setFeature(std::int64_t now, const std::uint8_t* data, std::
     if (!present_ || length == 0 || length != personality().featureReportByteLength || data[0] != 0)
         return false;
     const auto& entry = config_.enterBootloaderCode;
-    const bool isEntry = length >= 4 && std::equal(entry.begin(), entry.end(), data + 1);
+    const bool isEntry = carries(entry, data, length);
     if (mode_ == TarvexMode::Application) {
         if (isEntry) {
             ++bootloaderEntries_;
@@ -74,13 +83,13 @@ bool VirtualTarvex::handleBootloaderReport(std::int64_t now, const std::uint8_t*
                                            std::size_t length) {
     const bool locked = (config_.statusBytes[0] != 0 || config_.statusBytes[1] != 0) && !unlocked_;
     const auto& unlock = config_.unlockCode;
-    if (locked && length >= 9 && std::equal(unlock.begin(), unlock.end(), data + 1)) {
+    if (locked && carries(unlock, data, length)) {
         unlocked_ = true;
         return true;
     }
     const auto& entry = config_.enterBootloaderCode;
-    if (length >= 4 && std::equal(entry.begin(), entry.end(), data + 1) &&
-        std::all_of(data + 4, data + length, [](std::uint8_t b) { return b == 0; })) {
+    if (carries(entry, data, length) &&
+        std::all_of(data + 1 + entry.size(), data + length, [](std::uint8_t b) { return b == 0; })) {
         // The bootloader also honours the entry report: it restarts into itself.
         ++bootloaderEntries_;
         if (!config_.faults.stayAfterBootloaderEntry)
@@ -90,8 +99,8 @@ bool VirtualTarvex::handleBootloaderReport(std::int64_t now, const std::uint8_t*
     ++dataReportsSeen_;
     if (dataReportsSeen_ == config_.faults.failDataReport || locked)
         return false;
-    std::array<std::uint8_t, 40> record{};
-    std::copy_n(data + 1, std::min<std::size_t>(40, length - 1), record.begin());
+    Record record{};
+    std::copy_n(data + 1, std::min(RecordSize, length - 1), record.begin());
     if (config_.keepRecords)
         records_.push_back(record);
     ++dataReportsAccepted_;
@@ -116,20 +125,21 @@ bool VirtualTarvex::getFeature(const std::uint8_t* request, std::uint8_t* data,
     return true;
 }
 
-bool VirtualTarvex::getString(int kind, std::u16string& out) const {
+bool VirtualTarvex::getString(StringKind kind, std::u16string& out) const {
     const auto& p = personality();
     const auto& f = config_.faults;
     switch (kind) {
-    case 0:
+    case StringKind::Manufacturer:
         out = p.manufacturer;
         return !f.failManufacturer;
-    case 1:
+    case StringKind::Product:
         out = p.product;
         return !f.failProduct;
-    default:
+    case StringKind::SerialNumber:
         out = p.serialNumber;
         return !f.failSerialNumber;
     }
+    return false;
 }
 
 } // namespace quorvane

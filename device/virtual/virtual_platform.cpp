@@ -232,7 +232,7 @@ bool VirtualPlatform::getString(RawHandle handle, StringKind kind, std::uint8_t*
         text = kind == StringKind::Manufacturer ? f->manufacturer
                : kind == StringKind::Product    ? f->product
                                                 : f->serialNumber;
-    } else if (!tarvex_.getString(static_cast<int>(kind), text)) {
+    } else if (!tarvex_.getString(kind, text)) {
         return false;
     }
     writeUtf16(text, buffer, length);

@@ -4,6 +4,9 @@
 // in-process platform, a kernel device) ask it what is present at a given time.
 #pragma once
 
+#include "ApiDeclarations.h"
+#include "tarvex_protocol.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -46,8 +49,8 @@ struct TarvexConfig {
     TarvexPersonality bootloader;
     TarvexMode startMode = TarvexMode::Application;
     // The codes the firmware agrees on with the host.
-    std::array<std::uint8_t, 3> enterBootloaderCode{};
-    std::array<std::uint8_t, 8> unlockCode{};
+    std::array<std::uint8_t, EnterBootloaderCode.size()> enterBootloaderCode = EnterBootloaderCode;
+    std::array<std::uint8_t, UnlockCode.size()> unlockCode = UnlockCode;
     // The two status bytes the bootloader answers with; non-zero asks for the unlock report.
     std::array<std::uint8_t, 2> statusBytes{};
     // Timeline of a restart: stays on the bus for leaveDelayMs after the command, then is
@@ -84,11 +87,10 @@ public:
     bool setFeature(std::int64_t now, const std::uint8_t* data, std::size_t length);
     // The status report to the host, `length` bytes with the report ID in byte 0.
     bool getFeature(const std::uint8_t* request, std::uint8_t* data, std::size_t length);
-    bool getString(int kind,
-                   std::u16string& out) const; // kind: 0 manufacturer, 1 product, 2 serial
+    bool getString(StringKind kind, std::u16string& out) const;
 
     // Records of firmware the bootloader accepted, in arrival order.
-    const std::vector<std::array<std::uint8_t, 40>>& records() const { return records_; }
+    const std::vector<Record>& records() const { return records_; }
     int recordsReceived() const { return dataReportsAccepted_; }
     bool unlocked() const { return unlocked_; }
     int bootloaderEntries() const { return bootloaderEntries_; }
@@ -115,7 +117,7 @@ private:
     int restarts_ = 0;
     int dataReportsSeen_ = 0;
     int dataReportsAccepted_ = 0;
-    std::vector<std::array<std::uint8_t, 40>> records_;
+    std::vector<Record> records_;
 };
 
 } // namespace quorvane
