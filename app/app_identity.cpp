@@ -3,13 +3,6 @@
 #include <QApplication>
 #include <QIcon>
 
-#include <string_view>
-
-#ifdef QUORVANE_DISPLAY_VERSION
-static_assert(std::string_view(quorvane::ApplicationVersion) == QUORVANE_DISPLAY_VERSION,
-              "the version in app_identity.h and the build's QUORVANE_DISPLAY_VERSION differ");
-#endif
-
 // The resources live in a static library: register them before first use. The macro declares
 // the resource's initialiser, so it must stay outside every namespace.
 static void registerIconResources() {

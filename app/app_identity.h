@@ -10,7 +10,8 @@ inline constexpr const char* ApplicationName = "quorvane";
 // What the program is called for the user (message boxes, the desktop entry).
 inline constexpr const char* ApplicationTitle = "Tarvex firmware";
 inline constexpr const char* ApplicationDescription = "Tarvex firmware update";
-inline constexpr const char* ApplicationVersion = "1.01.0001";
+// "1.01.0001": from the project's version, by the build.
+inline constexpr const char* ApplicationVersion = QUORVANE_DISPLAY_VERSION;
 
 // The window icon, 32 x 32 and 16 x 16, compiled in from app/icons.
 QIcon applicationIcon();

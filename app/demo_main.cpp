@@ -12,9 +12,9 @@
 // default: the virtual Tarvex found), `upgrading` (an upgrade half done) or `nodevice`.
 #include "app_identity.h"
 #include "clock.h"
-#include "tarvex_protocol.h"
 #include "frmMain.h"
 #include "image_location.h"
+#include "tarvex_protocol.h"
 #include "virtual_platform.h"
 #include "window_picture.h"
 

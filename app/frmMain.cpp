@@ -94,8 +94,7 @@ Label* makeLabel(QWidget* parent, const char* name, const QString& caption, cons
 
 // A value label reads as a field: window background, window text. The static label naming its
 // row is its buddy and gives it its accessible name.
-FieldLabel* makeValueLabel(QWidget* parent, const char* name, const TwipRect& r,
-                                     QLabel* rowName) {
+FieldLabel* makeValueLabel(QWidget* parent, const char* name, const TwipRect& r, QLabel* rowName) {
     auto* label = makeLabel<FieldLabel>(parent, name, QString(), r);
     label->setBackgroundRole(QPalette::Base);
     label->setForegroundRole(QPalette::Text);
@@ -106,7 +105,7 @@ FieldLabel* makeValueLabel(QWidget* parent, const char* name, const TwipRect& r,
 }
 
 CommandButton* makeButton(QWidget* parent, const char* name, const char* caption,
-                                    const TwipRect& r) {
+                          const TwipRect& r) {
     auto* button = new CommandButton(QString::fromUtf8(caption), parent);
     button->setObjectName(QString::fromLatin1(name));
     button->setFont(controlFont());

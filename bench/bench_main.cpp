@@ -4,11 +4,11 @@
 //   (b) the cost of one discovery with foreign interfaces before the Tarvex;
 //   (c) peak memory of a whole transfer for a small and a large image (each in a child process,
 //       on a virtual clock, since memory does not depend on time).
-#include "tarvex_protocol.h"
 #include "discovery.h"
 #include "firmware_updater.h"
 #include "forwarding_platform.h"
 #include "null_window.h"
+#include "tarvex_protocol.h"
 #include "virtual_platform.h"
 
 #include <chrono>

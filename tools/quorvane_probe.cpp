@@ -9,8 +9,8 @@
 #include "device_state.h"
 #include "discovery.h"
 #include "executable_directory.h"
-#include "null_window.h"
 #include "firmware_image.h"
+#include "null_window.h"
 #include "system_platform.h"
 
 #include <cstdio>

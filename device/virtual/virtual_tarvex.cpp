@@ -9,7 +9,8 @@ namespace {
 
 // The report carries `code` right after its report ID.
 template <std::size_t N>
-bool carries(const std::array<std::uint8_t, N>& code, const std::uint8_t* data, std::size_t length) {
+bool carries(const std::array<std::uint8_t, N>& code, const std::uint8_t* data,
+             std::size_t length) {
     return length >= 1 + N && std::equal(code.begin(), code.end(), data + 1);
 }
 
@@ -17,10 +18,11 @@ bool carries(const std::array<std::uint8_t, N>& code, const std::uint8_t* data, 
 
 TarvexConfig defaultTarvexConfig() {
     TarvexConfig c;
-    c.application = {0x1D50,           AppModeProductId, 0x0213, u"Tarvex Devices",
-                     u"Tarvex",        u"TX-000417",     65};
-    c.bootloader = {0x1D50,       BootModeProductId, 0x0100, u"Tarvex Devices", u"Tarvex Bootloader",
-                    u"TX-000417", 65};
+    c.application = {0x1D50,    AppModeProductId, 0x0213, u"Tarvex Devices",
+                     u"Tarvex", u"TX-000417",     65};
+    c.bootloader = {
+        0x1D50, BootModeProductId, 0x0100, u"Tarvex Devices", u"Tarvex Bootloader", u"TX-000417",
+        65};
     return c;
 }
 
@@ -88,8 +90,8 @@ bool VirtualTarvex::handleBootloaderReport(std::int64_t now, const std::uint8_t*
         return true;
     }
     const auto& entry = config_.enterBootloaderCode;
-    if (carries(entry, data, length) &&
-        std::all_of(data + 1 + entry.size(), data + length, [](std::uint8_t b) { return b == 0; })) {
+    if (carries(entry, data, length) && std::all_of(data + 1 + entry.size(), data + length,
+                                                    [](std::uint8_t b) { return b == 0; })) {
         // The bootloader also honours the entry report: it restarts into itself.
         ++bootloaderEntries_;
         if (!config_.faults.stayAfterBootloaderEntry)
