@@ -85,7 +85,7 @@ bool runTransfer(HidPlatform& api, const fs::path& image) {
 }
 
 bool transferOverhead(const fs::path& dir, int records) {
-    const fs::path image = writeImage(dir, static_cast<std::size_t>(records) * 40);
+    const fs::path image = writeImage(dir, static_cast<std::size_t>(records) * RecordSize);
     SteadyClock clock;
     TarvexConfig config = benchConfig(TarvexMode::Bootloader);
     config.expectedRecords = records;

@@ -4,6 +4,7 @@
 // high-resolution waitable timer the program uses where the system has one.
 //
 // Usage: quorvane-sleep-bench [repetitions, default 50]
+#include "tarvex_protocol.h"
 #include "windows_clock.h"
 
 #include <windows.h>
@@ -45,7 +46,7 @@ int main(int argc, char** argv) {
                 highResolution.method() == WindowsClock::Method::HighResolutionTimer
                     ? "available"
                     : "not available (the program raises the timer resolution instead)");
-    for (int ms : {10, 20, 100}) {
+    for (int ms : {quorvane::SettlePauseMs, quorvane::RecordPauseMs, quorvane::DiscoveryPauseMs}) {
         report("Sleep (scheduler tick)", ms, repetitions,
                [](int m) { Sleep(static_cast<DWORD>(m)); });
         report("Sleep with timeBeginPeriod(1)", ms, repetitions, [&](int m) { raised.sleep(m); });

@@ -31,7 +31,7 @@ std::optional<std::string> sizeProblem(const fs::path& path, std::uintmax_t size
         return "The firmware image " + quoted(path) + " is empty.";
     if (size % RecordSize != 0)
         return "The firmware image " + quoted(path) + " is " + std::to_string(size) +
-               " bytes, not a whole number of 40-byte records.";
+               " bytes, not a whole number of " + std::to_string(RecordSize) + "-byte records.";
     if (size / RecordSize > static_cast<std::uintmax_t>(MaxImageRecords))
         return "The firmware image " + quoted(path) +
                " is too large: " + std::to_string(size / RecordSize) + " records, at most " +
