@@ -1,70 +1,43 @@
-// The kernel transport of the virtual Tarvex (Linux): the device model of virtual_tarvex.h
-// reached through a uhid device, so that the host program meets it as a hidraw node through
-// the kernel's HID stack. Feature reports from the host are answered by the model; the model's
-// timeline runs on the steady clock, and when the model leaves the bus the kernel device is
-// destroyed, to be created anew, with the personality of its new mode, when the model returns.
+// The virtual Tarvex (or another device it stands for) made a kernel device with /dev/uhid: its
+// model answers on the steady clock, and each time it leaves the bus the device is made anew.
 #pragma once
 
 #include "clock.h"
-#include "uhid_device.h"
 #include "virtual_tarvex.h"
 
-#include <cstdint>
-#include <memory>
-#include <optional>
-#include <string>
-#include <vector>
+#include <linux/uhid.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
 
 namespace quorvane {
 
-class UhidTarvex final : private UhidServer {
+class UhidTarvex {
 public:
-    // Creates the kernel device for the model's starting mode and serves it; nullptr with the
-    // reason in `error` when /dev/uhid cannot be used.
-    static std::unique_ptr<UhidTarvex> start(TarvexConfig config, std::string& error);
-    ~UhidTarvex() override;
+    // Makes the kernel device and serves it; sets `error` when that is impossible.
+    UhidTarvex(TarvexConfig config, std::string& error);
+    ~UhidTarvex(); // closing /dev/uhid destroys the device
 
-    // Runs `f` with the model, which the serving thread does not touch meanwhile.
-    template <typename F> decltype(auto) inspect(F&& f) const {
-        const std::lock_guard lock(mutex_);
-        return f(static_cast<const VirtualTarvex&>(model_));
-    }
-    template <typename F> decltype(auto) modify(F&& f) {
-        const std::lock_guard lock(mutex_);
-        return f(model_);
-    }
-
-    // The label that tells this device apart from every other one in sysfs.
-    const std::string& phys() const { return phys_; }
-    // Its hidraw node while it is on the bus.
-    std::optional<std::string> hidrawPath() const { return findHidrawNode(phys_); }
-    // The product ID of each kernel device made so far, in order.
-    std::vector<std::uint16_t> productIdsCreated() const;
-    // Whether the host has the current kernel device open.
-    bool openByHost() const;
-    // Why the kernel refused to create the device, if it did.
-    std::optional<std::string> failure() const;
-
-    // The identity the kernel is given for a personality.
-    static UhidIdentity identityFor(const TarvexPersonality& personality, const std::string& phys);
+    struct State {
+        VirtualTarvex model;
+        int opens = 0;     // times the host opened the device (as its first user)
+        bool open = false; // whether the host has it open now
+    };
+    State snapshot() { return std::lock_guard(mutex_), state_; } // a copy, taken under the lock
+    std::string hidrawPath() const; // the device's node while it is on the bus, else ""
 
 private:
-    UhidTarvex(std::unique_ptr<UhidDevice> device, TarvexConfig config);
-    void sync(UhidDevice& device) override;
-    bool getReport(UhidReportType type, std::uint8_t reportNumber,
-                   std::vector<std::uint8_t>& reply) override;
-    bool setReport(UhidReportType type, const std::uint8_t* data, std::size_t length) override;
-    void openedByHost(bool open) override;
+    bool sync(); // makes the kernel device match the model; false when the kernel refused it
 
-    SteadyClock clock_;
-    VirtualTarvex model_;
+    int fd_;
     std::string phys_;
-    // The model generation the kernel device stands for, and the last one tried.
-    std::uint64_t createdGeneration_ = 0;
-    std::uint64_t triedGeneration_ = 0;
-    std::vector<std::uint16_t> productIdsCreated_;
-    bool open_ = false;
-    std::optional<std::string> failure_;
+    SteadyClock clock_;
+    std::mutex mutex_;
+    State state_;
+    std::uint64_t generation_ = 0; // the model generation the kernel device stands for; 0: none
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
 };
 
 } // namespace quorvane
