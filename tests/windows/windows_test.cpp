@@ -1,0 +1,100 @@
+// The Windows backend's text, paths and clock, and quorvane.exe's identity, on the running system.
+#include "device_path.h"
+#include "executable_directory.h"
+#include "temp_dir.h"
+#include "windows_platform.h"
+#include "windows_text.h"
+
+#include <gtest/gtest.h>
+
+#include <process.h>
+#include <windows.h>
+
+namespace quorvane::test {
+
+TEST(WindowsText, Utf8AndUtf16BothWaysAndNothingForWhatTheOtherSideCannotCarry) {
+    for (const auto& [utf8, utf16] : {std::pair<std::string, std::wstring>{"", L""},
+                                      {"gr\xC3\xBC\xC3\x9F \xE3\x83\x95 \xF0\x9F\x94\x8C",
+                                       L"gr\u00fc\u00df \u30d5 \U0001F50C"}}) {
+        EXPECT_EQ(wideFromUtf8(utf8), utf16);
+        EXPECT_EQ(utf8FromWide(utf16), utf8);
+    }
+    for (const char* cut : {"\xC3(", "\xED\xA0\x80"}) // a cut sequence, an encoded surrogate
+        EXPECT_EQ(wideFromUtf8(cut), std::nullopt) << cut;
+    EXPECT_EQ(utf8FromWide(L"a\xD83D"), std::nullopt); // an unpaired surrogate
+}
+
+TEST(DevicePath, ProductIdOfAnInterfacePathInAnyCaseFromAWholeFieldOfFourDigits) {
+    const std::pair<const char*, std::optional<std::uint16_t>> paths[] = {
+        {R"(\\?\HID#VID_1D50&PID_22&XPID_1111&PID_B04f&MI_00#8&2f)", 0xB04F},
+        {R"(\\?\hid#vid_1d50&pid_2211#7&1a2b3c&0&0000#{4d1e55b2-f16f})", 0x2211},
+        {"pid_00ff", 0x00FF},
+        {R"(\\?\hid#vid_1d50&pid_22g1#1)", std::nullopt}};
+    for (const auto& [path, productId] : paths)
+        EXPECT_EQ(productIdInDevicePath(path), productId) << path;
+}
+
+TEST(WindowsClock, PausesLastWhatWasAskedLessTheTimersDisagreementWithTheCounterEitherWay) {
+    for (const auto method :
+         {WindowsClock::Method::RaisedTimerResolution, WindowsClock::Method::HighResolutionTimer}) {
+        WindowsClock clock(method);
+        for (const int ms : {20, 1, 0, -5}) {
+            const std::int64_t startUs = WindowsClock::nowUs(), startMs = clock.nowMs();
+            clock.sleep(ms);
+            EXPECT_GE(WindowsClock::nowUs() - startUs, std::max(ms, 0) * 1000 - 500) << ms;
+            EXPECT_GE(clock.nowMs() - startMs, std::max(ms, 0) - 1) << ms;
+        }
+    }
+}
+
+// A copy of this program in a directory of non-ASCII name finds it there, from a first buffer
+// of one character; the backend opens the copy by its UTF-8 path and says why others fail.
+TEST(NonAsciiPaths, TheProgramFindsItsDirectoryAndTheBackendOpensThem) {
+    if (const wchar_t* expected = _wgetenv(L"QUORVANE_EXPECTED_DIRECTORY")) { // in the copy
+        EXPECT_EQ(executableDirectory(1), expected);
+        return;
+    }
+    TempDir temp;
+    const auto dir = temp.path() / L"gr\u00fc\u00df \u30d5 \U0001F50C";
+    const auto copy = dir / "q.exe";
+    const std::string dir8 = *utf8FromWide(dir.native());
+    std::filesystem::create_directories(dir);
+    std::filesystem::copy_file(*executableDirectory() + L"\\windows_test.exe", copy);
+    _wputenv_s(L"QUORVANE_EXPECTED_DIRECTORY", dir.c_str());
+    EXPECT_EQ(_wspawnl(_P_WAIT, copy.c_str(), L"copy", L"--gtest_filter=NonAscii*", nullptr), 0);
+    _wputenv_s(L"QUORVANE_EXPECTED_DIRECTORY", L"");
+    WindowsPlatform platform;
+    EXPECT_TRUE(platform.close(platform.open(dir8 + "\\q.exe", OpenMode::Overlapped).handle));
+    EXPECT_EQ(platform.open(dir8, OpenMode::Plain).error, OpenError::AccessDenied);
+    EXPECT_EQ(platform.open(dir8 + "\\absent", OpenMode::Plain).error, OpenError::NotFound);
+}
+
+TEST(VersionResource, NamesTheProgramAndItsVersionInUsEnglishUnicode) {
+    const std::wstring self = *executableDirectory() + L"\\windows_test.exe";
+    std::vector<char> data(GetFileVersionInfoSizeW(self.c_str(), nullptr));
+    ASSERT_TRUE(GetFileVersionInfoW(self.c_str(), 0, static_cast<DWORD>(data.size()), data.data()));
+    const auto block = [&](const std::wstring& key, void* found = nullptr, UINT size = 0) {
+        return VerQueryValueW(data.data(), key.c_str(), &found, &size) ? found : nullptr;
+    };
+    const std::wstring strings = L"\\StringFileInfo\\040904B0\\"; // U.S. English, Unicode
+    for (const auto& [name, value] : {std::pair{L"FileDescription", L"Tarvex firmware update"},
+                                      {L"ProductVersion", L"" QUORVANE_DISPLAY_VERSION}})
+        EXPECT_STREQ(static_cast<const wchar_t*>(block(strings + name)), value);
+    unsigned v[3] = {};
+    ASSERT_EQ(std::sscanf(QUORVANE_DISPLAY_VERSION, "%u.%u.%u", &v[0], &v[1], &v[2]), 3);
+    const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(block(L"\\"));
+    ASSERT_NE(fixed, nullptr);
+    EXPECT_EQ(fixed->dwFileVersionMS, v[0] << 16 | v[1]);
+    EXPECT_EQ(fixed->dwFileVersionLS, v[2]);
+}
+
+TEST(ProgramIcon, IsTheFirstIconGroupWithSixteenColourImagesOfBothSizes) {
+    const auto* group = static_cast<const BYTE*>(LockResource(
+        LoadResource(nullptr, FindResource(nullptr, MAKEINTRESOURCE(1), RT_GROUP_ICON))));
+    ASSERT_EQ(group ? group[4] : 0, 2); // images, then 14 bytes each: width, height, colours, ...
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(std::vector<int>(group + 6 + 14 * i, group + 9 + 14 * i),
+                  (std::vector<int>{16 << i, 16 << i, 16}));
+}
+
+} // namespace quorvane::test
