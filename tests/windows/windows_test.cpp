@@ -26,7 +26,7 @@ TEST(WindowsText, Utf8AndUtf16BothWaysAndNothingForWhatTheOtherSideCannotCarry) 
 
 TEST(DevicePath, ProductIdOfAnInterfacePathInAnyCaseFromAWholeFieldOfFourDigits) {
     const std::pair<const char*, std::optional<std::uint16_t>> paths[] = {
-        {R"(\\?\HID#VID_1D50&PID_22&XPID_1111&PID_B04f&MI_00#8&2f)", 0xB04F},
+        {R"(\\?\HID#VID_1D50&PID_22&XPID_1111#PID_B04f&MI_00#8&2f)", 0xB04F},
         {R"(\\?\hid#vid_1d50&pid_2211#7&1a2b3c&0&0000#{4d1e55b2-f16f})", 0x2211},
         {"pid_00ff", 0x00FF},
         {R"(\\?\hid#vid_1d50&pid_22g1#1)", std::nullopt}};
