@@ -1,7 +1,6 @@
 #include "windows_platform.h"
 
 #include "device_path.h"
-#include "windows_hid_calls.h"
 #include "windows_text.h"
 
 #include <algorithm>
@@ -9,6 +8,16 @@
 #include <cstddef>
 #include <optional>
 #include <vector>
+
+#include <windows.h>
+
+#include <setupapi.h>
+
+// The HID class library (hidsdi.h brings hidpi.h); mingw-w64 declares its C functions without a
+// C++ guard.
+extern "C" {
+#include <hidsdi.h>
+}
 
 namespace quorvane {
 
@@ -53,11 +62,10 @@ std::optional<std::string> pathFromDetail(const DetailData& detail, DWORD buffer
 
 // The path of one interface: a first call without a buffer reports the size its detail needs,
 // a second fills a buffer of that size. Nothing when the interface has no usable path.
-std::optional<std::string> interfacePath(const WindowsHidCalls& calls, HDEVINFO set,
-                                         SP_DEVICE_INTERFACE_DATA& interfaceData) {
+std::optional<std::string> interfacePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& interfaceData) {
     DWORD required = 0;
     // Fails by design (ERROR_INSUFFICIENT_BUFFER); only the size it reports is wanted.
-    calls.SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, nullptr, 0, &required, nullptr);
+    ::SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, nullptr, 0, &required, nullptr);
     // A second try covers an interface whose detail grew between the two calls.
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (required < offsetof(DetailData, DevicePath) + sizeof(WCHAR) ||
@@ -68,8 +76,8 @@ std::optional<std::string> interfacePath(const WindowsHidCalls& calls, HDEVINFO 
         buffer.front().cbSize = sizeof(DetailData);
         const auto size = static_cast<DWORD>(buffer.size() * sizeof(DetailData));
         DWORD needed = 0;
-        if (calls.SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, buffer.data(), size,
-                                                   &needed, nullptr))
+        if (::SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, buffer.data(), size, &needed,
+                                               nullptr))
             return pathFromDetail(buffer.front(), size);
         if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed <= size)
             return std::nullopt;
@@ -80,15 +88,10 @@ std::optional<std::string> interfacePath(const WindowsHidCalls& calls, HDEVINFO 
 
 } // namespace
 
-WindowsPlatform::WindowsPlatform() : calls_(std::make_unique<WindowsHidCalls>()) {}
-
-WindowsPlatform::WindowsPlatform(const WindowsHidCalls& calls)
-    : calls_(std::make_unique<WindowsHidCalls>(calls)) {}
-
 WindowsPlatform::~WindowsPlatform() {
     // Whatever the program left open goes with the backend.
     for (RawHandle handle : open_)
-        calls_->CloseHandle(toWindows(handle));
+        ::CloseHandle(toWindows(handle));
 }
 
 void* WindowsPlatform::find(RawHandle handle) const {
@@ -103,21 +106,21 @@ std::optional<std::uint16_t> WindowsPlatform::enumeratedProductId(const std::str
 std::vector<std::string> WindowsPlatform::enumerateInterfaces() {
     std::vector<std::string> paths;
     GUID hidGuid{};
-    calls_->HidD_GetHidGuid(&hidGuid);
-    const HDEVINFO set = calls_->SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr,
-                                                      DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    ::HidD_GetHidGuid(&hidGuid);
+    const HDEVINFO set =
+        ::SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (set == INVALID_HANDLE_VALUE)
         return paths;
     for (DWORD index = 0;; ++index) {
         SP_DEVICE_INTERFACE_DATA interfaceData{};
         interfaceData.cbSize = sizeof(interfaceData);
         // Fails with ERROR_NO_MORE_ITEMS past the last interface; any failure ends the list.
-        if (!calls_->SetupDiEnumDeviceInterfaces(set, nullptr, &hidGuid, index, &interfaceData))
+        if (!::SetupDiEnumDeviceInterfaces(set, nullptr, &hidGuid, index, &interfaceData))
             break;
-        if (auto path = interfacePath(*calls_, set, interfaceData))
+        if (auto path = interfacePath(set, interfaceData))
             paths.push_back(std::move(*path));
     }
-    calls_->SetupDiDestroyDeviceInfoList(set);
+    ::SetupDiDestroyDeviceInfoList(set);
     return paths;
 }
 
@@ -133,7 +136,7 @@ OpenResult WindowsPlatform::open(const std::string& path, OpenMode mode) {
     security.nLength = sizeof(security);
     security.lpSecurityDescriptor = nullptr;
     security.bInheritHandle = TRUE;
-    const HANDLE handle = calls_->CreateFileW(
+    const HANDLE handle = ::CreateFileW(
         widePath->c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
         &security, OPEN_EXISTING, mode == OpenMode::Overlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
@@ -149,7 +152,7 @@ bool WindowsPlatform::close(RawHandle handle) {
     // Only a handle this backend opened and still holds is closed, and only once.
     if (open_.erase(handle) == 0)
         return false;
-    return calls_->CloseHandle(toWindows(handle)) != FALSE;
+    return ::CloseHandle(toWindows(handle)) != FALSE;
 }
 
 bool WindowsPlatform::getAttributes(RawHandle handle, HidAttributes& attributes) {
@@ -158,7 +161,7 @@ bool WindowsPlatform::getAttributes(RawHandle handle, HidAttributes& attributes)
         return false;
     HIDD_ATTRIBUTES record{};
     record.Size = sizeof(record);
-    if (!calls_->HidD_GetAttributes(h, &record))
+    if (!::HidD_GetAttributes(h, &record))
         return false;
     attributes.VendorID = record.VendorID;
     attributes.ProductID = record.ProductID;
@@ -171,11 +174,11 @@ bool WindowsPlatform::getCapabilities(RawHandle handle, HidCapabilities& capabil
     if (h == nullptr)
         return false;
     PHIDP_PREPARSED_DATA preparsed = nullptr;
-    if (!calls_->HidD_GetPreparsedData(h, &preparsed) || preparsed == nullptr)
+    if (!::HidD_GetPreparsedData(h, &preparsed) || preparsed == nullptr)
         return false; // nothing was obtained, so nothing is released
     HIDP_CAPS caps{};
-    const NTSTATUS status = calls_->HidP_GetCaps(preparsed, &caps);
-    calls_->HidD_FreePreparsedData(preparsed);
+    const NTSTATUS status = ::HidP_GetCaps(preparsed, &caps);
+    ::HidD_FreePreparsedData(preparsed);
     if (status != HIDP_STATUS_SUCCESS)
         return false;
     capabilities.FeatureReportByteLength = caps.FeatureReportByteLength;
@@ -188,14 +191,14 @@ bool WindowsPlatform::setFeature(RawHandle handle, const std::uint8_t* buffer, s
         return false;
     // HidD_SetFeature takes a writable buffer; the caller's report stays untouched.
     std::vector<std::uint8_t> report(buffer, buffer + length);
-    return calls_->HidD_SetFeature(h, report.data(), static_cast<ULONG>(length)) != FALSE;
+    return ::HidD_SetFeature(h, report.data(), static_cast<ULONG>(length)) != FALSE;
 }
 
 bool WindowsPlatform::getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) {
     const HANDLE h = find(handle);
     if (h == nullptr || buffer == nullptr || length == 0 || length > ULONG_MAX)
         return false;
-    return calls_->HidD_GetFeature(h, buffer, static_cast<ULONG>(length)) != FALSE;
+    return ::HidD_GetFeature(h, buffer, static_cast<ULONG>(length)) != FALSE;
 }
 
 bool WindowsPlatform::getString(RawHandle handle, StringKind kind, std::uint8_t* buffer,
@@ -204,9 +207,9 @@ bool WindowsPlatform::getString(RawHandle handle, StringKind kind, std::uint8_t*
     if (h == nullptr || (buffer == nullptr && length != 0) || length > ULONG_MAX)
         return false;
     // The HID class library writes the string as UTF-16LE straight into the caller's buffer.
-    const auto query = kind == StringKind::Manufacturer ? calls_->HidD_GetManufacturerString
-                       : kind == StringKind::Product    ? calls_->HidD_GetProductString
-                                                        : calls_->HidD_GetSerialNumberString;
+    const auto query = kind == StringKind::Manufacturer ? &::HidD_GetManufacturerString
+                       : kind == StringKind::Product    ? &::HidD_GetProductString
+                                                        : &::HidD_GetSerialNumberString;
     return query(h, buffer, static_cast<ULONG>(length)) != FALSE;
 }
 

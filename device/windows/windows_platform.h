@@ -7,19 +7,13 @@
 #include "ApiDeclarations.h"
 #include "windows_clock.h"
 
-#include <memory>
 #include <set>
 
 namespace quorvane {
 
-struct WindowsHidCalls;
-
 class WindowsPlatform final : public HidPlatform {
 public:
-    // On the system's own SetupAPI and HID class library.
-    WindowsPlatform();
-    // On the calls given (tests), with the system's clock.
-    explicit WindowsPlatform(const WindowsHidCalls& calls);
+    WindowsPlatform() = default;
     ~WindowsPlatform() override;
 
     std::vector<std::string> enumerateInterfaces() override;
@@ -41,7 +35,6 @@ private:
     // The handle as Windows knows it, when this backend opened it and has not closed it yet.
     void* find(RawHandle handle) const;
 
-    std::unique_ptr<WindowsHidCalls> calls_;
     std::set<RawHandle> open_;
     WindowsClock clock_;
 };

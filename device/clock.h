@@ -1,5 +1,6 @@
-// Time for the virtual Tarvex: a virtual clock that advances only when slept on (tests), or the
-// steady clock of the machine (the demo and the benchmark).
+// A clock to pause on. The Windows backend has its precise one; the virtual Tarvex runs on a
+// virtual clock that advances only when slept on (tests), or on the steady clock of the machine
+// (the demo and the benchmark).
 #pragma once
 
 #include <chrono>
