@@ -95,10 +95,9 @@ Scenario generate(std::uint64_t seed) {
     c.offBusMs = d.say("for ms", d.chance(70) ? d.in(0, 500) : d.in(0, 15000));
     const auto records = d.chance(70) ? d.in(1, 10) : d.chance(67) ? d.in(11, 60) : d.in(61, 400);
     if (!d.say("no image", d.chance(5)))
-        sc.imageSize = d.say(
-            "image bytes", d.chance(5)    ? 0
-                           : d.chance(10) ? d.in(0, 12) * 40 + d.in(1, 39) // a partial last record
-                                          : records * 40);
+        sc.imageSize = d.say("image bytes", d.chance(5)    ? 0
+                                            : d.chance(10) ? records * 40 - d.in(1, 39) // partial
+                                                           : records * 40);
     c.expectedRecords =
         d.say("restarts after records",
               d.chance(80) ? records : d.pick({records - 1, records + 1, std::int64_t{0}}));
@@ -131,8 +130,8 @@ Scenario generate(std::uint64_t seed) {
                    << (i.openable ? "" : " unopenable") << " length " << i.featureReportByteLength;
         }
     for (int k = d.pick({0, 1, 1, 1, 1, 1, 1, 1, 2, 2}); k > 0; --k) { // of two, Force comes first
-        const auto& [idle, upgrade] = sc.clicks.emplace_back(
-            d.chance(50) ? 0 : d.in(1, d.chance(80) ? 2000 : 20000), k == 1 && d.chance(70));
+        const std::int64_t idle = d.chance(50) ? 0 : d.in(1, d.chance(80) ? 2000 : 20000);
+        const bool upgrade = sc.clicks.emplace_back(idle, k == 1 && d.chance(70)).second;
         d.text << ", after " << idle << " ms " << (upgrade ? "Upgrade" : "Force Bootloader");
     }
     if (d.chance(15))
