@@ -2,7 +2,7 @@
 // through the real discovery and commands on a virtual clock and checked after each one.
 //   quorvane_campaign [--scenarios N] [--seed S]   N scenarios (2000) from seed S (1) on
 //   quorvane_campaign --replay S                   one scenario with every call it made
-//   quorvane_campaign --self-check                 the checker catches a faulty platform
+//   quorvane_campaign --self-check                 the checker catches planted faults
 #include "discovery.h"
 #include "firmware_updater.h"
 #include "forwarding_platform.h"
