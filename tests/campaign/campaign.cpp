@@ -1,8 +1,6 @@
 // The fault campaign: seeded scenarios of a misbehaving Tarvex, its image and its user, played
 // through the real discovery and commands on a virtual clock and checked after each one.
-//   quorvane_campaign [--scenarios N] [--seed S]   N scenarios (2000) from seed S (1) on
-//   quorvane_campaign --replay S                   one scenario with every call it made
-//   quorvane_campaign --self-check                 the checker catches planted faults
+// Usage: quorvane_campaign [--scenarios N (2000)] [--seed S (1)] | --replay S | --self-check
 #include "discovery.h"
 #include "firmware_updater.h"
 #include "forwarding_platform.h"
@@ -24,6 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
+int succeeded[2] = {}; // Force Bootloader Mode, Upgrade: a campaign where none succeeds is void
 
 // Faults switched on for a while; without a member, enumeration itself fails.
 const std::pair<bool TarvexFaults::*, const char*> Switchable[] = {
@@ -39,8 +38,7 @@ const std::pair<bool TarvexFaults::*, const char*> Switchable[] = {
 const char* const CallNames[] = {"enumerate",   "open",         "close",
                                  "attributes",  "capabilities", "set-feature",
                                  "get-feature", "string",       "sleep"};
-// A user waits this long for a command before closing the window. While the device can be
-// found, every command ends well before it: every fault window has closed by FaultsEndMs.
+// The user's patience; while the device can be found, commands end sooner (faults by 30 s).
 constexpr std::int64_t PatienceMs = 150000, FaultsEndMs = 30000;
 
 struct Scenario {
@@ -253,6 +251,7 @@ std::vector<std::string> play(const Scenario& sc, const fs::path& imagePath, Fau
                      : device.mode() == TarvexMode::Bootloader &&
                            std::any_of(log.begin() + logBefore, log.end(), isEntry));
         // The user may close the window, but may not have to give up on a device that is there.
+        succeeded[upgrade] += ok;
         const TarvexFaults& f = sc.device.faults;
         const bool closed = window.closing && !(impatient && !sc.unplugAt && !f.neverReturn &&
                                                 !f.vanishAfterDataReports);
@@ -264,9 +263,8 @@ std::vector<std::string> play(const Scenario& sc, const fs::path& imagePath, Fau
         if (window.closing || window.unloads > 0)
             break;
     }
-    closeDeviceHandles(ctx); // the window unloads
-    for (const std::string& m : api.misuse())
-        broken.push_back("handle misuse: " + m);
+    closeDeviceHandles(ctx);                                               // the window unloads
+    broken.insert(broken.end(), api.misuse().begin(), api.misuse().end()); // handle misuse
     if (api.openHandles() != 0)
         broken.push_back(std::to_string(api.openHandles()) + " handle(s) left open");
     note("");
@@ -346,6 +344,9 @@ int main(int argc, char** argv) {
             std::cout << "  broken: " << b << "\n";
         failed += !broken.empty();
     }
+    if (count >= 1000 && (succeeded[0] == 0 || succeeded[1] == 0))
+        failed += 1,
+            std::cout << "  broken: no Upgrade or no Force Bootloader Mode ever succeeded\n";
     const std::chrono::duration<double> s = std::chrono::steady_clock::now() - start;
     std::cout << count << " scenarios (seeds " << first << " to " << first + count - 1 << "), "
               << failed << " failed, " << s.count() << " s, "
