@@ -19,8 +19,7 @@ public:
 
     // Labels are kept as UTF-8, for comparing with literals.
     void setLabel(InfoLabel which, const std::u16string& text) override {
-        labels[which] = utf8Text(text);
-        labelWrites.push_back({which, labels[which]});
+        labelWrites.emplace_back(which, labels[which] = utf8Text(text));
     }
     std::string label(InfoLabel which) const {
         auto it = labels.find(which);

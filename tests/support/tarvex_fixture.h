@@ -3,8 +3,8 @@
 #pragma once
 
 #include "clock.h"
-#include "tarvex_protocol.h"
 #include "device_context.h"
+#include "discovery.h"
 #include "recording_window.h"
 #include "virtual_platform.h"
 
@@ -16,8 +16,7 @@
 namespace quorvane::test {
 
 inline TarvexConfig testTarvexConfig() {
-    TarvexConfig c = defaultTarvexConfig();
-    return c;
+    return defaultTarvexConfig();
 }
 
 class TarvexFixture : public ::testing::Test {
@@ -28,6 +27,23 @@ protected:
     }
 
     DeviceContext ctx() { return DeviceContext{api, window, state}; }
+    // What the window does when it loads: find the device and show it; the log starts after.
+    bool load() {
+        auto c = ctx();
+        closeDeviceHandles(c);
+        FindAndShowDevice(c);
+        api.clearLog();
+        return state.DeviceFound;
+    }
+    // The device restarted into `mode` a second ago and is back on the bus.
+    void restartedInto(TarvexMode mode) {
+        api.tarvex().restart(clock.nowMs(), mode);
+        clock.advance(1000);
+    }
+    void closeHandles() {
+        auto c = ctx();
+        closeDeviceHandles(c);
+    }
 
     std::vector<CallRecord> calls(CallKind kind) const {
         std::vector<CallRecord> out;

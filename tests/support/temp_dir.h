@@ -1,4 +1,4 @@
-// A directory of its own for each test, removed afterwards.
+// A directory of its own for each test, removed afterwards; image bytes to put in it.
 #pragma once
 
 #include <filesystem>
@@ -11,12 +11,7 @@ namespace quorvane::test {
 
 class TempDir {
 public:
-    TempDir() {
-        std::random_device rd;
-        path_ = std::filesystem::temp_directory_path() /
-                ("quorvane-test-" + std::to_string(rd()) + std::to_string(rd()));
-        std::filesystem::create_directories(path_);
-    }
+    TempDir() { std::filesystem::create_directories(path_); }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     ~TempDir() {
@@ -26,7 +21,9 @@ public:
     const std::filesystem::path& path() const { return path_; }
 
 private:
-    std::filesystem::path path_;
+    std::filesystem::path path_ = std::filesystem::temp_directory_path() /
+                                  ("quorvane-test-" + std::to_string(std::random_device()()) +
+                                   std::to_string(std::random_device()()));
 };
 
 // Deterministic image bytes: every record differs and no byte position repeats trivially.
@@ -43,9 +40,9 @@ inline std::vector<std::uint8_t> imageBytes(std::size_t size, unsigned seed = 1)
 }
 
 inline void writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
 }
 
 } // namespace quorvane::test

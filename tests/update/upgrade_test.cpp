@@ -1,9 +1,7 @@
-#include "firmware_updater.h"
-
+// Both commands against the virtual Tarvex, asserted at the wire: every report byte for byte.
 #include "captions.h"
-#include "tarvex_protocol.h"
-#include "device_info.h"
-#include "discovery.h"
+#include "firmware_image.h"
+#include "firmware_updater.h"
 #include "tarvex_fixture.h"
 #include "temp_dir.h"
 
@@ -11,510 +9,289 @@ namespace quorvane::test {
 namespace {
 
 namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+constexpr int Records = 50; // 50 x 5055 twips overflows 16 bits: the bar needs its 32
+
+// A report as the device must get it: report ID 0, the content, zeros up to the length.
+Bytes report(std::size_t length, const std::uint8_t* content, std::size_t size) {
+    Bytes b(length, 0);
+    std::copy_n(content, std::min(size, length - 1), b.begin() + 1);
+    return b;
+}
 
 class UpgradeTest : public TarvexFixture {
-protected:
-    UpgradeTest() : image(dir.path() / "quorvane.bin"), updater(ctx(), image) {}
-
-    // Writes an image of `records` records and tells the device how many to expect.
+public:
+    using TarvexFixture::restartedInto;
+    UpgradeTest() : image(dir.path() / "quorvane.bin"), updater(ctx(), image) {
+        state.FeatureReport[1] = 0x5A; // left from an earlier status read
+    }
     void writeImage(std::size_t records, std::size_t extra = 0) {
-        bytes = imageBytes(records * 40 + extra);
+        bytes = imageBytes(records * RecordSize + extra);
         writeFile(image, bytes);
         api.tarvex().config().expectedRecords = static_cast<int>(records);
     }
-    // What the window does when it loads.
-    void load() {
-        auto c = ctx();
-        state.DeviceFound = FindTheHid(c);
-        ShowDeviceInfo(c);
-        api.clearLog();
+    // The window is closed at the n-th processing of events.
+    void closeAtEvent(int n) {
+        window.onEvents = [this, n] {
+            if (static_cast<int>(window.eventTimes.size()) == n && !window.closing)
+                logAtClose = api.log().size(), window.closing = true;
+        };
     }
-    void startInBootloader() {
-        api.tarvex().config().startMode = TarvexMode::Bootloader;
-        api.tarvex().restart(0, TarvexMode::Bootloader);
-        clock.advance(1000);
+    // The image is rewritten with `size` bytes at the n-th pause.
+    void changeImageAtSleep(int n, std::size_t size) {
+        api.onSleep = [this, n, size](std::int64_t) {
+            if (++sleeps == n)
+                writeFile(image, imageBytes(size));
+        };
     }
-    std::vector<CallRecord> dataReports() const {
-        std::vector<CallRecord> out;
-        for (const auto& r : calls(CallKind::SetFeature))
-            if (r.tarvexMode == TarvexMode::Bootloader && !isUnlock(r) && !isEntry(r))
-                out.push_back(r);
-        return out;
-    }
-    static bool isEntry(const CallRecord& r) {
-        return r.bytes.size() >= 4 &&
-               std::equal(EnterBootloaderCode.begin(), EnterBootloaderCode.end(), &r.bytes[1]);
-    }
-    static bool isUnlock(const CallRecord& r) {
-        return r.bytes.size() >= 9 && std::equal(UnlockCode.begin(), UnlockCode.end(), &r.bytes[1]);
-    }
-    static bool zeroFrom(const std::vector<std::uint8_t>& b, std::size_t from) {
-        return std::all_of(b.begin() + static_cast<std::ptrdiff_t>(from), b.end(),
-                           [](std::uint8_t x) { return x == 0; });
-    }
-    // No status, unlock or data report ever reached the application firmware.
-    void expectNothingButEntryToApplication() const {
-        for (const auto& r : api.log()) {
-            if (r.kind == CallKind::GetFeature) {
-                EXPECT_EQ(r.tarvexMode, TarvexMode::Bootloader);
+    // Every report in order: E entry, S status (s: refused, the buffer as it was), U unlock,
+    // then `sent` data reports carrying the image's records; each data report the device took
+    // is followed by the pause, a rejected report by nothing but closing the handles.
+    void expectWire(const std::string& shape, int sent) {
+        const TarvexConfig& cfg = api.tarvex().config();
+        const std::size_t app = cfg.application.featureReportByteLength;
+        const std::size_t boot = cfg.bootloader.featureReportByteLength;
+        const std::uint8_t stale = 0x5A;
+        std::vector<Bytes> want;
+        for (char c : shape)
+            want.push_back(c == 'E'   ? report(app, EnterBootloaderCode.data(), 3)
+                           : c == 'S' ? report(boot, cfg.statusBytes.data(), 2)
+                           : c == 's' ? report(boot, &stale, 1)
+                                      : report(boot, UnlockCode.data(), UnlockCode.size()));
+        for (int k = 0; k < sent; ++k)
+            want.push_back(report(boot, &bytes[k * RecordSize], RecordSize));
+        std::vector<Bytes> got;
+        const auto& log = api.log();
+        for (std::size_t i = 0; i < log.size(); ++i) {
+            if (log[i].kind != CallKind::SetFeature && log[i].kind != CallKind::GetFeature)
+                continue;
+            got.push_back(log[i].bytes);
+            if (got.size() > shape.size() && log[i].result) {
+                ASSERT_LT(i + 1, log.size());
+                EXPECT_EQ(log[i + 1].kind, CallKind::Sleep);
+                EXPECT_EQ(log[i + 1].sleepMs, RecordPauseMs);
             }
-            if (r.kind == CallKind::SetFeature && r.tarvexMode == TarvexMode::Application) {
-                EXPECT_TRUE(isEntry(r));
-            }
+            for (std::size_t j = i + 1;
+                 log[i].kind == CallKind::SetFeature && !log[i].result && j < log.size(); ++j)
+                EXPECT_EQ(log[j].kind, CallKind::Close) << "after the rejected report";
         }
-    }
-    void expectRecordsDelivered(std::size_t count) const {
-        const auto& records = api.tarvex().records();
-        ASSERT_EQ(records.size(), count);
-        for (std::size_t k = 0; k < count; ++k)
-            EXPECT_TRUE(std::equal(records[k].begin(), records[k].end(), bytes.begin() + 40 * k))
-                << "record " << k;
+        ASSERT_EQ(got.size(), want.size());
+        for (std::size_t i = 0; i < got.size(); ++i)
+            EXPECT_TRUE(got[i] == want[i]) << "report " << i;
     }
 
     TempDir dir;
     fs::path image;
-    std::vector<std::uint8_t> bytes;
+    Bytes bytes;
     FirmwareUpdater updater;
+    std::size_t logAtClose = 0;
+    int sleeps = 0;
 };
 
-TEST_F(UpgradeTest, WholeUpgradeFromApplicationFirmware) {
-    writeImage(50);
-    load();
-    ASSERT_TRUE(state.DeviceFound);
+struct Flow {
+    const char* name;
+    const char* wire;      // see expectWire
+    int sent;              // data reports
+    std::size_t delivered; // records the device took
+    const char* captions;  // S switching, U updating, F finishing
+    const char* message;   // a fragment of the one message told, "" for none
+    std::function<void(UpgradeTest&, TarvexConfig&)> setup;
+};
+
+void PrintTo(const Flow& f, std::ostream* os) {
+    *os << f.name;
+}
+class UpgradeFlow : public UpgradeTest, public ::testing::WithParamInterface<Flow> {
+public:
+    void setup(TarvexConfig& c) { GetParam().setup(*this, c); }
+};
+
+TEST_P(UpgradeFlow, ReachesTheDeviceAndTheWindowAsItShould) {
+    const Flow& f = GetParam();
+    writeImage(Records);
+    setup(api.tarvex().config());
+    ASSERT_TRUE(load());
     updater.upgrade();
 
-    EXPECT_TRUE(window.messages.empty()) << window.messages.front();
-    EXPECT_EQ(window.unloads, 1);
+    expectWire(f.wire, f.sent);
+    const auto& records = api.tarvex().records();
+    ASSERT_EQ(records.size(), f.delivered);
+    for (std::size_t k = 0; k < records.size(); ++k)
+        EXPECT_TRUE(std::equal(records[k].begin(), records[k].end(), &bytes[k * RecordSize])) << k;
+    std::vector<std::string> captions;
+    for (const char* c = f.captions; *c; ++c)
+        captions.push_back(*c == 'S'   ? CaptionSwitching
+                           : *c == 'U' ? CaptionUpdating
+                                       : CaptionFinishing);
+    EXPECT_EQ(window.captions, captions);
+    ASSERT_EQ(window.messages.size(), *f.message ? 1U : 0U) << window.messages.front();
+    if (*f.message) {
+        EXPECT_NE(window.messages[0].find(f.message), std::string::npos) << window.messages[0];
+    }
+    if (window.closing) { // nothing but closing the handles after the window closed
+        for (std::size_t i = logAtClose; i < api.log().size(); ++i)
+            EXPECT_EQ(api.log()[i].kind, CallKind::Close) << i;
+    }
+    // The bar: 0, then k/N of the full width and of 100 % after the k-th record, 0 at the end.
+    const auto& widths = window.progressWidths;
+    const bool cut = window.closing && f.delivered < Records; // the bar stays where it was
+    if (f.sent > 0) {
+        EXPECT_EQ(widths.size(), f.delivered + (cut ? 1U : 2U));
+        EXPECT_EQ(widths.back(), cut ? widths[f.delivered] : 0.0F);
+    }
+    for (std::size_t k = 0; k < widths.size() && k <= f.delivered; ++k) {
+        EXPECT_FLOAT_EQ(widths[k], static_cast<float>(k * 5055.0 / Records)) << k;
+        EXPECT_DOUBLE_EQ(window.progressPercents[k], 100.0 * k / Records) << k;
+    }
+    EXPECT_EQ(window.repaints, f.delivered);
+    // The first poll for the bootloader comes 100 ms after the entry, only the handles closed
+    // in between, and no events before it.
+    auto i = std::find_if(api.log().begin(), api.log().end(),
+                          [](const CallRecord& r) { return r.kind == CallKind::SetFeature; });
+    if (f.wire[0] == 'E') {
+        const std::int64_t entryTime = i->time;
+        while (++i != api.log().end() && i->kind == CallKind::Close) {
+        }
+        ASSERT_NE(i, api.log().end());
+        EXPECT_EQ(i->sleepMs, DiscoveryPauseMs);
+        EXPECT_TRUE(window.eventTimes.empty() || window.eventTimes.front() > entryTime);
+    }
     EXPECT_FALSE(window.upgradeEnabled);
-    EXPECT_EQ(window.captions,
-              (std::vector<std::string>{CaptionSwitching, CaptionUpdating, CaptionFinishing}));
-    expectRecordsDelivered(50);
-    EXPECT_EQ(api.tarvex().mode(), TarvexMode::Application);
-    EXPECT_EQ(api.tarvex().bootloaderEntries(), 1);
-
-    // The bootloader-entry report: report ID, the code, zeros; on the synchronous handle.
-    const auto sets = calls(CallKind::SetFeature);
-    ASSERT_FALSE(sets.empty());
-    EXPECT_TRUE(isEntry(sets.front()));
-    EXPECT_EQ(sets.front().bytes.size(), 65U);
-    EXPECT_EQ(sets.front().bytes[0], 0);
-    EXPECT_TRUE(zeroFrom(sets.front().bytes, 4));
-    // Handles closed right after it, and the first poll 100 ms later with no events before it.
-    EXPECT_EQ(api.log()[1].kind, CallKind::Close);
-    EXPECT_EQ(api.log()[3].kind, CallKind::Sleep);
-    EXPECT_EQ(api.log()[3].sleepMs, 100);
-
-    // Every data report: exactly 65 bytes, the record in order, zeros after it, 20 ms apart.
-    const auto data = dataReports();
-    ASSERT_EQ(data.size(), 50U);
-    for (std::size_t k = 0; k < data.size(); ++k) {
-        EXPECT_EQ(data[k].bytes.size(), 65U);
-        EXPECT_EQ(data[k].bytes[0], 0);
-        EXPECT_TRUE(std::equal(bytes.begin() + 40 * k, bytes.begin() + 40 * k + 40,
-                               data[k].bytes.begin() + 1));
-        EXPECT_TRUE(zeroFrom(data[k].bytes, 41));
-        if (k > 0) {
-            EXPECT_EQ(data[k].time - data[k - 1].time, 20);
-        }
-    }
-    // The bar: 0 at the start, k/N after the k-th report, full after the last, 0 at the end.
-    ASSERT_EQ(window.progressWidths.size(), 52U);
-    EXPECT_EQ(window.progressWidths.front(), 0.0F);
-    for (int k = 1; k <= 50; ++k)
-        EXPECT_FLOAT_EQ(window.progressWidths[k], static_cast<float>(k * 5055.0 / 50.0));
-    EXPECT_FLOAT_EQ(window.progressWidths[50], 5055.0F);
-    EXPECT_EQ(window.progressWidths.back(), 0.0F);
-    EXPECT_TRUE(window.progressVisible);
-    EXPECT_EQ(window.repaints, 50);
-    expectNothingButEntryToApplication();
-    expectHandlesBalanced();
-    EXPECT_TRUE(fs::exists(image));
-    EXPECT_EQ(fs::file_size(image), 2000U);
-}
-
-TEST_F(UpgradeTest, FromBootloaderNoEntryReportAndTheCaptionWaitsForTheTransfer) {
-    startInBootloader();
-    writeImage(3);
-    load();
-    updater.upgrade();
-    EXPECT_EQ(api.tarvex().bootloaderEntries(), 0);
-    EXPECT_EQ(window.captions, (std::vector<std::string>{CaptionUpdating, CaptionFinishing}));
-    expectRecordsDelivered(3);
-    EXPECT_TRUE(window.messages.empty());
-    // The sequence starts by closing both handles and rediscovering the device.
-    ASSERT_GE(api.log().size(), 3U);
-    EXPECT_EQ(api.log()[0].kind, CallKind::Close);
-    EXPECT_EQ(api.log()[1].kind, CallKind::Close);
-    expectHandlesBalanced();
-}
-
-class ReportLengthTest : public UpgradeTest, public ::testing::WithParamInterface<int> {};
-
-TEST_P(ReportLengthTest, EveryReportIsExactlyTheDeclaredLengthWithZerosAfterItsContent) {
-    const auto length = static_cast<std::uint16_t>(GetParam());
-    api.tarvex().config().application.featureReportByteLength = length;
-    api.tarvex().config().bootloader.featureReportByteLength = length;
-    api.tarvex().config().statusBytes = {0, 7};
-    writeImage(4);
-    load();
-    updater.upgrade();
-    EXPECT_TRUE(window.messages.empty()) << window.messages.front();
-    expectRecordsDelivered(4); // a locked bootloader would have taken none
-    std::size_t unlocks = 0;
-    for (const auto& r : calls(CallKind::SetFeature)) {
-        ASSERT_EQ(r.bytes.size(), length);
-        EXPECT_EQ(r.bytes[0], 0);
-        if (isUnlock(r)) {
-            ++unlocks;
-            EXPECT_TRUE(zeroFrom(r.bytes, 9)) << "no remnant of the entry report";
-        } else if (isEntry(r)) {
-            EXPECT_TRUE(zeroFrom(r.bytes, 4));
-        } else {
-            EXPECT_TRUE(zeroFrom(r.bytes, 41));
-        }
-    }
-    EXPECT_EQ(unlocks, 1U);
-    for (const auto& r : calls(CallKind::GetFeature))
-        EXPECT_EQ(r.length, length);
-    expectHandlesBalanced();
-}
-
-INSTANTIATE_TEST_SUITE_P(Lengths, ReportLengthTest, ::testing::Values(41, 65, 101, 1500));
-
-TEST_F(UpgradeTest, ReportLengthsTooShortAreRefusedWithAMessage) {
-    // Too short for the bootloader-entry report: nothing goes out at all.
-    api.tarvex().config().application.featureReportByteLength = 3;
-    writeImage(2);
-    load();
-    updater.upgrade();
-    EXPECT_TRUE(calls(CallKind::SetFeature).empty());
-    ASSERT_EQ(window.messages.size(), 1U);
-    EXPECT_NE(window.messages[0].find("bootloader-entry report (4 bytes)"), std::string::npos);
     EXPECT_EQ(window.unloads, 1);
     expectHandlesBalanced();
+    fs::remove(image); // not held open
 }
 
-TEST_F(UpgradeTest, BootloaderReportsTooShortForARecordSendNoRecord) {
-    api.tarvex().config().bootloader.featureReportByteLength = 20;
-    writeImage(2);
-    load();
-    updater.upgrade();
-    EXPECT_TRUE(dataReports().empty());
-    ASSERT_EQ(window.messages.size(), 1U);
-    EXPECT_NE(window.messages[0].find("20 bytes long"), std::string::npos);
-    EXPECT_NE(window.messages[0].find("41 bytes"), std::string::npos);
-    expectHandlesBalanced();
-
-    // None at all: the status report is refused too.
-    window.messages.clear();
-    api.tarvex().config().bootloader.featureReportByteLength = 0;
-    api.tarvex().config().application.featureReportByteLength = 65;
-    api.tarvex().restart(clock.nowMs(), TarvexMode::Application);
-    clock.advance(1000);
-    FirmwareUpdater again(ctx(), image);
-    load();
-    again.upgrade();
-    EXPECT_TRUE(calls(CallKind::GetFeature).empty());
-    ASSERT_EQ(window.messages.size(), 1U);
-    EXPECT_NE(window.messages[0].find("no feature reports"), std::string::npos);
-    expectHandlesBalanced();
+using U = UpgradeTest;
+using C = TarvexConfig;
+void lengths(C& c, std::uint16_t app, std::uint16_t boot) {
+    c.application.featureReportByteLength = app;
+    c.bootloader.featureReportByteLength = boot;
+    c.statusBytes = {0, 7};
 }
-
-TEST_F(UpgradeTest, StatusBytesDecideTheUnlockReport) {
-    struct Case {
-        std::array<std::uint8_t, 2> status;
-        bool failRead;
-        bool unlock;
-    };
-    for (const Case c : {Case{{0, 1}, false, true}, Case{{1, 0}, false, true},
-                         Case{{0, 0}, false, false}, Case{{1, 1}, true, false}}) {
-        TempDir d;
-        const fs::path img = d.path() / "quorvane.bin";
-        writeFile(img, imageBytes(40));
-        VirtualClock clk;
-        TarvexConfig cfg = testTarvexConfig();
-        cfg.startMode = TarvexMode::Bootloader;
-        cfg.statusBytes = c.status;
-        cfg.faults.failStatus = c.failRead;
-        cfg.expectedRecords = 1;
-        VirtualPlatform p(clk, cfg);
-        RecordingWindow w(p);
-        DeviceState s;
-        s.FeatureReport[1] = 0x5A; // left from an earlier read
-        DeviceContext dc{p, w, s};
-        s.DeviceFound = FindTheHid(dc);
-        FirmwareUpdater u(dc, img);
-        u.upgrade();
-        int unlocks = 0;
-        bool unlockBeforeData = true;
-        bool seenData = false;
-        for (const auto& r : p.log()) {
-            if (r.kind != CallKind::SetFeature)
-                continue;
-            if (isUnlock(r)) {
-                ++unlocks;
-                unlockBeforeData = !seenData;
-            } else {
-                seenData = true;
-            }
-        }
-        EXPECT_EQ(unlocks, c.unlock ? 1 : 0) << int(c.status[0]) << int(c.status[1]);
-        EXPECT_TRUE(unlockBeforeData);
-        // A locked bootloader rejects the record when no unlock came.
-        EXPECT_EQ(w.messages.empty(), c.unlock || (c.status[0] == 0 && c.status[1] == 0));
-    }
-}
-
-TEST_F(UpgradeTest, AFailingDataReportStopsTheTransferAndSaysWhich) {
-    writeImage(10);
-    api.tarvex().config().faults.failDataReport = 3;
-    load();
-    updater.upgrade();
-    expectRecordsDelivered(2);
-    EXPECT_EQ(dataReports().size(), 3U); // no retry, nothing after the failure
-    ASSERT_EQ(window.messages.size(), 1U);
-    EXPECT_NE(window.messages[0].find("record 3 of 10"), std::string::npos) << window.messages[0];
-    EXPECT_EQ(window.caption(), CaptionUpdating);
-    EXPECT_EQ(window.progressWidth(), 0.0F);
-    EXPECT_TRUE(window.progressVisible);
-    EXPECT_EQ(window.unloads, 1);
-    EXPECT_TRUE(state.DeviceFound);
-    // Nothing after the failed report but the handles closing.
-    const auto& log = api.log();
-    auto failed = std::find_if(log.begin(), log.end(), [](const CallRecord& r) {
-        return r.kind == CallKind::SetFeature && !r.result;
-    });
-    ASSERT_NE(failed, log.end());
-    for (auto it = failed + 1; it != log.end(); ++it)
-        EXPECT_EQ(it->kind, CallKind::Close);
-    expectHandlesBalanced();
-    // The image was closed: it can be replaced at once.
-    fs::remove(image);
-    EXPECT_FALSE(fs::exists(image));
-}
-
-TEST_F(UpgradeTest, DeviceVanishingMidTransfer) {
-    writeImage(10);
-    api.tarvex().config().faults.vanishAfterDataReports = 4;
-    load();
-    updater.upgrade();
-    expectRecordsDelivered(4);
-    ASSERT_EQ(window.messages.size(), 1U);
-    EXPECT_NE(window.messages[0].find("record 5 of 10"), std::string::npos);
-    expectHandlesBalanced();
-}
-
-TEST_F(UpgradeTest, DeviceComingBackInItsBootloaderIsGivenTenSecondsThenTold) {
-    writeImage(5);
-    api.tarvex().config().faults.restartInto = TarvexMode::Bootloader;
-    load();
-    updater.upgrade();
-    expectRecordsDelivered(5);
-    ASSERT_EQ(window.messages.size(), 1U);
-    EXPECT_NE(window.messages[0].find("did not restart into its application firmware"),
-              std::string::npos);
-    const auto last = calls(CallKind::Enumerate).back().time;
-    const auto firstData = dataReports().front().time;
-    EXPECT_GE(last - firstData, WrongModeLimitMs);
-    EXPECT_LE(last - firstData, WrongModeLimitMs + 2000);
-    EXPECT_EQ(window.unloads, 1);
-    expectHandlesBalanced();
-}
-
-TEST_F(UpgradeTest, FirstPollStillFindingTheApplicationDoesNotSendItFirmware) {
-    writeImage(3);
-    api.tarvex().config().leaveDelayMs = 450; // still on the bus for four polls
-    load();
-    updater.upgrade();
-    EXPECT_TRUE(window.messages.empty()) << window.messages.front();
-    expectRecordsDelivered(3);
-    expectNothingButEntryToApplication();
-    expectHandlesBalanced();
-}
-
-TEST_F(UpgradeTest, DeviceThatNeverEntersItsBootloader) {
-    writeImage(3);
-    api.tarvex().config().faults.stayAfterBootloaderEntry = true;
-    load();
-    updater.upgrade();
-    ASSERT_EQ(window.messages.size(), 1U);
-    EXPECT_EQ(window.messages[0], MessageNoBootloader);
-    EXPECT_TRUE(api.tarvex().records().empty());
-    expectNothingButEntryToApplication();
-    EXPECT_EQ(window.unloads, 1);
-    expectHandlesBalanced();
-}
-
-TEST_F(UpgradeTest, ClicksDuringACommandAreIgnored) {
-    writeImage(6);
-    load();
-    int events = 0;
-    window.onEvents = [&] {
-        ++events;
-        updater.upgrade();
-        updater.forceBootloader();
-    };
-    updater.upgrade();
-    EXPECT_GT(events, 6);
-    EXPECT_EQ(api.tarvex().bootloaderEntries(), 1);
-    expectRecordsDelivered(6);
-    EXPECT_EQ(window.unloads, 1);
-    EXPECT_TRUE(window.messages.empty());
-    expectHandlesBalanced();
-}
-
-TEST_F(UpgradeTest, ClosingTheWindowStopsTheUpgradeWhereverItWaits) {
-    struct Case {
-        const char* where;
-        int closeAtEvent;
-        TarvexMode start;
-        int offBusMs;
-        bool neverReturn;
-    };
-    // Events: two in the bootloader waits, then one per record, then the last wait's.
-    for (const Case c : {Case{"bootloader wait", 1, TarvexMode::Application, 5000, false},
-                         Case{"rediscovery wait", 1, TarvexMode::Bootloader, 250, false},
-                         Case{"transfer", 6, TarvexMode::Application, 250, false},
-                         Case{"final wait", 12, TarvexMode::Application, 250, true}}) {
-        SCOPED_TRACE(c.where);
-        TempDir d;
-        const fs::path img = d.path() / "quorvane.bin";
-        writeFile(img, imageBytes(std::size_t{8} * 40));
-        VirtualClock clk;
-        TarvexConfig cfg = testTarvexConfig();
-        cfg.expectedRecords = 8;
-        cfg.offBusMs = c.offBusMs;
-        cfg.startMode = c.start;
-        cfg.faults.neverReturn = c.neverReturn;
-        VirtualPlatform p(clk, cfg);
-        RecordingWindow w(p);
-        DeviceState s;
-        s.ProgressFullWidth = 5055;
-        DeviceContext dc{p, w, s};
-        s.DeviceFound = FindTheHid(dc);
-        ASSERT_TRUE(s.DeviceFound);
-        if (c.start == TarvexMode::Bootloader) // leaves the bus for good right after load
-            p.tarvex().restart(clk.nowMs(), TarvexMode::Bootloader, false);
-        FirmwareUpdater u(dc, img);
-        int events = 0;
-        std::size_t logAtClose = 0;
-        w.onEvents = [&] {
-            if (++events == c.closeAtEvent) {
-                w.closing = true;
-                logAtClose = p.log().size();
-            }
-        };
-        u.upgrade();
-        ASSERT_EQ(events, c.closeAtEvent);
-        // After the close: no report, discovery or pause; only handles closing.
-        for (std::size_t i = logAtClose; i < p.log().size(); ++i)
-            EXPECT_EQ(p.log()[i].kind, CallKind::Close) << i;
-        EXPECT_TRUE(w.messages.empty());
-        EXPECT_EQ(w.unloads, 1);
-        EXPECT_EQ(p.openHandles(), 0);
-        EXPECT_TRUE(p.misuse().empty());
-        if (std::string(c.where) == "transfer") {
-            EXPECT_EQ(p.tarvex().records().size(), 3U);
-        }
-        fs::remove(img); // not held open
-    }
-}
+// clang-format off
+const Flow flows[] = {
+    {"FromApplication", "ES", 50, 50, "SUF", "", [](U&, C&) {}},
+    {"FromBootloader", "S", 50, 50, "UF", "", [](U& t, C&) { t.restartedInto(TarvexMode::Bootloader); }},
+    {"StillApplicationAtFirstPoll", "ES", 50, 50, "SUF", "", [](U&, C& c) { c.leaveDelayMs = 450; }},
+    {"StatusAsksUnlockLow", "ESU", 50, 50, "SUF", "", [](U&, C& c) { c.statusBytes = {0, 1}; }},
+    {"StatusAsksUnlockHigh", "ESU", 50, 50, "SUF", "", [](U&, C& c) { c.statusBytes = {1, 0}; }},
+    {"StatusFails", "Es", 1, 0, "SU", "record 1 of 50", [](U&, C& c) { c.statusBytes = {1, 1}, c.faults.failStatus = true; }},
+    {"Length41", "ESU", 50, 50, "SUF", "", [](U&, C& c) { lengths(c, 41, 41); }},
+    {"Length101", "ESU", 50, 50, "SUF", "", [](U&, C& c) { lengths(c, 101, 101); }},
+    {"Length1500", "ESU", 50, 50, "SUF", "", [](U&, C& c) { lengths(c, 1500, 1500); }},
+    {"EntryFitsIn4", "ESU", 50, 50, "SUF", "", [](U&, C& c) { lengths(c, 4, 65); }},
+    {"EntryTooShort", "", 0, 0, "S", "bootloader-entry report (4 bytes)", [](U&, C& c) { lengths(c, 3, 65); }},
+    {"StatusTooShort", "E", 0, 0, "S", "status report (3 bytes)", [](U&, C& c) { lengths(c, 65, 2); }},
+    {"UnlockTooShort", "ES", 0, 0, "S", "8 bytes long, too short for the unlock report (9 bytes)", [](U&, C& c) { lengths(c, 65, 8); }},
+    {"DataTooShort", "ESU", 0, 0, "S", "firmware report (41 bytes)", [](U&, C& c) { lengths(c, 65, 40); }},
+    {"NoReports", "E", 0, 0, "S", "declares no feature reports", [](U&, C& c) { lengths(c, 65, 0); }},
+    {"CapabilitiesFail", "", 0, 0, "S", "no feature reports", [](U&, C& c) { c.faults.failCapabilities = true; }},
+    {"NoAnswerOnStrings", "ES", 0, 0, "S", "did not answer", [](U&, C& c) { c.faults.failManufacturer = true; }},
+    {"NoOverlappedHandle", "ES", 0, 0, "S", "did not answer", [](U&, C& c) { c.faults.failOverlappedOpen = true; }},
+    {"ThirdRecordRejected", "ES", 3, 2, "SU", "record 3 of 50", [](U&, C& c) { c.faults.failDataReport = 3; }},
+    {"VanishesMidTransfer", "ES", 5, 4, "SU", "record 5 of 50", [](U&, C& c) { c.faults.vanishAfterDataReports = 4; }},
+    {"ComesBackInBootloader", "ES", 50, 50, "SUF", "did not restart into its application firmware", [](U&, C& c) { c.faults.restartInto = TarvexMode::Bootloader; }},
+    {"NeverEntersBootloader", "E", 0, 0, "S", MessageNoBootloader, [](U&, C& c) { c.faults.stayAfterBootloaderEntry = true; }},
+    {"ImageChangedBeforeTransfer", "ES", 0, 0, "S", "2003 bytes", [](U& t, C&) { t.changeImageAtSleep(1, 2003); }},
+    {"ImageGrewDuringTransfer", "ES", 50, 50, "SU", "no longer ends after the 50 records", [](U& t, C&) { t.changeImageAtSleep(52, 51 * 40); }},
+    {"ClosedInBootloaderWait", "E", 0, 0, "S", "", [](U& t, C& c) { c.offBusMs = 5000, t.closeAtEvent(1); }},
+    {"ClosedInRediscovery", "", 0, 0, "", "", [](U& t, C&) { t.restartedInto(TarvexMode::Bootloader), t.closeAtEvent(1); }},
+    {"ClosedInTransfer", "ES", 3, 3, "SU", "", [](U& t, C&) { t.closeAtEvent(6); }},
+    {"ClosedWhileNeverReturning", "ES", 50, 50, "SUF", "", [](U& t, C& c) { c.faults.neverReturn = true, t.closeAtEvent(54); }},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(Flows, UpgradeFlow, ::testing::ValuesIn(flows),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UpgradeTest, ImageProblemsAreToldBeforeTheDeviceIsTouched) {
-    load();
-    auto expectRefused = [&](const char* fragment) {
-        window.messages.clear();
-        api.clearLog();
-        updater.upgrade();
-        ASSERT_EQ(window.messages.size(), 1U) << fragment;
-        EXPECT_NE(window.messages[0].find(fragment), std::string::npos) << window.messages[0];
-        EXPECT_TRUE(api.log().empty());
-        EXPECT_TRUE(window.upgradeEnabled);
-        EXPECT_TRUE(window.captions.empty());
-        EXPECT_EQ(window.unloads, 0);
-        EXPECT_FALSE(updater.busy());
+    ASSERT_TRUE(load());
+    struct Case {
+        std::int64_t size; // -1 missing, -2 a directory, -3 unreadable
+        std::int64_t records;
+        const char* problem;
     };
-    expectRefused("is missing");
-    EXPECT_FALSE(fs::exists(image)); // not created
-    writeImage(0);
-    expectRefused("is empty");
-    writeImage(1, 39);
-    expectRefused("79 bytes");
-    writeImage(32767);
-    expectRefused("too large");
-    fs::remove(image);
-    fs::create_directory(image);
-    expectRefused("is not a file");
-    EXPECT_EQ(api.openHandles(), 2); // still open on the device, ready for another try
+    for (const Case& c :
+         {Case{-1, 0, "is missing"}, Case{-2, 0, "is not a file"}, Case{0, 0, "is empty"},
+          Case{79, 1, "is 79 bytes, not a whole number of 40-byte records"}, Case{40, 1, nullptr},
+          Case{1310640, 32766, nullptr},
+          Case{1310680, 32767, "is too large: 32767 records, at most 32766"},
+#ifdef __linux__
+          Case{-3, 0, "cannot be read"}
+#endif
+         }) {
+        fs::remove_all(image);
+        fs::path path = image;
+        if (c.size == -2)
+            fs::create_directory(image);
+        if (c.size == -3) // write-only for root too
+            path = "/proc/sys/vm/compact_memory";
+        if (c.size >= 0)
+            writeFile(image, imageBytes(c.size));
+        for (const ImageCheck& check : {checkFirmwareImage(path), countFirmwareRecords(path)}) {
+            EXPECT_EQ(check.problem.has_value(), c.problem != nullptr) << c.size;
+            if (c.problem) {
+                EXPECT_NE(check.problem->find("\"" + displayPath(path) + "\" " + c.problem),
+                          std::string::npos)
+                    << *check.problem;
+            } else {
+                EXPECT_EQ(check.records, c.records);
+            }
+        }
+        if (!c.problem || c.size == -3)
+            continue;
+        FirmwareUpdater(ctx(), image).upgrade();
+        EXPECT_EQ(window.messages, std::vector<std::string>{*checkFirmwareImage(image).problem});
+        window.messages.clear();
+        EXPECT_TRUE(api.log().empty());
+        EXPECT_TRUE(window.upgradeEnabled && window.captions.empty() && window.unloads == 0);
+        EXPECT_EQ(api.openHandles(), 2); // still open on the device, ready for another try
+        EXPECT_EQ(c.size != -1 || fs::exists(image), c.size != -1); // never created
+    }
 }
 
-TEST_F(UpgradeTest, ImageChangedAfterTheCheckIsCaughtBeforeAnyRecordGoesOut) {
-    startInBootloader();
-    writeImage(4);
-    load();
-    bool changed = false;
-    api.onSleep = [&](std::int64_t) {
-        if (!changed) {
-            changed = true;
-            writeFile(image, imageBytes(4 * 40 + 3));
-        }
-    };
-    updater.upgrade();
-    EXPECT_TRUE(dataReports().empty());
-    ASSERT_EQ(window.messages.size(), 1U);
-    EXPECT_NE(window.messages[0].find("163 bytes"), std::string::npos) << window.messages[0];
+TEST_F(UpgradeTest, WithoutADeviceNeitherCommandDoesAnything) {
+    writeImage(2);
+    for (bool TarvexFaults::*fault : {&TarvexFaults::failOpen, &TarvexFaults::failAttributes}) {
+        api.tarvex().config().faults.*fault = true;
+        EXPECT_FALSE(load());
+        updater.upgrade();
+        updater.forceBootloader();
+        EXPECT_TRUE(api.log().empty());
+        EXPECT_TRUE(window.upgradeEnabled && window.captions.empty() && window.messages.empty());
+        EXPECT_EQ(window.unloads, 0);
+        api.tarvex().config().faults.*fault = false;
+    }
     expectHandlesBalanced();
 }
 
-TEST_F(UpgradeTest, NoDeviceMeansNeitherButtonDoesAnything) {
-    api.tarvexAttached = false;
-    writeImage(2);
-    load();
-    updater.upgrade();
-    updater.forceBootloader();
-    EXPECT_TRUE(api.log().empty());
-    EXPECT_TRUE(window.upgradeEnabled);
-    EXPECT_TRUE(window.captions.empty());
-    EXPECT_TRUE(window.messages.empty());
-    EXPECT_EQ(window.unloads, 0);
-}
-
-TEST_F(UpgradeTest, ForceBootloaderModeFromEitherMode) {
-    load();
-    updater.forceBootloader();
-    EXPECT_EQ(api.tarvex().bootloaderEntries(), 1);
-    EXPECT_TRUE(state.DeviceFound);
-    EXPECT_EQ(state.Attributes.ProductID, BootModeProductId);
-    EXPECT_EQ(window.label(InfoLabel::Product), " Tarvex Bootloader"); // refreshed by the loop
-    EXPECT_EQ(api.openHandles(), 2);
-    EXPECT_TRUE(window.captions.empty());
-    EXPECT_TRUE(window.upgradeEnabled);
-    EXPECT_EQ(window.unloads, 0);
-    EXPECT_TRUE(window.messages.empty());
-
-    // Already in the bootloader: the entry report still goes out.
-    api.clearLog();
-    updater.forceBootloader();
+TEST_F(UpgradeTest, ForceBootloaderFromEitherModeAndADeviceThatIgnoresIt) {
+    for (TarvexMode from : {TarvexMode::Application, TarvexMode::Bootloader}) {
+        load();
+        updater.forceBootloader();
+        const auto sets = calls(CallKind::SetFeature);
+        ASSERT_EQ(sets.size(), 1U);
+        EXPECT_EQ(sets[0].bytes, report(65, EnterBootloaderCode.data(), 3));
+        EXPECT_EQ(sets[0].tarvexMode, from);
+        EXPECT_EQ(state.Attributes.ProductID, BootModeProductId);
+        EXPECT_EQ(window.label(InfoLabel::Product), "Tarvex Bootloader"); // refreshed by the wait
+        EXPECT_EQ(api.openHandles(), 2);
+        EXPECT_TRUE(window.captions.empty() && window.upgradeEnabled && window.messages.empty());
+        EXPECT_EQ(window.unloads, 0);
+        clock.advance(1000);
+    }
     EXPECT_EQ(api.tarvex().bootloaderEntries(), 2);
-    const auto sets = calls(CallKind::SetFeature);
-    ASSERT_EQ(sets.size(), 1U);
-    EXPECT_TRUE(isEntry(sets[0]));
-    EXPECT_EQ(sets[0].tarvexMode, TarvexMode::Bootloader);
-    EXPECT_EQ(state.Attributes.ProductID, BootModeProductId);
-    EXPECT_EQ(api.openHandles(), 2);
-
     // A device that ignores it is told about after ten seconds; the window stays.
-    api.tarvex().restart(clock.nowMs(), TarvexMode::Application);
-    clock.advance(1000);
-    closeDeviceHandles(*std::make_unique<DeviceContext>(ctx()));
+    closeHandles();
+    restartedInto(TarvexMode::Application);
     load();
     api.tarvex().config().faults.stayAfterBootloaderEntry = true;
     updater.forceBootloader();
-    ASSERT_EQ(window.messages.size(), 1U);
-    EXPECT_EQ(window.messages[0], MessageNoBootloader);
+    EXPECT_EQ(window.messages, std::vector<std::string>{MessageNoBootloader});
+    EXPECT_GE(clock.nowMs() - calls(CallKind::SetFeature)[0].time, WrongModeLimitMs);
     EXPECT_EQ(window.unloads, 0);
     EXPECT_EQ(api.openHandles(), 2);
-    closeDeviceHandles(*std::make_unique<DeviceContext>(ctx()));
+    closeHandles();
     expectHandlesBalanced();
 }
 
