@@ -1,105 +1,71 @@
+// The four value fields: the device's strings as it spells them, and its version.
 #include "device_info.h"
-
-#include "discovery.h"
 #include "tarvex_fixture.h"
 
 namespace quorvane::test {
 namespace {
 
+TEST(DeviceInfoText, VersionAndUtf16Decoding) {
+    EXPECT_EQ(versionText(0x0213), u"2.13");
+    EXPECT_EQ(versionText(0x0A0B), u"10.B");
+    EXPECT_EQ(versionText(0xFF00), u"255.0");
+    // U+0100 has a zero low byte and must not end the text; pairs stay, lone halves become
+    // U+FFFD, a pair cut by the buffer's end too; at most 50 code units.
+    for (const auto& [in, out] : std::vector<std::pair<std::u16string, std::u16string>>{
+             {u"\u0100d\u00e9 \U0001F600", u"\u0100d\u00e9 \U0001F600"},
+             {u"a\xD800z\xDC00", u"a\uFFFDz\uFFFD"},
+             {std::u16string(60, u'x'), std::u16string(50, u'x')},
+             {std::u16string(49, u'y') + u"\U0001F600", std::u16string(49, u'y') + u"\uFFFD"}}) {
+        std::vector<std::uint8_t> b(100, 0);
+        for (std::size_t i = 0; i < in.size() && i < 50; ++i)
+            b[2 * i] = static_cast<std::uint8_t>(in[i]), b[2 * i + 1] = in[i] >> 8;
+        EXPECT_EQ(deviceStringText(b.data(), b.size()), out);
+    }
+}
+
 using DeviceInfoTest = TarvexFixture;
 
-TEST(VersionText, HighByteDecimalLowByteUpperCaseHex) {
-    EXPECT_EQ(versionText(0x0100), " 1.0");
-    EXPECT_EQ(versionText(0x0213), " 2.13");
-    EXPECT_EQ(versionText(0x0A0B), " 10.B");
-    EXPECT_EQ(versionText(0xFFFF), " 255.FF");
-    EXPECT_EQ(versionText(0x0000), " 0.0");
-}
-
-TEST(DeviceStringText, DecodesUtf16WithinTheBuffer) {
-    auto bytes = [](const std::u16string& s) {
-        std::vector<std::uint8_t> b;
-        for (char16_t u : s) {
-            b.push_back(static_cast<std::uint8_t>(u & 0xFF));
-            b.push_back(static_cast<std::uint8_t>(u >> 8));
-        }
-        b.resize(100, 0);
-        return b;
+TEST_F(DeviceInfoTest, FieldsFromTheOverlappedHandleAFailedStringLeavesItsFieldAsItWas) {
+    api.tarvex().config().application.product = std::u16string(60, u'P');
+    auto show = [this] { // as load(), keeping the log
+        closeHandles();
+        api.clearLog();
+        auto x = ctx();
+        FindAndShowDevice(x);
     };
-    // U+0100 has a zero low byte: it must not end the text.
-    auto b = bytes(u"\u0100d\u00e9 \u20ac \U0001F600");
-    EXPECT_EQ(deviceStringText(b.data(), 100), "\u0100d\u00e9 \u20ac \U0001F600");
-    // An unpaired surrogate becomes U+FFFD instead of a broken byte sequence.
-    b = bytes(u"a\xD800"
-              u"b");
-    EXPECT_EQ(deviceStringText(b.data(), 100), "a\uFFFDb");
-    // A full buffer without terminator stops at its end: 50 code units.
-    b = bytes(std::u16string(60, u'x'));
-    EXPECT_EQ(deviceStringText(b.data(), 100), std::string(50, 'x'));
-    // A pair cut by the end of the buffer.
-    std::u16string cut(49, u'y');
-    cut += u"\U0001F600";
-    b = bytes(cut);
-    EXPECT_EQ(deviceStringText(b.data(), 100), std::string(49, 'y') + "\uFFFD");
-}
-
-TEST_F(DeviceInfoTest, NoDeviceClearsTheLabelsWithoutAnyCall) {
-    window.labels[InfoLabel::Manufacturer] = "stale";
-    auto c = ctx();
-    ShowDeviceInfo(c);
-    EXPECT_EQ(window.label(InfoLabel::Manufacturer), "");
-    EXPECT_EQ(window.label(InfoLabel::Product), "");
-    EXPECT_EQ(window.label(InfoLabel::SerialNumber), "");
-    EXPECT_EQ(window.label(InfoLabel::Version), " ");
-    EXPECT_TRUE(api.log().empty());
-}
-
-TEST_F(DeviceInfoTest, LabelsStartWithASpaceAndUseTheOverlappedHandle) {
-    auto c = ctx();
-    ASSERT_TRUE(FindTheHid(c));
-    ShowDeviceInfo(c);
-    EXPECT_EQ(window.label(InfoLabel::Manufacturer), " Tarvex Devices");
-    EXPECT_EQ(window.label(InfoLabel::Product), " Tarvex");
-    EXPECT_EQ(window.label(InfoLabel::SerialNumber), " TX-000417");
-    EXPECT_EQ(window.label(InfoLabel::Version), " 2.13");
-    const auto strings = calls(CallKind::GetString);
-    ASSERT_EQ(strings.size(), 3U);
-    for (const auto& r : strings) {
-        EXPECT_EQ(r.handle, state.OverlappedHandle.raw());
-        EXPECT_EQ(r.length, 100U);
+    ASSERT_TRUE(load());
+    const std::map<InfoLabel, std::string> shown = {{InfoLabel::Manufacturer, "Tarvex Devices"},
+                                                    {InfoLabel::Product, std::string(50, 'P')},
+                                                    {InfoLabel::SerialNumber, "TX-000417"},
+                                                    {InfoLabel::Version, "2.13"}};
+    EXPECT_EQ(window.labels, shown);
+    for (bool TarvexFaults::*fault : {&TarvexFaults::failManufacturer, &TarvexFaults::failProduct,
+                                      &TarvexFaults::failSerialNumber}) {
+        restartedInto(TarvexMode::Bootloader);
+        api.tarvex().config().faults = {};
+        api.tarvex().config().faults.*fault = true;
+        show();
+        for (const auto& r : calls(CallKind::GetString)) {
+            EXPECT_EQ(r.handle, state.OverlappedHandle.raw());
+            EXPECT_EQ(r.length, 100U);
+        }
+        EXPECT_EQ(calls(CallKind::GetString).size(), 3U);
+        const bool m = fault == &TarvexFaults::failManufacturer; // the version goes with it
+        EXPECT_EQ(window.label(InfoLabel::Manufacturer), "Tarvex Devices");
+        EXPECT_EQ(window.label(InfoLabel::Version), m ? "2.13" : "1.0");
+        EXPECT_EQ(window.label(InfoLabel::Product) == std::string(50, 'P'),
+                  fault == &TarvexFaults::failProduct);
+        EXPECT_EQ(window.label(InfoLabel::SerialNumber), "TX-000417");
+        restartedInto(TarvexMode::Application);
+        api.tarvex().config().faults = {};
+        load();
     }
-    closeDeviceHandles(c);
-}
-
-TEST_F(DeviceInfoTest, AFailedManufacturerQueryLeavesManufacturerAndVersionStale) {
-    auto c = ctx();
-    ASSERT_TRUE(FindTheHid(c));
-    ShowDeviceInfo(c);
-    closeDeviceHandles(c);
-    // The device comes back in its bootloader with a broken manufacturer string.
-    api.tarvex().restart(clock.nowMs(), TarvexMode::Bootloader);
-    clock.advance(1000);
-    api.tarvex().config().faults.failManufacturer = true;
-    ASSERT_TRUE(FindTheHid(c));
-    ShowDeviceInfo(c);
-    EXPECT_EQ(window.label(InfoLabel::Manufacturer), " Tarvex Devices");
-    EXPECT_EQ(window.label(InfoLabel::Version), " 2.13"); // still the application's version
-    EXPECT_EQ(window.label(InfoLabel::Product), " Tarvex Bootloader");
-    EXPECT_EQ(window.label(InfoLabel::SerialNumber), " TX-000417");
-    closeDeviceHandles(c);
+    api.tarvexAttached = false; // no device: every field cleared, no call but the enumeration
+    show();
+    EXPECT_EQ(api.log().size(), 1U);
+    for (const auto& [which, text] : window.labels)
+        EXPECT_EQ(text, "");
     expectHandlesBalanced();
-}
-
-TEST_F(DeviceInfoTest, LongAndWideStringsAreShownAsTheDeviceSpellsThem) {
-    auto& app = api.tarvex().config().application;
-    app.manufacturer = u"\u0158\u00ed\u0161e \u0100 Works";
-    app.product = std::u16string(80, u'P');
-    auto c = ctx();
-    ASSERT_TRUE(FindTheHid(c));
-    ShowDeviceInfo(c);
-    EXPECT_EQ(window.label(InfoLabel::Manufacturer), " \u0158\u00ed\u0161e \u0100 Works");
-    EXPECT_EQ(window.label(InfoLabel::Product), " " + std::string(50, 'P'));
-    closeDeviceHandles(c);
 }
 
 } // namespace
