@@ -5,17 +5,19 @@
 #include "tarvex_fixture.h"
 #include "temp_dir.h"
 
+#include <cstring>
+
 namespace quorvane::test {
 namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
-constexpr int Records = 50; // 50 x 5055 twips overflows 16 bits: the bar needs its 32
+constexpr std::size_t Records = 50; // 50 x 5055 twips overflows 16 bits: the bar needs its 32
 
 // A report as the device must get it: report ID 0, the content, zeros up to the length.
-Bytes report(std::size_t length, const std::uint8_t* content, std::size_t size) {
+template <class Content> Bytes report(std::size_t length, const Content& content) {
     Bytes b(length, 0);
-    std::copy_n(content, std::min(size, length - 1), b.begin() + 1);
+    std::copy_n(content.begin(), std::min(content.size(), length - 1), b.begin() + 1);
     return b;
 }
 
@@ -24,65 +26,25 @@ public:
     using TarvexFixture::restartedInto;
     UpgradeTest() : image(dir.path() / "quorvane.bin"), updater(ctx(), image) {
         state.FeatureReport[1] = 0x5A; // left from an earlier status read
-    }
-    void writeImage(std::size_t records, std::size_t extra = 0) {
-        bytes = imageBytes(records * RecordSize + extra);
         writeFile(image, bytes);
-        api.tarvex().config().expectedRecords = static_cast<int>(records);
+        api.tarvex().config().expectedRecords = Records;
     }
-    // The window is closed at the n-th processing of events.
-    void closeAtEvent(int n) {
+    void closeAtEvent(std::size_t n) {
         window.onEvents = [this, n] {
-            if (static_cast<int>(window.eventTimes.size()) == n && !window.closing)
+            if (window.eventTimes.size() == n)
                 logAtClose = api.log().size(), window.closing = true;
         };
     }
-    // The image is rewritten with `size` bytes at the n-th pause.
     void changeImageAtSleep(int n, std::size_t size) {
         api.onSleep = [this, n, size](std::int64_t) {
             if (++sleeps == n)
                 writeFile(image, imageBytes(size));
         };
     }
-    // Every report in order: E entry, S status (s: refused, the buffer as it was), U unlock,
-    // then `sent` data reports carrying the image's records; each data report the device took
-    // is followed by the pause, a rejected report by nothing but closing the handles.
-    void expectWire(const std::string& shape, int sent) {
-        const TarvexConfig& cfg = api.tarvex().config();
-        const std::size_t app = cfg.application.featureReportByteLength;
-        const std::size_t boot = cfg.bootloader.featureReportByteLength;
-        const std::uint8_t stale = 0x5A;
-        std::vector<Bytes> want;
-        for (char c : shape)
-            want.push_back(c == 'E'   ? report(app, EnterBootloaderCode.data(), 3)
-                           : c == 'S' ? report(boot, cfg.statusBytes.data(), 2)
-                           : c == 's' ? report(boot, &stale, 1)
-                                      : report(boot, UnlockCode.data(), UnlockCode.size()));
-        for (int k = 0; k < sent; ++k)
-            want.push_back(report(boot, &bytes[k * RecordSize], RecordSize));
-        std::vector<Bytes> got;
-        const auto& log = api.log();
-        for (std::size_t i = 0; i < log.size(); ++i) {
-            if (log[i].kind != CallKind::SetFeature && log[i].kind != CallKind::GetFeature)
-                continue;
-            got.push_back(log[i].bytes);
-            if (got.size() > shape.size() && log[i].result) {
-                ASSERT_LT(i + 1, log.size());
-                EXPECT_EQ(log[i + 1].kind, CallKind::Sleep);
-                EXPECT_EQ(log[i + 1].sleepMs, RecordPauseMs);
-            }
-            for (std::size_t j = i + 1;
-                 log[i].kind == CallKind::SetFeature && !log[i].result && j < log.size(); ++j)
-                EXPECT_EQ(log[j].kind, CallKind::Close) << "after the rejected report";
-        }
-        ASSERT_EQ(got.size(), want.size());
-        for (std::size_t i = 0; i < got.size(); ++i)
-            EXPECT_TRUE(got[i] == want[i]) << "report " << i;
-    }
 
     TempDir dir;
     fs::path image;
-    Bytes bytes;
+    Bytes bytes = imageBytes(Records * RecordSize);
     FirmwareUpdater updater;
     std::size_t logAtClose = 0;
     int sleeps = 0;
@@ -90,30 +52,51 @@ public:
 
 struct Flow {
     const char* name;
-    const char* wire;      // see expectWire
-    int sent;              // data reports
+    const char* wire;      // E entry, S status (s: refused, the buffer as it was), U unlock
+    std::size_t sent;      // data reports after them
     std::size_t delivered; // records the device took
     const char* captions;  // S switching, U updating, F finishing
     const char* message;   // a fragment of the one message told, "" for none
     std::function<void(UpgradeTest&, TarvexConfig&)> setup;
 };
-
 void PrintTo(const Flow& f, std::ostream* os) {
     *os << f.name;
 }
-class UpgradeFlow : public UpgradeTest, public ::testing::WithParamInterface<Flow> {
-public:
-    void setup(TarvexConfig& c) { GetParam().setup(*this, c); }
-};
+class UpgradeFlow : public UpgradeTest, public ::testing::WithParamInterface<Flow> {};
 
 TEST_P(UpgradeFlow, ReachesTheDeviceAndTheWindowAsItShould) {
     const Flow& f = GetParam();
-    writeImage(Records);
-    setup(api.tarvex().config());
+    f.setup(*this, api.tarvex().config());
     ASSERT_TRUE(load());
     updater.upgrade();
-
-    expectWire(f.wire, f.sent);
+    // Every report in order, each data report the device took followed by the pause, a
+    // rejected one by nothing but closing the handles.
+    const TarvexConfig& cfg = api.tarvex().config();
+    const std::size_t boot = cfg.bootloader.featureReportByteLength;
+    std::vector<Bytes> want, got;
+    for (const char* c = f.wire; *c; ++c)
+        want.push_back(*c == 'E'
+                           ? report(cfg.application.featureReportByteLength, EnterBootloaderCode)
+                       : *c == 'S' ? report(boot, cfg.statusBytes)
+                       : *c == 's' ? report(boot, Bytes{0x5A})
+                                   : report(boot, UnlockCode));
+    for (std::size_t k = 0; k < f.sent; ++k)
+        want.push_back(report(boot, Bytes(&bytes[k * RecordSize], &bytes[(k + 1) * RecordSize])));
+    const auto& log = api.log();
+    for (std::size_t i = 0; i < log.size(); ++i) {
+        if (log[i].kind != CallKind::SetFeature && log[i].kind != CallKind::GetFeature)
+            continue;
+        got.push_back(log[i].bytes);
+        if (got.size() > std::strlen(f.wire) && log[i].result) {
+            EXPECT_EQ(log.at(i + 1).sleepMs, RecordPauseMs);
+        }
+        for (std::size_t j = i + 1;
+             log[i].kind == CallKind::SetFeature && !log[i].result && j < log.size(); ++j)
+            EXPECT_EQ(log[j].kind, CallKind::Close) << "after the rejected report";
+    }
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t i = 0; i < got.size(); ++i)
+        EXPECT_TRUE(got[i] == want[i]) << "report " << i;
     const auto& records = api.tarvex().records();
     ASSERT_EQ(records.size(), f.delivered);
     for (std::size_t k = 0; k < records.size(); ++k)
@@ -125,37 +108,30 @@ TEST_P(UpgradeFlow, ReachesTheDeviceAndTheWindowAsItShould) {
                                        : CaptionFinishing);
     EXPECT_EQ(window.captions, captions);
     ASSERT_EQ(window.messages.size(), *f.message ? 1U : 0U) << window.messages.front();
-    if (*f.message) {
-        EXPECT_NE(window.messages[0].find(f.message), std::string::npos) << window.messages[0];
-    }
-    if (window.closing) { // nothing but closing the handles after the window closed
-        for (std::size_t i = logAtClose; i < api.log().size(); ++i)
-            EXPECT_EQ(api.log()[i].kind, CallKind::Close) << i;
-    }
-    // The bar: 0, then k/N of the full width and of 100 % after the k-th record, 0 at the end.
+    EXPECT_TRUE(!*f.message || window.messages[0].find(f.message) != std::string::npos)
+        << window.messages[0];
+    for (std::size_t i = logAtClose; window.closing && i < log.size(); ++i)
+        EXPECT_EQ(log[i].kind, CallKind::Close) << "after the window closed";
+    // The bar: 0, then k/N of the full width and of 100 % after the k-th record, 0 at the end
+    // (where the transfer was cut by closing the window, it stays).
     const auto& widths = window.progressWidths;
-    const bool cut = window.closing && f.delivered < Records; // the bar stays where it was
-    if (f.sent > 0) {
-        EXPECT_EQ(widths.size(), f.delivered + (cut ? 1U : 2U));
-        EXPECT_EQ(widths.back(), cut ? widths[f.delivered] : 0.0F);
-    }
+    const bool cut = window.closing && f.sent > 0 && f.delivered < Records;
+    EXPECT_EQ(widths.size(), f.sent == 0 ? widths.size() : f.delivered + (cut ? 1U : 2U));
+    EXPECT_EQ(widths.empty() ? 0 : widths.back(), cut ? widths[f.delivered] : 0.0F);
     for (std::size_t k = 0; k < widths.size() && k <= f.delivered; ++k) {
         EXPECT_FLOAT_EQ(widths[k], static_cast<float>(k * 5055.0 / Records)) << k;
         EXPECT_DOUBLE_EQ(window.progressPercents[k], 100.0 * k / Records) << k;
     }
     EXPECT_EQ(window.repaints, f.delivered);
-    // The first poll for the bootloader comes 100 ms after the entry, only the handles closed
-    // in between, and no events before it.
-    auto i = std::find_if(api.log().begin(), api.log().end(),
-                          [](const CallRecord& r) { return r.kind == CallKind::SetFeature; });
-    if (f.wire[0] == 'E') {
-        const std::int64_t entryTime = i->time;
-        while (++i != api.log().end() && i->kind == CallKind::Close) {
-        }
-        ASSERT_NE(i, api.log().end());
-        EXPECT_EQ(i->sleepMs, DiscoveryPauseMs);
-        EXPECT_TRUE(window.eventTimes.empty() || window.eventTimes.front() > entryTime);
+    // The first poll after the entry: 100 ms later, only the handles closed before, no events.
+    auto i = std::find_if(log.begin(), log.end(),
+                          [](auto& r) { return r.kind == CallKind::SetFeature; });
+    const std::int64_t entryTime = f.wire[0] == 'E' ? i->time : -1;
+    while (f.wire[0] == 'E' && (++i)->kind == CallKind::Close) {
     }
+    EXPECT_TRUE(f.wire[0] != 'E' ||
+                (i->sleepMs == DiscoveryPauseMs &&
+                 (window.eventTimes.empty() || window.eventTimes[0] > entryTime)));
     EXPECT_FALSE(window.upgradeEnabled);
     EXPECT_EQ(window.unloads, 1);
     expectHandlesBalanced();
@@ -165,8 +141,7 @@ TEST_P(UpgradeFlow, ReachesTheDeviceAndTheWindowAsItShould) {
 using U = UpgradeTest;
 using C = TarvexConfig;
 void lengths(C& c, std::uint16_t app, std::uint16_t boot) {
-    c.application.featureReportByteLength = app;
-    c.bootloader.featureReportByteLength = boot;
+    c.application.featureReportByteLength = app, c.bootloader.featureReportByteLength = boot;
     c.statusBytes = {0, 7};
 }
 // clang-format off
@@ -211,86 +186,77 @@ TEST_F(UpgradeTest, ImageProblemsAreToldBeforeTheDeviceIsTouched) {
         std::int64_t records;
         const char* problem;
     };
-    for (const Case& c :
-         {Case{-1, 0, "is missing"}, Case{-2, 0, "is not a file"}, Case{0, 0, "is empty"},
-          Case{79, 1, "is 79 bytes, not a whole number of 40-byte records"}, Case{40, 1, nullptr},
-          Case{1310640, 32766, nullptr},
-          Case{1310680, 32767, "is too large: 32767 records, at most 32766"},
+    for (const Case& c : {
+             Case{-1, 0, "is missing"}, Case{-2, 0, "is not a file"}, Case{0, 0, "is empty"},
+             Case{79, 1, "is 79 bytes, not a whole number of 40-byte records"},
+             Case{40, 1, nullptr}, Case{1310640, 32766, nullptr},
+             Case{1310680, 32767, "is too large: 32767 records, at most 32766"},
 #ifdef __linux__
-          Case{-3, 0, "cannot be read"}
+             Case{-3, 0, "cannot be read"} // write-only, for root too
 #endif
          }) {
         fs::remove_all(image);
-        fs::path path = image;
+        const fs::path path = c.size == -3 ? "/proc/sys/vm/compact_memory" : image;
         if (c.size == -2)
             fs::create_directory(image);
-        if (c.size == -3) // write-only for root too
-            path = "/proc/sys/vm/compact_memory";
         if (c.size >= 0)
             writeFile(image, imageBytes(c.size));
         for (const ImageCheck& check : {checkFirmwareImage(path), countFirmwareRecords(path)}) {
-            EXPECT_EQ(check.problem.has_value(), c.problem != nullptr) << c.size;
-            if (c.problem) {
-                EXPECT_NE(check.problem->find("\"" + displayPath(path) + "\" " + c.problem),
-                          std::string::npos)
-                    << *check.problem;
-            } else {
-                EXPECT_EQ(check.records, c.records);
-            }
+            const std::string told = check.problem.value_or("");
+            EXPECT_EQ(check.records, c.records);
+            EXPECT_EQ(told.find("\"" + displayPath(path) + "\" " + (c.problem ? c.problem : "")) !=
+                          std::string::npos,
+                      c.problem != nullptr)
+                << told;
         }
         if (!c.problem || c.size == -3)
             continue;
         FirmwareUpdater(ctx(), image).upgrade();
         EXPECT_EQ(window.messages, std::vector<std::string>{*checkFirmwareImage(image).problem});
         window.messages.clear();
-        EXPECT_TRUE(api.log().empty());
-        EXPECT_TRUE(window.upgradeEnabled && window.captions.empty() && window.unloads == 0);
+        EXPECT_TRUE(api.log().empty() && window.upgradeEnabled && window.captions.empty() &&
+                    window.unloads == 0);
         EXPECT_EQ(api.openHandles(), 2); // still open on the device, ready for another try
-        EXPECT_EQ(c.size != -1 || fs::exists(image), c.size != -1); // never created
+        EXPECT_EQ(fs::exists(image), c.size != -1); // never created
     }
 }
 
 TEST_F(UpgradeTest, WithoutADeviceNeitherCommandDoesAnything) {
-    writeImage(2);
     for (bool TarvexFaults::*fault : {&TarvexFaults::failOpen, &TarvexFaults::failAttributes}) {
         api.tarvex().config().faults.*fault = true;
         EXPECT_FALSE(load());
         updater.upgrade();
         updater.forceBootloader();
-        EXPECT_TRUE(api.log().empty());
-        EXPECT_TRUE(window.upgradeEnabled && window.captions.empty() && window.messages.empty());
+        EXPECT_TRUE(api.log().empty() && window.upgradeEnabled && window.captions.empty() &&
+                    window.messages.empty());
         EXPECT_EQ(window.unloads, 0);
-        api.tarvex().config().faults.*fault = false;
+        api.tarvex().config().faults = {};
     }
     expectHandlesBalanced();
 }
 
 TEST_F(UpgradeTest, ForceBootloaderFromEitherModeAndADeviceThatIgnoresIt) {
-    for (TarvexMode from : {TarvexMode::Application, TarvexMode::Bootloader}) {
+    for (TarvexMode from :
+         {TarvexMode::Application, TarvexMode::Bootloader, TarvexMode::Application}) {
+        const bool ignores = api.tarvex().bootloaderEntries() == 2;
+        if (ignores)
+            restartedInto(from);
+        api.tarvex().config().faults.stayAfterBootloaderEntry = ignores;
         load();
         updater.forceBootloader();
         const auto sets = calls(CallKind::SetFeature);
         ASSERT_EQ(sets.size(), 1U);
-        EXPECT_EQ(sets[0].bytes, report(65, EnterBootloaderCode.data(), 3));
+        EXPECT_EQ(sets[0].bytes, report(65, EnterBootloaderCode));
         EXPECT_EQ(sets[0].tarvexMode, from);
-        EXPECT_EQ(state.Attributes.ProductID, BootModeProductId);
-        EXPECT_EQ(window.label(InfoLabel::Product), "Tarvex Bootloader"); // refreshed by the wait
+        EXPECT_EQ(state.Attributes.ProductID, ignores ? AppModeProductId : BootModeProductId);
+        EXPECT_EQ(window.label(InfoLabel::Product), ignores ? "Tarvex" : "Tarvex Bootloader");
+        // Told after ten seconds when ignored; the window stays, the device open.
+        EXPECT_EQ(window.messages, std::vector<std::string>(ignores, MessageNoBootloader));
+        EXPECT_GE(clock.nowMs() - sets[0].time, ignores ? WrongModeLimitMs : 0);
+        EXPECT_TRUE(window.captions.empty() && window.upgradeEnabled && window.unloads == 0);
         EXPECT_EQ(api.openHandles(), 2);
-        EXPECT_TRUE(window.captions.empty() && window.upgradeEnabled && window.messages.empty());
-        EXPECT_EQ(window.unloads, 0);
         clock.advance(1000);
     }
-    EXPECT_EQ(api.tarvex().bootloaderEntries(), 2);
-    // A device that ignores it is told about after ten seconds; the window stays.
-    closeHandles();
-    restartedInto(TarvexMode::Application);
-    load();
-    api.tarvex().config().faults.stayAfterBootloaderEntry = true;
-    updater.forceBootloader();
-    EXPECT_EQ(window.messages, std::vector<std::string>{MessageNoBootloader});
-    EXPECT_GE(clock.nowMs() - calls(CallKind::SetFeature)[0].time, WrongModeLimitMs);
-    EXPECT_EQ(window.unloads, 0);
-    EXPECT_EQ(api.openHandles(), 2);
     closeHandles();
     expectHandlesBalanced();
 }
