@@ -10,17 +10,25 @@ TEST(DeviceInfoText, VersionAndUtf16Decoding) {
     EXPECT_EQ(versionText(0x0A0B), u"10.B");
     EXPECT_EQ(versionText(0xFF00), u"255.0");
     // U+0100 has a zero low byte and must not end the text; pairs stay, lone halves become
-    // U+FFFD, a pair cut by the buffer's end too; at most 50 code units.
-    for (const auto& [in, out] : std::vector<std::pair<std::u16string, std::u16string>>{
-             {u"\u0100d\u00e9 \U0001F600", u"\u0100d\u00e9 \U0001F600"},
-             {u"a\xD800z\xDC00", u"a\uFFFDz\uFFFD"},
-             {std::u16string(60, u'x'), std::u16string(50, u'x')},
-             {std::u16string(49, u'y') + u"\U0001F600", std::u16string(49, u'y') + u"\uFFFD"}}) {
+    // U+FFFD, a pair cut by the buffer's end too; at most 50 code units. Then as UTF-8.
+    struct Case {
+        std::u16string in, out;
+        std::string utf8;
+    };
+    for (const Case& c :
+         {Case{u"\U0001F600\u0100d\u00e9", u"\U0001F600\u0100d\u00e9", "\U0001F600\u0100d\u00e9"},
+          Case{u"a\xD800z\xDC00\u07FF\uFFFF", u"a\uFFFDz\uFFFD\u07FF\uFFFF",
+               "a\uFFFDz\uFFFD\u07FF\uFFFF"},
+          Case{std::u16string(60, u'x'), std::u16string(50, u'x'), std::string(50, 'x')},
+          Case{std::u16string(49, u'y') + u"\U0010FFFF", std::u16string(49, u'y') + u"\uFFFD",
+               std::string(49, 'y') + "\uFFFD"}}) {
         std::vector<std::uint8_t> b(100, 0);
-        for (std::size_t i = 0; i < in.size() && i < 50; ++i)
-            b[2 * i] = static_cast<std::uint8_t>(in[i]), b[2 * i + 1] = in[i] >> 8;
-        EXPECT_EQ(deviceStringText(b.data(), b.size()), out);
+        for (std::size_t i = 0; i < c.in.size() && i < 50; ++i)
+            b[2 * i] = static_cast<std::uint8_t>(c.in[i]), b[2 * i + 1] = c.in[i] >> 8;
+        EXPECT_EQ(deviceStringText(b.data(), b.size()), c.out);
+        EXPECT_EQ(utf8Text(c.out), c.utf8);
     }
+    EXPECT_EQ(utf8Text(u"\xDC00\xDC00\U00010000\xD800"), "\uFFFD\uFFFD\U00010000\uFFFD");
 }
 
 using DeviceInfoTest = TarvexFixture;
