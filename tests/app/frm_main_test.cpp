@@ -164,8 +164,9 @@ TEST_P(CommandTest, RunsAloneAndTheWindowClosesOnlyAfterIt) {
     EXPECT_FALSE(hiddenWhileRunning);
     for (std::size_t i = callsAtClose; closeAtFirstWait && i < device.log().size(); ++i)
         EXPECT_EQ(device.log()[i].kind, CallKind::Close) << "call " << i; // the command stopped
-    if (upgrade && !closeAtFirstWait) // a quarter more per record, reset when finishing
+    if (upgrade && !closeAtFirstWait) { // a quarter more per record, reset when finishing
         EXPECT_EQ(bar.join(", "), "0 0%, 84 25%, 169 50%, 253 75%, 337 100%, 0 0%");
+    }
     window.reset();
     EXPECT_EQ(device.openHandles(), 0);
     EXPECT_TRUE(device.misuse().empty());
