@@ -44,7 +44,7 @@ TEST(ReportDescriptor, WhatTheCorpusDoesNotShow) {
     Bytes deep(MaxGlobalStackDepth, 0xA4), many = {0x75, 0x08, 0x96, 0x00, 0x10}, split = many;
     for (std::uint8_t i = 0; i < 16; ++i) // 16 items of 4096 bytes: too long in one report
         many.insert(many.end(), {0xB1, 0x02}),
-            split.insert(split.end(), {0x85, 1 + i % 2, 0xB1, 0x02});
+            split.insert(split.end(), {0x85, static_cast<std::uint8_t>(1 + i % 2), 0xB1, 0x02});
     const std::optional<std::uint16_t> refused;
     // clang-format off
     for (const auto& [bytes, length] : std::vector<std::pair<Bytes, std::optional<std::uint16_t>>>{
