@@ -135,9 +135,10 @@ class CommandTest : public WindowTest,
                     public ::testing::WithParamInterface<std::tuple<std::string, bool>> {};
 
 TEST_P(CommandTest, RunsAloneAndTheWindowClosesOnlyAfterIt) {
-    const auto [button, closeAtFirstWait] = GetParam();
+    const std::string button = std::get<0>(GetParam());
+    const bool closeAtFirstWait = std::get<1>(GetParam()); // a lambda below captures it
     const bool upgrade = button == "btnUpgradeFW";
-    writeFile(image, imageBytes(4 * 40));
+    writeFile(image, imageBytes(4 * RecordSize));
     device.tarvex().config().expectedRecords = 4;
     window->Form_Load();
     bool hiddenWhileRunning = false;
