@@ -97,7 +97,8 @@ TEST_F(WindowTest, LoadShowsTheTarvexAndReadsEachFieldOutUnderItsRowName) {
     EXPECT_EQ(QApplication::focusWidget(), widget("btnUpgradeFW"));
     QTest::keyClick(window.get(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), widget("Command2"));
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return, Qt::ControlModifier); // nothing
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_EQ(device.tarvex().bootloaderEntries(), 0); // Ctrl+Enter presses nothing
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return); // the Tarvex's bootloader
     EXPECT_EQ(device.tarvex().bootloaderEntries(), 1);
     EXPECT_EQ(text("lblProduct"), QStringLiteral(" Tarvex Bootloader"));
