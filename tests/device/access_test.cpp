@@ -10,8 +10,7 @@ namespace {
 ForeignInterface denied(const std::string& path, std::uint16_t product,
                         OpenError error = OpenError::AccessDenied) {
     ForeignInterface f = foreign(path, 0x1209, product, false);
-    f.openError = error;
-    return f;
+    return f.openError = error, f;
 }
 
 // A backend that cannot tell product IDs before opening.

@@ -36,8 +36,7 @@ using DeviceInfoTest = TarvexFixture;
 TEST_F(DeviceInfoTest, FieldsFromTheOverlappedHandleAFailedStringLeavesItsFieldAsItWas) {
     api.tarvex().config().application.product = std::u16string(60, u'P');
     auto show = [this] { // as load(), keeping the log
-        closeHandles();
-        api.clearLog();
+        closeHandles(), api.clearLog();
         auto x = ctx();
         FindAndShowDevice(x);
     };
@@ -53,11 +52,9 @@ TEST_F(DeviceInfoTest, FieldsFromTheOverlappedHandleAFailedStringLeavesItsFieldA
         api.tarvex().config().faults = {};
         api.tarvex().config().faults.*fault = true;
         show();
-        for (const auto& r : calls(CallKind::GetString)) {
-            EXPECT_EQ(r.handle, state.OverlappedHandle.raw());
-            EXPECT_EQ(r.length, 100U);
-        }
         EXPECT_EQ(calls(CallKind::GetString).size(), 3U);
+        for (const auto& r : calls(CallKind::GetString))
+            EXPECT_TRUE(r.handle == state.OverlappedHandle.raw() && r.length == 100U);
         const bool m = fault == &TarvexFaults::failManufacturer; // the version goes with it
         EXPECT_EQ(window.label(InfoLabel::Manufacturer), "Tarvex Devices");
         EXPECT_EQ(window.label(InfoLabel::Version), m ? "2.13" : "1.0");

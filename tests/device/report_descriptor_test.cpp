@@ -40,26 +40,34 @@ TEST(ReportDescriptor, CorpusLongestFeatureReportAndEveryCutInsideAnItemRefused)
     }
 }
 
+// In order: report 1 again counts once, 19 bits take 3 bytes, a report of no bits only its ID
+// byte, one global level popped at a time, long items skipped whole.
 TEST(ReportDescriptor, WhatTheCorpusDoesNotShow) {
     Bytes deep(MaxGlobalStackDepth, 0xA4), many = {0x75, 0x08, 0x96, 0x00, 0x10}, split = many;
     for (std::uint8_t i = 0; i < 16; ++i) // 16 items of 4096 bytes: too long in one report
         many.insert(many.end(), {0xB1, 0x02}),
             split.insert(split.end(), {0x85, static_cast<std::uint8_t>(1 + i % 2), 0xB1, 0x02});
     const std::optional<std::uint16_t> refused;
-    // clang-format off
     for (const auto& [bytes, length] : std::vector<std::pair<Bytes, std::optional<std::uint16_t>>>{
              {{}, 0},
-             {{0x85, 1, 0x75, 8, 0x95, 8, 0xB1, 2, 0x85, 2, 0x95, 16, 0xB1, 2, 0x85, 1, 0x95, 30, 0xB1, 2}, 39}, // report 1 again
-             {{0x85, 7, 0x75, 1, 0x95, 3, 0xB1, 2, 0x75, 8, 0x95, 2, 0xB1, 2}, 4}, // 19 bits take 3 bytes
-             {{0x75, 8, 0x95, 0, 0xB1, 2}, 1}, // a report of no bits: only its ID byte
-             {{0x75, 8, 0x95, 2, 0xA4, 0x95, 32, 0xA4, 0x95, 64, 0xB4, 0xB1, 2}, 33}, // one level at a time
-             {{0xFE, 0, 0x20, 0x75, 8, 0x95, 64, 0xB1, 2, 0xFE, 2, 0x10, 0x95, 0x7F}, 65}, // long items skipped whole
+             {{0x85, 1,  0x75, 8, 0x95, 8, 0xB1, 2,  0x85, 2,
+               0x95, 16, 0xB1, 2, 0x85, 1, 0x95, 30, 0xB1, 2},
+              39},
+             {{0x85, 7, 0x75, 1, 0x95, 3, 0xB1, 2, 0x75, 8, 0x95, 2, 0xB1, 2}, 4},
+             {{0x75, 8, 0x95, 0, 0xB1, 2}, 1},
+             {{0x75, 8, 0x95, 2, 0xA4, 0x95, 32, 0xA4, 0x95, 64, 0xB4, 0xB1, 2}, 33},
+             {{0xFE, 0, 0x20, 0x75, 8, 0x95, 64, 0xB1, 2, 0xFE, 2, 0x10, 0x95, 0x7F}, 65},
              {{0x75, 8, 0x96, 0xFE, 0xFF, 0xB1, 2}, 65535},
              {{0x75, 8, 0x96, 0xFE, 0xFF, 0xB1, 2, 0x75, 1, 0x95, 1, 0xB1, 2}, refused},
              {{0x77, 0xFF, 0xFF, 0xFF, 0xFF, 0x97, 0xFF, 0xFF, 0xFF, 0xFF, 0xB1, 2}, refused},
-             {many, refused}, {split, 8 * 4096 + 1}, {deep, 0}, {{0xA4, 0xB4, 0xB4}, refused},
-             {{0x85, 0}, refused}, {{0x86, 0, 1}, refused}, {{0x86, 0xFF, 0, 0x75, 8, 0x95, 2, 0xB1, 2}, 3},
-             {{0xFE, 0xFF, 0x10}, refused}}) // clang-format on
+             {many, refused},
+             {split, 8 * 4096 + 1},
+             {deep, 0},
+             {{0xA4, 0xB4, 0xB4}, refused},
+             {{0x85, 0}, refused},
+             {{0x86, 0, 1}, refused},
+             {{0x86, 0xFF, 0, 0x75, 8, 0x95, 2, 0xB1, 2}, 3},
+             {{0xFE, 0xFF, 0x10}, refused}})
         EXPECT_EQ(parse(bytes), length) << ::testing::PrintToString(bytes);
     deep.push_back(0xA4);
     EXPECT_FALSE(parseFeatureReportByteLength(deep).error.empty());

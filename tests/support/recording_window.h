@@ -1,5 +1,4 @@
-// A window for tests: records everything discovery and the commands show, and lets a test act
-// whenever window events are processed (click, close).
+// A window for tests: records what discovery and the commands show; a test acts at events.
 #pragma once
 
 #include "ApiDeclarations.h"
@@ -17,7 +16,6 @@ class RecordingWindow final : public WindowSeam {
 public:
     explicit RecordingWindow(HidPlatform& api) : api_(api) {}
 
-    // Labels are kept as UTF-8, for comparing with literals.
     void setLabel(InfoLabel which, const std::u16string& text) override {
         labelWrites.emplace_back(which, labels[which] = utf8Text(text));
     }
@@ -27,7 +25,7 @@ public:
     }
     void setUpgradeCaption(const std::string& caption) override { captions.push_back(caption); }
     void setUpgradeEnabled(bool enabled) override { upgradeEnabled = enabled; }
-    void setProgressVisible(bool visible) override { progressVisible = visible; }
+    void setProgressVisible(bool) override {}
     void setProgress(float twips, double percent) override {
         progressWidths.push_back(twips);
         progressPercents.push_back(percent);
@@ -44,31 +42,18 @@ public:
         if (onMessage)
             onMessage(message);
     }
-    void unload() override {
-        ++unloads;
-        if (onUnload)
-            onUnload();
-    }
+    void unload() override { ++unloads; }
 
-    std::string caption() const { return captions.empty() ? "Upgrade Firmware" : captions.back(); }
-    float progressWidth() const { return progressWidths.empty() ? 0.0F : progressWidths.back(); }
-
-    std::map<InfoLabel, std::string> labels;
+    std::map<InfoLabel, std::string> labels; // as UTF-8
     std::vector<std::pair<InfoLabel, std::string>> labelWrites;
-    std::vector<std::string> captions;
-    bool upgradeEnabled = true;
-    bool progressVisible = false;
+    std::vector<std::string> captions, messages;
+    bool upgradeEnabled = true, closing = false;
     std::vector<float> progressWidths;
     std::vector<double> progressPercents;
-    int repaints = 0;
+    int repaints = 0, unloads = 0;
     std::vector<std::int64_t> eventTimes; // clock time of every processing of events
     std::function<void()> onEvents;
-    // Called after a message is recorded, and after an unload is counted.
     std::function<void(const std::string&)> onMessage;
-    std::function<void()> onUnload;
-    bool closing = false;
-    std::vector<std::string> messages;
-    int unloads = 0;
 
 private:
     HidPlatform& api_;

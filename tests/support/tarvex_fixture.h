@@ -1,5 +1,4 @@
-// A virtual Tarvex on a virtual clock with a recording window and device state, as the window
-// would hold them.
+// A virtual Tarvex on a virtual clock, a recording window and the device state the window holds.
 #pragma once
 
 #include "clock.h"
@@ -27,10 +26,10 @@ protected:
     }
 
     DeviceContext ctx() { return DeviceContext{api, window, state}; }
-    // What the window does when it loads: find the device and show it; the log starts after.
+    // What the window does when it loads; the log starts after.
     bool load() {
+        closeHandles();
         auto c = ctx();
-        closeDeviceHandles(c);
         FindAndShowDevice(c);
         api.clearLog();
         return state.DeviceFound;
@@ -44,7 +43,6 @@ protected:
         auto c = ctx();
         closeDeviceHandles(c);
     }
-
     std::vector<CallRecord> calls(CallKind kind) const {
         std::vector<CallRecord> out;
         std::copy_if(api.log().begin(), api.log().end(), std::back_inserter(out),
@@ -66,9 +64,7 @@ protected:
 inline ForeignInterface foreign(const std::string& path, std::uint16_t vendor,
                                 std::uint16_t product, bool openable = true) {
     ForeignInterface f;
-    f.path = path;
-    f.attributes = {vendor, product, 0x0100};
-    f.openable = openable;
+    f.path = path, f.attributes = {vendor, product, 0x0100}, f.openable = openable;
     return f;
 }
 

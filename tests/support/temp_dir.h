@@ -9,33 +9,23 @@
 
 namespace quorvane::test {
 
-class TempDir {
-public:
+struct TempDir {
     TempDir() { std::filesystem::create_directories(path_); }
     TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
+    ~TempDir() { std::filesystem::remove_all(path_, ec_); }
     const std::filesystem::path& path() const { return path_; }
-
-private:
     std::filesystem::path path_ = std::filesystem::temp_directory_path() /
                                   ("quorvane-test-" + std::to_string(std::random_device()()) +
                                    std::to_string(std::random_device()()));
+    std::error_code ec_;
 };
 
-// Deterministic image bytes: every record differs and no byte position repeats trivially.
+// Deterministic bytes (xorshift): every record differs.
 inline std::vector<std::uint8_t> imageBytes(std::size_t size, unsigned seed = 1) {
     std::vector<std::uint8_t> bytes(size);
     std::uint32_t x = 2463534242U ^ seed;
-    for (auto& b : bytes) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        b = static_cast<std::uint8_t>(x);
-    }
+    for (auto& b : bytes)
+        x ^= x << 13, x ^= x >> 17, x ^= x << 5, b = static_cast<std::uint8_t>(x);
     return bytes;
 }
 
