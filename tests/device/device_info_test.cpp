@@ -17,8 +17,8 @@ TEST(DeviceInfoText, VersionAndUtf16Decoding) {
     };
     for (const Case& c :
          {Case{u"\U0001F600\u0100d\u00e9", u"\U0001F600\u0100d\u00e9", "\U0001F600\u0100d\u00e9"},
-          Case{u"a\xD800z\xDC00\u07FF\u0800\uFFFF", u"a\uFFFDz\uFFFD\u07FF\u0800\uFFFF",
-               "a\uFFFDz\uFFFD\u07FF\u0800\uFFFF"},
+          Case{u"a\xD800z\xDC00\u0080\u07FF\u0800\uFFFF", u"a\uFFFDz\uFFFD\u0080\u07FF\u0800\uFFFF",
+               "a\uFFFDz\uFFFD\u0080\u07FF\u0800\uFFFF"},
           Case{std::u16string(60, u'x'), std::u16string(50, u'x'), std::string(50, 'x')},
           Case{std::u16string(49, u'y') + u"\U0010FFFF", std::u16string(49, u'y') + u"\uFFFD",
                std::string(49, 'y') + "\uFFFD"}}) {
