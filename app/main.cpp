@@ -7,7 +7,31 @@
 
 #include <QApplication>
 
+#include <cstdio>
+
+namespace {
+
+// Without a display and with no platform chosen, Qt would abort with a core dump; say why
+// instead. (Windows and macOS always have their own platform.)
+bool noGraphicalSession() {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    return qEnvironmentVariableIsEmpty("DISPLAY") &&
+           qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+           qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+#else
+    return false;
+#endif
+}
+
+} // namespace
+
 int main(int argc, char* argv[]) {
+    if (noGraphicalSession()) {
+        std::fputs("quorvane needs a graphical session: neither DISPLAY nor WAYLAND_DISPLAY is "
+                   "set. Start it from your desktop.\n",
+                   stderr);
+        return 1;
+    }
     QApplication app(argc, argv);
     quorvane::applyApplicationIdentity();
     QApplication::setQuitOnLastWindowClosed(true);
