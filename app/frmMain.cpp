@@ -96,6 +96,7 @@ Label* makeLabel(QWidget* parent, const char* name, const QString& caption, cons
 // row is its buddy and gives it its accessible name.
 FieldLabel* makeValueLabel(QWidget* parent, const char* name, const TwipRect& r, QLabel* rowName) {
     auto* label = makeLabel<FieldLabel>(parent, name, QString(), r);
+    label->setTextFormat(Qt::PlainText); // the device's strings, shown as the device spells them
     label->setBackgroundRole(QPalette::Base);
     label->setForegroundRole(QPalette::Text);
     label->setAutoFillBackground(true);
@@ -152,8 +153,10 @@ frmMain::frmMain(HidPlatform& api, std::filesystem::path imagePath, QWidget* par
     setFixedSize(twipsToPixels(ClientWidth), twipsToPixels(ClientHeight));
     installAccessibleControls();
     notifier_ = [this](const std::string& message) {
-        QMessageBox::warning(this, QString::fromUtf8(ApplicationTitle),
-                             QString::fromStdString(message));
+        QMessageBox box(QMessageBox::Warning, QString::fromUtf8(ApplicationTitle),
+                        QString::fromStdString(message), QMessageBox::Ok, this);
+        box.setTextFormat(Qt::PlainText); // paths and device strings, shown as written
+        box.exec();
     };
     buildControls();
 }

@@ -6,6 +6,8 @@
 
 #include <QAbstractButton>
 #include <QAccessible>
+#include <QLabel>
+#include <QMessageBox>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
@@ -98,12 +100,29 @@ TEST_F(WindowTest, LoadShowsTheTarvexAndReadsEachFieldOutUnderItsRowName) {
     QTest::keyClick(window.get(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), widget("Command2"));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return, Qt::ControlModifier);
-    EXPECT_EQ(device.tarvex().bootloaderEntries(), 0); // Ctrl+Enter presses nothing
+    EXPECT_EQ(device.tarvex().bootloaderEntries(), 0);            // Ctrl+Enter presses nothing
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return); // the Tarvex's bootloader
     EXPECT_EQ(device.tarvex().bootloaderEntries(), 1);
     EXPECT_EQ(text("lblProduct"), QStringLiteral(" Tarvex Bootloader"));
     for (const Field& f : Fields) // each field reads out what it now shows
         EXPECT_EQ(accessible(f.name)->text(QAccessible::Value), text(f.name));
+}
+
+// Text the program did not write is never read as markup: device strings and paths.
+TEST_F(WindowTest, MarkupInDeviceStringsAndPathsIsShownAsWritten) {
+    device.tarvex().config().application.manufacturer = u"<h1>Big</h1>";
+    frmMain plain(device, dir.path() / "fw<b>new</b>" / "quorvane.bin"); // its own message box
+    plain.Form_Load();
+    EXPECT_EQ(plain.findChild<QLabel*>("lblManuf")->textFormat(), Qt::PlainText);
+    EXPECT_EQ(plain.label(InfoLabel::Manufacturer), " <h1>Big</h1>");
+    QTimer::singleShot(0, [] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->textFormat(), Qt::PlainText);
+        EXPECT_TRUE(box->text().contains("fw<b>new</b>")) << box->text().toStdString();
+        box->accept();
+    });
+    plain.btnUpgradeFW_Click(); // the image is missing: told, with its path
 }
 
 // No Tarvex that may be opened: the fields stay empty, clicks do nothing, and the user is told
