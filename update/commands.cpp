@@ -6,12 +6,28 @@
 #include "discovery.h"
 #include "firmware_image.h"
 
+#include <exception>
 #include <utility>
 
 namespace quorvane {
 
 FirmwareUpdater::FirmwareUpdater(DeviceContext ctx, std::filesystem::path imagePath)
     : ctx_(ctx), imagePath_(std::move(imagePath)) {}
+
+template <typename Steps> void FirmwareUpdater::guarded(Steps&& steps) {
+    const auto stopped = [this](const std::string& why) {
+        ctx_.window.setProgress(0, 0);
+        closeDeviceHandles(ctx_);
+        fail("The command stopped on an unexpected error: " + why);
+    };
+    try {
+        steps();
+    } catch (const std::exception& e) {
+        stopped(e.what());
+    } catch (...) {
+        stopped("unknown error");
+    }
+}
 
 bool FirmwareUpdater::EnterBootloader() {
     failure_.reset();
@@ -65,7 +81,7 @@ void FirmwareUpdater::upgrade() {
     WindowSeam& w = ctx_.window;
     w.setUpgradeEnabled(false);
 
-    auto run = [&] {
+    guarded([&] {
         if (ctx_.state.Attributes.ProductID == AppModeProductId) {
             w.setUpgradeCaption(CaptionSwitching);
             if (!EnterBootloader())
@@ -76,8 +92,7 @@ void FirmwareUpdater::upgrade() {
             return;
         if (unlockIfAsked())
             SendFlashData();
-    };
-    run();
+    });
     report();
     closeDeviceHandles(ctx_);
     w.unload();
@@ -86,7 +101,7 @@ void FirmwareUpdater::upgrade() {
 void FirmwareUpdater::forceBootloader() {
     if (!ctx_.state.DeviceFound)
         return;
-    EnterBootloader();
+    guarded([this] { EnterBootloader(); });
     report();
 }
 

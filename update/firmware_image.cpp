@@ -92,7 +92,8 @@ ImageCheck countFirmwareRecords(const fs::path& path) {
 
 bool FirmwareImageReader::open(const fs::path& path) {
     tailBytes_ = 0;
-    if (!fs::is_regular_file(path))
+    std::error_code ec; // a path that cannot be resolved (a loop, too long) is not a file
+    if (!fs::is_regular_file(path, ec))
         return false;
     file_.open(path, std::ios::binary); // read-only: a missing file is not created
     return file_.is_open();

@@ -38,6 +38,9 @@ private:
     bool settleWait(WaitOutcome outcome, const std::string& wrongModeMessage);
     // Reads the status report and unlocks the bootloader when a status byte asks for it.
     bool unlockIfAsked();
+    // Runs a command's steps; an unexpected error (an exception from any layer) fails it like
+    // any other failure, with both handles closed.
+    template <typename Steps> void guarded(Steps&& steps);
     // Tells the user what went wrong, unless the window was closed.
     void report();
 
