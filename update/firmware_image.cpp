@@ -42,6 +42,9 @@ std::optional<std::string> sizeProblem(const fs::path& path, std::uintmax_t size
 std::optional<std::string> fileProblem(const fs::path& path) {
     std::error_code ec;
     const fs::file_status st = fs::status(path, ec);
+    // A path that cannot be resolved (a loop of links, a name too long) is not a missing one.
+    if (ec && st.type() != fs::file_type::not_found)
+        return "The firmware image " + quoted(path) + " cannot be read: " + ec.message() + ".";
     if (!fs::exists(st))
         return "The firmware image " + quoted(path) + " is missing.";
     if (!fs::is_regular_file(st))

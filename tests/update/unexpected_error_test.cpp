@@ -1,5 +1,6 @@
 // An exception from the platform at any step of a command fails it like any other failure: one
 // message, both handles closed once, and the upgrade's window unloads as after any upgrade.
+#include "firmware_image.h"
 #include "firmware_updater.h"
 #include "forwarding_platform.h"
 #include "tarvex_fixture.h"
@@ -64,6 +65,29 @@ INSTANTIATE_TEST_SUITE_P(EachStep, UnexpectedError,
                                            std::pair{CallKind::GetFeature, 1}, // the status
                                            std::pair{CallKind::GetString, 4},  // before the data
                                            std::pair{CallKind::SetFeature, 9}));
+
+// A path that cannot be resolved is told as such, not as missing; replaced by one between the
+// check and the transfer, it stops the transfer before any record goes out.
+TEST_F(TarvexFixture, AnImagePathInALoopCannotBeRead) {
+    TempDir dir;
+    const std::filesystem::path image = dir.path() / "quorvane.bin";
+    std::filesystem::create_symlink(image, image);
+    const std::string told = checkFirmwareImage(image).problem.value_or("");
+    EXPECT_NE(told.find("cannot be read: "), std::string::npos) << told;
+    std::filesystem::remove(image);
+    writeFile(image, imageBytes(4 * RecordSize));
+    restartedInto(TarvexMode::Bootloader);
+    ASSERT_TRUE(load());
+    api.onSleep = [&](std::int64_t) {
+        std::filesystem::remove(image);
+        std::filesystem::create_symlink(image, image);
+    };
+    FirmwareUpdater(ctx(), image).upgrade();
+    EXPECT_EQ(api.tarvex().recordsReceived(), 0);
+    ASSERT_EQ(window.messages.size(), 1U);
+    EXPECT_NE(window.messages[0].find("cannot be read"), std::string::npos) << window.messages[0];
+    expectHandlesBalanced();
+}
 
 } // namespace
 } // namespace quorvane::test
