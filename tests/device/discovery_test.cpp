@@ -1,5 +1,6 @@
 // Finding the Tarvex among the interfaces present, and waiting for it.
 #include "discovery.h"
+#include "forwarding_platform.h"
 #include "tarvex_fixture.h"
 
 namespace quorvane::test {
@@ -39,24 +40,6 @@ TEST_F(DiscoveryTest, TheFirstTarvexOfAnyVendorInOrderOneCandidateOpenAtATime) {
     EXPECT_FALSE(load());
 }
 
-TEST_F(DiscoveryTest, FailingQueriesOfTheDevice) {
-    api.tarvex().config().faults.failAttributes = true;
-    EXPECT_FALSE(load());
-    api.tarvex().config().faults = {};
-    state.Capabilities.FeatureReportByteLength = 99;
-    api.tarvex().config().faults.failCapabilities = true;
-    ASSERT_TRUE(load()); // found, but no report length is known
-    EXPECT_EQ(state.Capabilities.FeatureReportByteLength, 0);
-    // The second open fails: still found; the labels keep what they showed.
-    const auto before = window.labels;
-    api.tarvex().config().faults.failOverlappedOpen = true;
-    ASSERT_TRUE(load());
-    EXPECT_FALSE(state.OverlappedHandle.isOpen());
-    EXPECT_EQ(window.labels, before);
-    closeHandles();
-    expectHandlesBalanced();
-}
-
 TEST_F(DiscoveryTest, WaitForms) {
     struct Case {
         WaitForm form;
@@ -90,8 +73,6 @@ TEST_F(DiscoveryTest, WaitForms) {
         // Labels refreshed after every poll of the plain loop, cleared while the device is away.
         EXPECT_EQ(window.labelWrites.empty(), c.events.empty());
         EXPECT_TRUE(c.form != plain || seen == std::vector<std::string>({"Tarvex", "", ""}));
-        for (const auto& r : calls(CallKind::Sleep))
-            EXPECT_EQ(r.sleepMs, DiscoveryPauseMs);
         EXPECT_EQ(api.openHandles(), 2);
         window.onEvents = nullptr;
     }
@@ -99,7 +80,7 @@ TEST_F(DiscoveryTest, WaitForms) {
     expectHandlesBalanced();
 }
 
-TEST_F(DiscoveryTest, TheOtherModeEndsTheWaitAfterTenSecondsAndClosingTheWindowAtOnce) {
+TEST_F(DiscoveryTest, TheOtherModeEndsTheWaitTenSecondsAfterItsFirstSighting) {
     clock.advance(60000); // the ten seconds count from the first sighting, not from 0
     ASSERT_TRUE(load());
     auto x = ctx(); // the device ignores the command: seen in its application at every poll
@@ -108,14 +89,51 @@ TEST_F(DiscoveryTest, TheOtherModeEndsTheWaitAfterTenSecondsAndClosingTheWindowA
     const auto enums = calls(CallKind::Enumerate);
     EXPECT_GE(enums.back().time - enums.front().time, WrongModeLimitMs);
     EXPECT_LT(enums.back().time - enums.front().time, WrongModeLimitMs + DiscoveryPauseMs);
-    EXPECT_TRUE(state.DeviceFound);
-    api.clearLog();
-    api.tarvexAttached = false;
-    window.eventTimes.clear();
-    window.onEvents = [&] { window.closing = window.eventTimes.size() == 3; };
-    EXPECT_EQ(WaitForDevice(x, WaitForm::Plain), WaitOutcome::WindowClosed);
-    EXPECT_EQ(calls(CallKind::Enumerate).size(), 2U); // nothing after the close
-    EXPECT_EQ(api.log().back().kind, CallKind::Enumerate);
+    closeHandles();
+    expectHandlesBalanced();
+}
+
+// Discovery notes a Tarvex it was not allowed to open: an interface whose enumerated product ID
+// is the Tarvex's, in either mode, and whose open was refused for lack of access.
+ForeignInterface denied(const std::string& path, std::uint16_t product,
+                        OpenError error = OpenError::AccessDenied) {
+    ForeignInterface f = foreign(path, 0x1209, product, false);
+    return f.openError = error, f;
+}
+
+// A backend that cannot tell product IDs before opening.
+struct NoEnumeratedIds final : ForwardingPlatform {
+    using ForwardingPlatform::ForwardingPlatform;
+    std::optional<std::uint16_t> enumeratedProductId(const std::string&) override { return {}; }
+};
+
+using AccessTest = TarvexFixture;
+
+TEST_F(AccessTest, TheFirstDeniedTarvexIsNotedByEveryDiscovery) {
+    struct Case {
+        std::vector<ForeignInterface> before;
+        bool attached;
+        const char* noted;
+    };
+    for (const Case& c :
+         {Case{{foreign("/k", 1, 0xC31C), denied("/a", AppModeProductId)}, false, "/a"},
+          Case{{denied("/x", 0xC31C), denied("/y", AppModeProductId, OpenError::NotFound),
+                denied("/z", BootModeProductId, OpenError::Other)},
+               false,
+               ""},
+          Case{{denied("/b", BootModeProductId), denied("/a", AppModeProductId)}, true, "/b"}}) {
+        api.foreignBefore = c.before, api.tarvexAttached = c.attached;
+        state.AccessDeniedPath = "stale";
+        EXPECT_EQ(load(), c.attached);
+        EXPECT_EQ(state.AccessDeniedPath, c.noted);
+    }
+    NoEnumeratedIds plain(api); // nothing noted, the device found as before
+    DeviceContext x{plain, window, state};
+    api.foreignBefore = {denied("/a", AppModeProductId)};
+    closeHandles();
+    EXPECT_TRUE(FindTheHid(x));
+    EXPECT_EQ(state.AccessDeniedPath, "");
+    closeHandles();
     expectHandlesBalanced();
 }
 

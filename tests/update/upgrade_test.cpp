@@ -83,6 +83,7 @@ class UpgradeFlow : public UpgradeTest, public ::testing::WithParamInterface<Flo
 
 TEST_P(UpgradeFlow, ReachesTheDeviceAndTheWindowAsItShould) {
     const Flow& f = GetParam();
+    state.Capabilities.FeatureReportByteLength = 99; // read before: a failed read must clear it
     f.setup(*this, api.tarvex().config());
     ASSERT_TRUE(load());
     updater.upgrade();
@@ -150,14 +151,12 @@ const Flow flows[] = {
     {"FromBootloader", "S", Records, Records, "UF", "",
      [](U& t, C&) { t.restartedInto(TarvexMode::Bootloader); }},
     done("StillApplicationAtFirstPoll", "ES", [](U&, C& c) { c.leaveDelayMs = 450; }),
-    done("StatusAsksUnlockLow", "ESU", status<0, 1>),
     done("StatusAsksUnlockHigh", "ESU", status<1, 0>),
     {"StatusFails", "Es", 1, 0, "SU", "record 1 of 50",
      [](U&, C& c) {
          c.statusBytes = {1, 1}, c.faults.failStatus = true;
      }},
     done("Length41", "ESU", lengths<41, 41>),
-    done("Length101", "ESU", lengths<101, 101>),
     done("Length1500", "ESU", lengths<1500, 1500>),
     done("EntryFitsIn4", "ESU", lengths<4, 65>),
     refused("EntryTooShort", "", "bootloader-entry report (4 bytes)", lengths<3, 65>),
@@ -193,7 +192,12 @@ const Flow flows[] = {
 INSTANTIATE_TEST_SUITE_P(Flows, UpgradeFlow, ::testing::ValuesIn(flows),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(UpgradeTest, ImageProblemsAreToldBeforeTheDeviceIsTouched) {
+TEST_F(UpgradeTest, WithoutADeviceOrWithABadImageNothingIsTouched) {
+    api.tarvex().config().faults.failOpen = true; // no device: neither command does anything
+    EXPECT_FALSE(load());
+    updater.upgrade(), updater.forceBootloader();
+    EXPECT_TRUE(api.log().empty());
+    api.tarvex().config().faults = {};
     ASSERT_TRUE(load());
     struct Case {
         std::int64_t size; // -1 missing, -2 a directory, -3 unreadable
@@ -223,26 +227,12 @@ TEST_F(UpgradeTest, ImageProblemsAreToldBeforeTheDeviceIsTouched) {
                       c.problem != nullptr)
                 << told;
         }
-        EXPECT_TRUE(c.size != -1 || !fs::exists(image)); // never created
     }
     FirmwareUpdater(ctx(), image).upgrade(); // the last problem: told, nothing touched
     EXPECT_EQ(window.messages, std::vector<std::string>{*checkFirmwareImage(image).problem});
     EXPECT_TRUE(api.log().empty() && window.upgradeEnabled && window.captions.empty() &&
                 window.unloads == 0);
     EXPECT_EQ(api.openHandles(), 2); // still open on the device, ready for another try
-}
-
-TEST_F(UpgradeTest, WithoutADeviceNeitherCommandDoesAnything) {
-    for (bool TarvexFaults::*fault : {&TarvexFaults::failOpen, &TarvexFaults::failAttributes}) {
-        api.tarvex().config().faults.*fault = true;
-        EXPECT_FALSE(load());
-        updater.upgrade();
-        updater.forceBootloader();
-        EXPECT_TRUE(api.log().empty() && window.upgradeEnabled && window.captions.empty() &&
-                    window.messages.empty() && window.unloads == 0);
-        api.tarvex().config().faults = {};
-    }
-    expectHandlesBalanced();
 }
 
 TEST_F(UpgradeTest, ForceBootloaderFromEitherModeAndADeviceThatIgnoresIt) {
@@ -262,8 +252,8 @@ TEST_F(UpgradeTest, ForceBootloaderFromEitherModeAndADeviceThatIgnoresIt) {
         // Told after ten seconds when ignored; the window stays, the device open.
         EXPECT_EQ(window.messages, std::vector<std::string>(ignores, MessageNoBootloader));
         EXPECT_GE(clock.nowMs() - sets[0].time, ignores ? WrongModeLimitMs : 0);
-        EXPECT_TRUE(window.captions.empty() && window.upgradeEnabled && window.unloads == 0);
-        EXPECT_EQ(api.openHandles(), 2);
+        EXPECT_TRUE(window.captions.empty() && window.upgradeEnabled && window.unloads == 0 &&
+                    api.openHandles() == 2);
         clock.advance(1000);
     }
     closeHandles();
