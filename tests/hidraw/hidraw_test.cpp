@@ -4,13 +4,137 @@
 #include "hidapi_platform.h"
 #include "tarvex_fixture.h"
 #include "temp_dir.h"
-#include "uhid_tarvex.h"
 
+#include <fcntl.h>
 #include <linux/capability.h>
+#include <linux/uhid.h>
+#include <poll.h>
 #include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <thread>
 
 namespace quorvane::test {
 namespace {
+
+// The virtual Tarvex (or another device it stands for) made a kernel device with /dev/uhid: its
+// model answers on the steady clock, and each time it leaves the bus the device is made anew.
+class UhidTarvex {
+public:
+    // Makes the kernel device and serves it; sets `error` when that is impossible.
+    UhidTarvex(TarvexConfig config, std::string& error) : state_{VirtualTarvex(std::move(config))} {
+        if (fd_ < 0 || !sync())
+            error = std::string("no uhid device: ") + std::strerror(errno);
+        else
+            thread_ = std::thread(&UhidTarvex::serve, this);
+    }
+    ~UhidTarvex() { // closing /dev/uhid destroys the device
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        ::close(fd_);
+    }
+
+    struct State {
+        VirtualTarvex model;
+        int opens = 0;     // times the host opened the device (as its first user)
+        bool open = false; // whether the host has it open now
+    };
+    State snapshot() { return std::lock_guard(mutex_), state_; } // a copy, taken under the lock
+
+    std::string hidrawPath() const { // the device's node while it is on the bus, else ""
+        for (const auto& entry : std::filesystem::directory_iterator("/sys/class/hidraw")) {
+            std::ifstream uevent(entry.path() / "device" / "uevent");
+            for (std::string line; std::getline(uevent, line);)
+                if (line == "HID_PHYS=" + phys_)
+                    return "/dev/" + entry.path().filename().string();
+        }
+        return "";
+    }
+
+private:
+    bool send(const uhid_event& e) { return ::write(fd_, &e, sizeof e) == ssize_t(sizeof e); }
+
+    void serve() {
+        uhid_event request{}, reply{};
+        for (pollfd ready{fd_, POLLIN, 0}; !stop_;) {
+            if (::poll(&ready, 1, 5) != 1 || ::read(fd_, &request, sizeof request) <= 0)
+                request.type = UHID_START; // nothing came: only the model moves on
+            const std::lock_guard serving(mutex_);
+            sync();
+            VirtualTarvex& model = state_.model; // brought up to date by sync()
+            if (request.type == UHID_GET_REPORT) {
+                // The host's length does not reach us: the whole report goes, its ID first.
+                const std::uint16_t length = model.personality().featureReportByteLength;
+                reply.type = UHID_GET_REPORT_REPLY;
+                reply.u.get_report_reply = {request.u.get_report.id, 0, length, {}};
+                if (!model.getFeature(&request.u.get_report.rnum, reply.u.get_report_reply.data,
+                                      length))
+                    reply.u.get_report_reply.err = EIO;
+            } else if (request.type == UHID_SET_REPORT) {
+                const uhid_set_report_req& set = request.u.set_report;
+                const bool ok = model.setFeature(clock_.nowMs(), set.data, set.size);
+                reply.type = UHID_SET_REPORT_REPLY;
+                reply.u.set_report_reply = {set.id, __u16(ok ? 0 : EIO)};
+            } else {
+                state_.open =
+                    request.type == UHID_OPEN || (state_.open && request.type != UHID_CLOSE);
+                state_.opens += request.type == UHID_OPEN;
+                continue;
+            }
+            send(reply);
+        }
+    }
+
+    // Makes the kernel device match the model; false when the kernel refused it.
+    bool sync() {
+        VirtualTarvex& model = state_.model;
+        model.advance(clock_.nowMs());
+        const std::uint64_t wanted = model.present() ? model.generation() : 0;
+        if (generation_ == wanted)
+            return true;
+        uhid_event event{};
+        if (std::exchange(generation_, 0) != 0) {
+            event.type = UHID_DESTROY;
+            send(event);
+            state_.open = false;
+            // What the kernel queued for the old device must not reach the new one.
+            while (::read(fd_, &event, sizeof event) > 0) {
+            }
+        }
+        if (wanted == 0)
+            return true;
+        const TarvexPersonality& p = model.personality();
+        const auto size = static_cast<std::uint16_t>(p.featureReportByteLength - 1);
+        // A vendor-defined collection with one feature report of `size` bytes and no report ID.
+        std::uint8_t items[] = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x09, 0x02, 0x15, 0x00,
+                                0x26, 0xFF, 0x00, 0x75, 0x08, 0x96, 0,    0,    0xB1, 0x02, 0xC0};
+        std::memcpy(&items[17], &size, 2); // little-endian, as HID items are
+        event = {UHID_CREATE2, {}};
+        uhid_create2_req& create = event.u.create2;
+        std::strncpy(reinterpret_cast<char*>(create.name), utf8Text(p.product).c_str(), 127);
+        std::strncpy(reinterpret_cast<char*>(create.phys), phys_.c_str(), 63);
+        std::strncpy(reinterpret_cast<char*>(create.uniq), utf8Text(p.serialNumber).c_str(), 63);
+        std::memcpy(create.rd_data, items, create.rd_size = sizeof items);
+        create.bus = 0x03; // USB
+        create.vendor = p.vendorId, create.product = p.productId, create.version = p.version;
+        generation_ = wanted;
+        return send(event);
+    }
+
+    int fd_ = ::open("/dev/uhid", O_RDWR | O_CLOEXEC | O_NONBLOCK);
+    const std::string phys_ =
+        "quorvane/" + std::to_string(::getpid()) + "/" + std::to_string(std::uintptr_t(this));
+    SteadyClock clock_;
+    std::mutex mutex_;
+    State state_;
+    std::uint64_t generation_ = 0; // the model generation the kernel device stands for; 0: none
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
 
 template <typename Predicate> bool waitUntil(Predicate done) { // for 20 s at most
     for (int k = 0; k < 10000 && !done(); ++k)
@@ -18,10 +142,17 @@ template <typename Predicate> bool waitUntil(Predicate done) { // for 20 s at mo
     return done();
 }
 
-void dropCapabilities() { // the calling thread's: without them root may not open a node of mode 0
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct none[2]{};
-    syscall(SYS_capset, &header, none);
+TarvexConfig other(std::uint16_t vendor, std::uint16_t product) {
+    TarvexConfig config;
+    config.application = {vendor, product, 0x0100, u"", u"Other Device", u"F-1", 9};
+    return config;
+}
+
+std::unique_ptr<UhidTarvex> plugIn(TarvexConfig config) {
+    std::string error;
+    auto device = std::make_unique<UhidTarvex>(std::move(config), error);
+    EXPECT_TRUE(error.empty() && waitUntil([&] { return !device->hidrawPath().empty(); })) << error;
+    return device;
 }
 
 class HidrawTest : public ::testing::Test {
@@ -32,59 +163,32 @@ protected:
         UhidTarvex probe(other(1, 1), error);
         if (!error.empty() && std::getenv("QUORVANE_REQUIRE_UHID") == nullptr)
             GTEST_SKIP() << error;
-        ASSERT_EQ(error, "") << "QUORVANE_REQUIRE_UHID is set";
-    }
-
-    static TarvexConfig other(std::uint16_t vendor, std::uint16_t product) {
-        TarvexConfig config = defaultTarvexConfig();
-        config.application = {vendor, product, 0x0100, u"", u"Other Device", u"F-1", 9};
-        return config;
-    }
-
-    static std::unique_ptr<UhidTarvex> plugIn(TarvexConfig config) {
-        std::string error;
-        auto device = std::make_unique<UhidTarvex>(std::move(config), error);
-        EXPECT_TRUE(error.empty() && waitUntil([&] { return !device->hidrawPath().empty(); }));
-        return device;
-    }
-
-    // The host has opened the device `opens` times, and let go of it.
-    static void expectLetGo(UhidTarvex& device, int opens) {
-        EXPECT_TRUE(waitUntil([&] {
-            const UhidTarvex::State s = device.snapshot();
-            return s.opens == opens && !s.open;
-        })) << device.snapshot().opens
-            << " opens, not " << opens;
     }
 
     HidapiPlatform api;
     RecordingWindow window{api};
     DeviceState state;
     DeviceContext c{api, window, state};
-    std::unique_ptr<UhidTarvex> tarvex;
 };
 
 TEST_F(HidrawTest, DiscoveryFollowsTheKernelsOrderAndTakesTheFirstTarvexProductId) {
     // Listed by bus, vendor, product: two before the Tarvex (one it may not open), two after.
-    std::unique_ptr<UhidTarvex> others[] = {
+    std::unique_ptr<UhidTarvex> devices[5] = {
         plugIn(other(0x046D, 0xC52B)), plugIn(other(0x0483, AppModeProductId)),
         plugIn(other(0x1D50, 0x6089)), plugIn(other(0x2211, 0x2212))};
-    const std::string denied = others[1]->hidrawPath();
+    const std::string denied = devices[1]->hidrawPath();
     ASSERT_EQ(::chmod(denied.c_str(), 0), 0);
-    dropCapabilities();
+    // Without its capabilities (this thread's) root may not open a node of mode 0.
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct none[2]{};
+    ASSERT_EQ(syscall(SYS_capset, &header, none), 0);
     EXPECT_FALSE(FindTheHid(c));
     EXPECT_EQ(state.AccessDeniedPath, denied);
 
-    // The Tarvex arrives while the program waits for it.
-    std::thread arrival([&] { tarvex = plugIn(defaultTarvexConfig()); });
+    std::thread arrival([&] { devices[4] = plugIn(defaultTarvexConfig()); });
     EXPECT_EQ(WaitForDevice(c, WaitForm::Plain), WaitOutcome::Found);
     arrival.join();
-    EXPECT_EQ(state.DevicePath, tarvex->hidrawPath());
-    // Each poll opened every device before the Tarvex; the one that found it none after it.
-    const int polls = static_cast<int>(window.eventTimes.size());
-    const int opens[] = {1 + polls, 0, polls, polls};
-    for (int k = 0; k < 4; ++k)
-        expectLetGo(*others[k], opens[k]);
+    EXPECT_EQ(state.DevicePath, devices[4]->hidrawPath());
 
     // Once it may be opened, the other vendor's device with a Tarvex product ID is taken.
     closeDeviceHandles(c);
@@ -93,33 +197,36 @@ TEST_F(HidrawTest, DiscoveryFollowsTheKernelsOrderAndTakesTheFirstTarvexProductI
     EXPECT_EQ(state.DevicePath, denied);
     EXPECT_EQ(state.Attributes.VendorID, 0x0483);
     closeDeviceHandles(c);
-    expectLetGo(*others[1], 1);
-    expectLetGo(*tarvex, 1);
+    // Each poll opened every device before the Tarvex; the one that found it none after it; the
+    // last search the first two. Every one was let go.
+    const int polls = static_cast<int>(window.eventTimes.size());
+    const int opens[] = {2 + polls, 1, polls, polls, 1};
+    for (int k = 0; k < 5; ++k)
+        EXPECT_TRUE(waitUntil([&] {
+            const UhidTarvex::State s = devices[k]->snapshot();
+            return s.opens == opens[k] && !s.open;
+        })) << devices[k]->snapshot().opens
+            << " opens of device " << k;
 }
 
-struct Upgrade {
-    std::uint16_t length;  // of the feature reports, as the report descriptor declares it
-    std::uint16_t status;  // non-zero: the bootloader asks for the unlock report
-    int records, rejected; // rejected: the data report the device refuses, 0 for none
-};
-
-class UpgradeTest : public HidrawTest, public ::testing::WithParamInterface<Upgrade> {};
+// The report length the descriptor declares, the status byte (non-zero: the bootloader asks for
+// the unlock report), the records, the data report the device refuses (0: none).
+class UpgradeTest : public HidrawTest,
+                    public ::testing::WithParamInterface<std::tuple<int, int, int, int>> {};
 
 TEST_P(UpgradeTest, EveryRecordArrivesByteForByteThroughTheBootloaderRestart) {
-    const Upgrade u = GetParam();
+    const auto [length, status, records, rejected] = GetParam();
     TarvexConfig t = defaultTarvexConfig();
     t.application.product = u"Tarvex \u00e9\U0001F527";
-    t.application.featureReportByteLength = t.bootloader.featureReportByteLength = u.length;
-    t.statusBytes = {0, std::uint8_t(u.status)};
-    t.expectedRecords = u.records;
-    t.faults.failDataReport = u.rejected;
-    tarvex = plugIn(t);
+    t.application.featureReportByteLength = t.bootloader.featureReportByteLength = length;
+    t.statusBytes = {0, std::uint8_t(status)};
+    t.expectedRecords = records, t.faults.failDataReport = rejected;
+    const auto tarvex = plugIn(t);
     TempDir dir;
-    const auto bytes = imageBytes(RecordSize * u.records, u.length);
+    const auto bytes = imageBytes(RecordSize * records, length);
     writeFile(dir.path() / "image.bin", bytes);
-    state.DeviceFound = FindTheHid(c);
-    ShowDeviceInfo(c);
-    EXPECT_EQ(state.Capabilities.FeatureReportByteLength, u.length);
+    FindAndShowDevice(c);
+    EXPECT_EQ(state.Capabilities.FeatureReportByteLength, length);
     EXPECT_EQ(window.label(InfoLabel::Product), "Tarvex \u00e9\U0001F527");
     EXPECT_EQ(window.label(InfoLabel::SerialNumber), "TX-000417");
     // hidapi takes the release number from the USB device above the interface; uhid has none.
@@ -127,18 +234,16 @@ TEST_P(UpgradeTest, EveryRecordArrivesByteForByteThroughTheBootloaderRestart) {
 
     FirmwareUpdater(c, dir.path() / "image.bin").upgrade();
 
-    EXPECT_EQ(window.messages.size(), u.rejected ? 1U : 0U);
+    EXPECT_EQ(window.messages.size(), rejected ? 1U : 0U);
     EXPECT_TRUE(waitUntil([&] { return !tarvex->snapshot().open; }));
-    const UhidTarvex::State s = tarvex->snapshot();
-    const auto& got = s.model.records();
-    ASSERT_EQ(int(got.size()), u.rejected ? u.rejected - 1 : u.records);
-    for (std::size_t k = 0; k < got.size(); ++k)
-        EXPECT_TRUE(std::equal(got[k].begin(), got[k].end(), &bytes[RecordSize * k])) << k;
+    std::vector<Record> sent(rejected ? rejected - 1 : records);
+    std::memcpy(sent.data(), bytes.data(), RecordSize * sent.size());
+    EXPECT_EQ(tarvex->snapshot().model.records(), sent);
 }
 
 INSTANTIATE_TEST_SUITE_P(Records, UpgradeTest,
-                         ::testing::Values(Upgrade{65, 0, 16, 0}, Upgrade{41, 7, 3, 0},
-                                           Upgrade{101, 7, 3, 0}, Upgrade{65, 0, 10, 3}));
+                         ::testing::Values(std::tuple(65, 0, 16, 0), std::tuple(41, 7, 3, 0),
+                                           std::tuple(101, 7, 3, 0), std::tuple(65, 0, 10, 3)));
 
 } // namespace
 } // namespace quorvane::test
