@@ -8,21 +8,24 @@
 #include "temp_dir.h"
 #include "virtual_platform.h"
 
-#include <array>
+#include <algorithm>
 #include <chrono>
 #include <iostream>
 #include <map>
 #include <random>
+#include <ranges>
 #include <sstream>
 #include <stdexcept>
 #include <utility>
 
-namespace quorvane {
+using namespace quorvane;
 namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
+using Ms = std::int64_t;
 int succeeded[2] = {}; // Force Bootloader Mode, Upgrade: a campaign where none succeeds is void
+int actedIn[4] = {};   // per deliberate fault, the scenarios it acted in
 
 // Faults switched on for a while; without a member, enumeration itself fails.
 const std::pair<bool TarvexFaults::*, const char*> Switchable[] = {
@@ -39,17 +42,17 @@ const char* const CallNames[] = {"enumerate",   "open",         "close",
                                  "attributes",  "capabilities", "set-feature",
                                  "get-feature", "string",       "sleep"};
 // The user's patience; while the device can be found, commands end sooner (faults by 30 s).
-constexpr std::int64_t PatienceMs = 150000, FaultsEndMs = 30000;
+constexpr Ms PatienceMs = 150000, FaultsEndMs = 30000;
 
 struct Scenario {
     std::uint64_t seed = 0;
     std::string text; // every choice, in words
     TarvexConfig device = defaultTarvexConfig();
-    std::array<std::pair<std::int64_t, std::int64_t>, std::size(Switchable)> windows{}; // ms
-    std::optional<std::int64_t> unplugAt;              // the Tarvex is pulled out for good
-    std::vector<ForeignInterface> before, after;       // other devices' interfaces around it
-    std::int64_t imageSize = -1;                       // bytes of the image file; -1: no file
-    std::vector<std::pair<std::int64_t, bool>> clicks; // idle ms, then Upgrade (or Force)
+    std::pair<Ms, Ms> windows[std::size(Switchable)]{}; // ms
+    std::optional<Ms> unplugAt;                         // the Tarvex is pulled out for good
+    std::vector<ForeignInterface> before, after;        // other devices' interfaces around it
+    Ms imageSize = -1;                                  // bytes of the image file; -1: no file
+    std::vector<std::pair<Ms, bool>> clicks;            // idle ms, then Upgrade (or Force)
     int closeAtEvent = 0; // the user closes the window at this processing of events (0: never)
 };
 
@@ -57,21 +60,17 @@ struct Scenario {
 struct Dice {
     std::mt19937_64 rng;
     std::ostringstream text;
-    std::int64_t in(std::int64_t lo, std::int64_t hi) {
-        return lo + static_cast<std::int64_t>(rng() % static_cast<std::uint64_t>(hi - lo + 1));
+    Ms in(Ms lo, Ms hi) {
+        return lo + static_cast<Ms>(rng() % static_cast<std::uint64_t>(hi - lo + 1));
     }
     bool chance(int percent) { return in(0, 99) < percent; }
-    template <typename T> T pick(std::initializer_list<T> items) {
-        return items.begin()[in(0, static_cast<std::int64_t>(items.size()) - 1)];
-    }
+    template <class T> T pick(std::initializer_list<T> l) { return l.begin()[rng() % l.size()]; }
     std::uint16_t length() {
         return pick<std::uint16_t>(
             {0, 2, 9, 33, 41, 65, 65, 65, 101, 1500, static_cast<std::uint16_t>(in(1, 1600))});
     }
     bool say(const char* what, bool v) { return text << (v ? ", " + std::string(what) : ""), v; }
-    template <typename T> T say(const char* what, T v) {
-        return text << ", " << what << " " << +v, v;
-    }
+    template <class T> T say(const char* what, T v) { return text << ", " << what << " " << +v, v; }
 };
 
 Scenario generate(std::uint64_t seed) {
@@ -81,10 +80,10 @@ Scenario generate(std::uint64_t seed) {
     TarvexConfig& c = sc.device;
     if (d.say("starts in its bootloader", d.chance(40)))
         c.startMode = TarvexMode::Bootloader;
-    c.application.featureReportByteLength = d.say("application report length", d.length());
+    auto& length = c.application.featureReportByteLength;
+    length = d.say("application report length", d.length());
     c.bootloader.featureReportByteLength =
-        d.say("bootloader report length",
-              d.chance(30) ? c.application.featureReportByteLength : d.length());
+        d.say("bootloader report length", d.chance(30) ? length : d.length());
     // Non-zero status bytes ask for the unlock report; a wrong unlock code never unlocks.
     c.statusBytes = {d.say("status byte 1", d.pick<std::uint8_t>({0, 0, 0, 1, 0x80, 0xFF})),
                      d.say("status byte 2", d.pick<std::uint8_t>({0, 1, 7}))};
@@ -96,9 +95,8 @@ Scenario generate(std::uint64_t seed) {
         sc.imageSize = d.say("image bytes", d.chance(5)    ? 0
                                             : d.chance(10) ? records * 40 - d.in(1, 39) // partial
                                                            : records * 40);
-    c.expectedRecords =
-        d.say("restarts after records",
-              d.chance(80) ? records : d.pick({records - 1, records + 1, std::int64_t{0}}));
+    c.expectedRecords = d.say("restarts after records",
+                              d.chance(80) ? records : d.pick({records - 1, records + 1, Ms{0}}));
     TarvexFaults& f = c.faults;
     if (d.chance(10))
         f.failDataReport = d.say("rejects data report", d.in(1, records + 1));
@@ -110,10 +108,10 @@ Scenario generate(std::uint64_t seed) {
     f.neverReturn = d.say("never comes back", d.chance(5));
     for (std::size_t k = 0; k < std::size(Switchable); ++k)
         if (d.chance(Switchable[k].first ? 6 : 3)) {
-            const std::int64_t from = d.chance(30) ? 0 : d.in(1, 4000);
-            const auto until = std::min(FaultsEndMs, from + d.in(50, 26000));
-            sc.windows[k] = {from, until};
-            d.text << ", " << Switchable[k].second << " fails " << from << "-" << until << " ms";
+            const Ms from = d.chance(30) ? 0 : d.in(1, 4000);
+            sc.windows[k] = {from, std::min(FaultsEndMs, from + d.in(50, 26000))};
+            d.text << ", " << Switchable[k].second << " fails " << from << "-"
+                   << sc.windows[k].second << " ms";
         }
     if (d.chance(3))
         sc.unplugAt = d.say("unplugged at ms", d.in(0, 8000));
@@ -128,7 +126,7 @@ Scenario generate(std::uint64_t seed) {
                    << (i.openable ? "" : " unopenable") << " length " << i.featureReportByteLength;
         }
     for (int k = d.pick({0, 1, 1, 1, 1, 1, 1, 1, 2, 2}); k > 0; --k) { // of two, Force comes first
-        const std::int64_t idle = d.chance(50) ? 0 : d.in(1, d.chance(80) ? 2000 : 20000);
+        const Ms idle = d.chance(50) ? 0 : d.in(1, d.chance(80) ? 2000 : 20000);
         const bool upgrade = sc.clicks.emplace_back(idle, k == 1 && d.chance(70)).second;
         d.text << ", after " << idle << " ms " << (upgrade ? "Upgrade" : "Force Bootloader");
     }
@@ -151,9 +149,8 @@ bool isEntry(const CallRecord& r) {
 
 // One deliberate fault, to prove that the checker sees it.
 enum class Fault { None, FlipDataByte, SkipClose, MuteMessages };
-class FaultyPlatform final : public ForwardingPlatform {
-public:
-    FaultyPlatform(HidPlatform& inner, Fault fault) : ForwardingPlatform(inner), fault(fault) {}
+struct FaultyPlatform final : ForwardingPlatform {
+    using ForwardingPlatform::ForwardingPlatform;
     bool setFeature(RawHandle h, const std::uint8_t* b, std::size_t n) override {
         Bytes sent(b, b + n);
         if (fault == Fault::FlipDataByte && !acted && n > 40 && b[1] != EnterBootloaderCode[0])
@@ -163,12 +160,12 @@ public:
     bool close(RawHandle h) override {
         return (fault == Fault::SkipClose && !acted++) || ForwardingPlatform::close(h);
     }
-    Fault fault;
+    Fault fault = Fault::None;
     int acted = 0;
 };
 
 std::vector<std::string> play(const Scenario& sc, const fs::path& imagePath, Fault fault,
-                              std::ostream* trace, int& acted) {
+                              std::ostream* trace) {
     Bytes image;
     fs::remove(imagePath);
     if (sc.imageSize >= 0)
@@ -179,17 +176,17 @@ std::vector<std::string> play(const Scenario& sc, const fs::path& imagePath, Fau
     api.foreignBefore = sc.before;
     api.foreignAfter = sc.after;
     const auto& log = api.log();
-    FaultyPlatform program(api, fault);
+    FaultyPlatform program(api);
+    program.fault = fault;
     test::RecordingWindow window(program);
     DeviceState state;
     DeviceContext ctx{program, window, state};
     FirmwareUpdater updater(ctx, imagePath);
     std::vector<std::string> broken;
-    std::int64_t told = 0, events = 0, started = 0;
+    Ms events = 0, started = 0;
     bool running = false, impatient = false;
-    std::size_t traced = 0; // calls of the log printed so far
-    auto note = [&](const std::string& text) {
-        for (; trace && traced < log.size(); ++traced) {
+    auto note = [&, traced = std::size_t{0}](const std::string& text) mutable {
+        for (; trace && traced < log.size(); ++traced) { // the calls since the last note
             const CallRecord& r = log[traced];
             *trace << traced << " " << r.time << " ms " << CallNames[int(r.kind)] << " " << r.path
                    << " h" << r.handle << (r.result ? " ok " : " failed ") << (r.sleepMs + r.length)
@@ -201,7 +198,7 @@ std::vector<std::string> play(const Scenario& sc, const fs::path& imagePath, Fau
         if (trace && !text.empty())
             *trace << "---- " << text << "\n";
     };
-    api.onSleep = [&](std::int64_t now) { // the faults of the moment
+    api.onSleep = [&](Ms now) { // the faults of the moment
         TarvexFaults& f = api.tarvex().config().faults;
         for (std::size_t k = 0; k < std::size(Switchable); ++k)
             (Switchable[k].first ? f.*Switchable[k].first : api.failEnumeration) =
@@ -216,9 +213,9 @@ std::vector<std::string> play(const Scenario& sc, const fs::path& imagePath, Fau
             note("the user closes the window");
     };
     window.onMessage = [&](const std::string& text) {
-        program.acted += fault == Fault::MuteMessages; // as if never told
-        told += fault != Fault::MuteMessages;
         note("told: " + text);
+        if (fault == Fault::MuteMessages)
+            window.messages.pop_back(), ++program.acted; // as if never told
     };
 
     api.onSleep(0);
@@ -226,7 +223,7 @@ std::vector<std::string> play(const Scenario& sc, const fs::path& imagePath, Fau
     for (auto [idle, upgrade] : sc.clicks) {
         clock.advance(idle);
         api.onSleep(clock.nowMs());
-        const std::int64_t toldBefore = told;
+        const auto toldBefore = window.messages.size();
         const auto logBefore = static_cast<std::ptrdiff_t>(log.size());
         note(upgrade ? "click Upgrade" : "click Force Bootloader");
         started = clock.nowMs();
@@ -242,24 +239,22 @@ std::vector<std::string> play(const Scenario& sc, const fs::path& imagePath, Fau
         // Success: back in the application with the whole image, or in the bootloader after entry.
         VirtualTarvex& device = api.tarvex();
         device.advance(clock.nowMs());
-        Bytes held;
-        for (const Record& record : device.records())
-            held.insert(held.end(), record.begin(), record.end());
+        const bool whole = std::ranges::equal(device.records() | std::views::join, image);
         const bool ok =
             device.present() && api.tarvexAttached &&
-            (upgrade ? device.mode() == TarvexMode::Application && !image.empty() && held == image
+            (upgrade ? device.mode() == TarvexMode::Application && !image.empty() && whole
                      : device.mode() == TarvexMode::Bootloader &&
                            std::any_of(log.begin() + logBefore, log.end(), isEntry));
-        // The user may close the window, but may not have to give up on a device that is there.
         succeeded[upgrade] += ok;
+        // The user may close the window, but may not have to give up on a device that is there.
         const TarvexFaults& f = sc.device.faults;
         const bool closed = window.closing && !(impatient && !sc.unplugAt && !f.neverReturn &&
                                                 !f.vanishAfterDataReports);
-        if (!ok && !closed && told == toldBefore)
-            broken.push_back(upgrade ? "the upgrade failed and told nothing"
-                                     : "Force Bootloader Mode failed and told nothing");
-        if (ok && told > toldBefore)
-            broken.push_back("a command that succeeded told of a failure");
+        const bool told = window.messages.size() > toldBefore;
+        if (ok ? told : !closed && !told)
+            broken.push_back(ok        ? "a command that succeeded told of a failure"
+                             : upgrade ? "the upgrade failed and told nothing"
+                                       : "Force Bootloader Mode failed and told nothing");
         if (window.closing || window.unloads > 0)
             break;
     }
@@ -293,56 +288,44 @@ std::vector<std::string> play(const Scenario& sc, const fs::path& imagePath, Fau
             broken.push_back(at + "neither a command nor record " + std::to_string(next + 1) +
                              " of the image");
     }
-    acted = program.acted;
-    return broken;
-}
-
-// Plays scenarios on a faulty platform: every one in which the fault acted must fail.
-int selfCheck(const fs::path& image) {
-    int missed = 0;
-    for (Fault fault : {Fault::FlipDataByte, Fault::SkipClose, Fault::MuteMessages}) {
-        int acted = 0, caught = 0;
-        for (std::uint64_t seed = 1; seed <= 60; ++seed) {
-            int times = 0;
-            caught += !play(generate(seed), image, fault, nullptr, times).empty() && times > 0;
-            acted += times > 0;
-        }
-        std::cout << "fault " << int(fault) << " acted in " << acted << " scenarios, caught in "
-                  << caught << "\n";
-        missed += acted == 0 || caught != acted;
-    }
-    return missed == 0 ? 0 : 1;
+    if (fault == Fault::None)
+        return broken;
+    actedIn[int(fault)] += program.acted > 0; // the self-check: where its fault acted, it must fail
+    return std::vector<std::string>(program.acted > 0 && broken.empty(), "the fault went unseen");
 }
 
 } // namespace
-} // namespace quorvane
 
 int main(int argc, char** argv) {
-    using namespace quorvane;
     std::map<std::string, std::uint64_t> opt{{"--scenarios", 2000}, {"--seed", 1}};
     for (int i = 1; i + 1 < argc; i += 2)
         opt[argv[i]] = std::stoull(argv[i + 1]);
+    const bool replay = opt.count("--replay"),
+               selfCheck = argc == 2 && argv[1] == std::string("--self-check");
+    if (!selfCheck && (argc % 2 == 0 || opt.size() > 2U + replay))
+        return std::cerr << "usage: " << argv[0]
+                         << " [--scenarios N] [--seed S] | --replay S | --self-check\n",
+               2;
     test::TempDir dir;
     const fs::path image = dir.path() / "quorvane.bin";
-    if (argc == 2 && std::string(argv[1]) == "--self-check")
-        return selfCheck(image);
-    const bool replay = opt.count("--replay");
-    if (argc % 2 == 0 || opt.size() > 2U + replay)
-        return std::cerr << "usage: quorvane_campaign [--scenarios N] [--seed S] | --replay S | "
-                            "--self-check\n",
-               2;
-    const std::uint64_t first = opt[replay ? "--replay" : "--seed"];
-    const std::uint64_t count = replay ? 1 : opt["--scenarios"];
-    int failed = 0, acted = 0;
+    const std::uint64_t first = selfCheck ? 1 : opt[replay ? "--replay" : "--seed"];
+    const std::uint64_t count = selfCheck ? 60 : replay ? 1 : opt["--scenarios"];
+    int failed = 0;
     const auto start = std::chrono::steady_clock::now();
-    for (std::uint64_t seed = first; seed < first + count; ++seed) {
-        const Scenario sc = generate(seed);
-        const auto broken = play(sc, image, Fault::None, replay ? &std::cout : nullptr, acted);
-        if (replay || !broken.empty())
-            std::cout << (broken.empty() ? "" : "FAILED ") << sc.text << "\n";
-        for (const std::string& b : broken)
-            std::cout << "  broken: " << b << "\n";
-        failed += !broken.empty();
+    // The self-check plays the scenarios once on each faulty platform.
+    for (int fault = selfCheck; fault <= 3 * selfCheck; ++fault)
+        for (std::uint64_t seed = first; seed < first + count; ++seed) {
+            const Scenario sc = generate(seed);
+            const auto broken = play(sc, image, Fault(fault), replay ? &std::cout : nullptr);
+            if (replay || !broken.empty())
+                std::cout << (broken.empty() ? "" : "FAILED ") << sc.text << "\n";
+            for (const std::string& b : broken)
+                std::cout << "  broken: " << b << "\n";
+            failed += !broken.empty();
+        }
+    for (int fault = 1; selfCheck && fault <= 3; ++fault) {
+        std::cout << "fault " << fault << " acted in " << actedIn[fault] << " scenarios\n";
+        failed += actedIn[fault] == 0;
     }
     if (count >= 1000 && (succeeded[0] == 0 || succeeded[1] == 0))
         failed += 1,
