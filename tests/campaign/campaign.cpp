@@ -24,37 +24,23 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 using Ms = std::int64_t;
+using U16 = std::uint16_t;
 int succeeded[2] = {}; // Force Bootloader Mode, Upgrade: a campaign where none succeeds is void
 int actedIn[4] = {};   // per deliberate fault, the scenarios it acted in
 
-// Faults switched on for a while; without a member, enumeration itself fails.
-const std::pair<bool TarvexFaults::*, const char*> Switchable[] = {
-    {&TarvexFaults::failOpen, "open"},
-    {&TarvexFaults::failOverlappedOpen, "overlapped open"},
-    {&TarvexFaults::failAttributes, "attributes"},
-    {&TarvexFaults::failCapabilities, "capabilities"},
-    {&TarvexFaults::failManufacturer, "manufacturer"},
-    {&TarvexFaults::failProduct, "product"},
-    {&TarvexFaults::failSerialNumber, "serial number"},
-    {&TarvexFaults::failStatus, "status"},
-    {nullptr, "enumeration"}};
+// Faults switched on for a while; the last, without a member, fails enumeration itself.
+using F = TarvexFaults;
+bool F::*const Switchable[] = {&F::failOpen,         &F::failOverlappedOpen, &F::failAttributes,
+                               &F::failCapabilities, &F::failManufacturer,   &F::failProduct,
+                               &F::failSerialNumber, &F::failStatus,         nullptr};
+const char* const SwitchableNames[] = {"open",          "overlapped open", "attributes",
+                                       "capabilities",  "manufacturer",    "product",
+                                       "serial number", "status",          "enumeration"};
 const char* const CallNames[] = {"enumerate",   "open",         "close",
                                  "attributes",  "capabilities", "set-feature",
                                  "get-feature", "string",       "sleep"};
 // The user's patience; while the device can be found, commands end sooner (faults by 30 s).
 constexpr Ms PatienceMs = 150000, FaultsEndMs = 30000;
-
-struct Scenario {
-    std::uint64_t seed = 0;
-    std::string text; // every choice, in words
-    TarvexConfig device = defaultTarvexConfig();
-    std::pair<Ms, Ms> windows[std::size(Switchable)]{}; // ms
-    std::optional<Ms> unplugAt;                         // the Tarvex is pulled out for good
-    std::vector<ForeignInterface> before, after;        // other devices' interfaces around it
-    Ms imageSize = -1;                                  // bytes of the image file; -1: no file
-    std::vector<std::pair<Ms, bool>> clicks;            // idle ms, then Upgrade (or Force)
-    int closeAtEvent = 0; // the user closes the window at this processing of events (0: never)
-};
 
 // mt19937_64 with our own mappings (a seed means one scenario everywhere), telling each choice.
 struct Dice {
@@ -63,76 +49,10 @@ struct Dice {
     Ms in(Ms lo, Ms hi) { return lo + Ms(rng() % std::uint64_t(hi - lo + 1)); }
     bool chance(int percent) { return in(0, 99) < percent; }
     template <class T> T pick(std::initializer_list<T> l) { return l.begin()[rng() % l.size()]; }
-    std::uint16_t length() {
-        return pick<std::uint16_t>(
-            {0, 2, 9, 33, 41, 65, 65, 65, 101, 1500, static_cast<std::uint16_t>(in(1, 1600))});
-    }
+    U16 length() { return pick<U16>({0, 2, 9, 33, 41, 65, 65, 65, 101, 1500, U16(in(1, 1600))}); }
     bool say(const char* what, bool v) { return text << (v ? ", " + std::string(what) : ""), v; }
     template <class T> T say(const char* what, T v) { return text << ", " << what << " " << +v, v; }
 };
-
-Scenario generate(std::uint64_t seed) {
-    Dice d{std::mt19937_64(seed), {}};
-    Scenario sc;
-    sc.seed = seed;
-    TarvexConfig& c = sc.device;
-    if (d.say("starts in its bootloader", d.chance(40)))
-        c.startMode = TarvexMode::Bootloader;
-    auto& length = c.application.featureReportByteLength;
-    length = d.say("application report length", d.length());
-    c.bootloader.featureReportByteLength =
-        d.say("bootloader report length", d.chance(30) ? length : d.length());
-    // Non-zero status bytes ask for the unlock report; a wrong unlock code never unlocks.
-    c.statusBytes = {d.say("status byte 1", d.pick<std::uint8_t>({0, 0, 0, 1, 0x80, 0xFF})),
-                     d.say("status byte 2", d.pick<std::uint8_t>({0, 1, 7}))};
-    c.unlockCode[d.in(0, 7)] ^= d.say("wrong unlock code", d.chance(4)) ? 0x5A : 0;
-    c.leaveDelayMs = d.say("leaves the bus after ms", d.chance(70) ? d.in(0, 150) : d.in(0, 12000));
-    c.offBusMs = d.say("for ms", d.chance(70) ? d.in(0, 500) : d.in(0, 15000));
-    const auto records = d.chance(70) ? d.in(1, 10) : d.chance(67) ? d.in(11, 60) : d.in(61, 400);
-    if (!d.say("no image", d.chance(5)))
-        sc.imageSize = d.say("image bytes", d.chance(5)    ? 0
-                                            : d.chance(10) ? records * 40 - d.in(1, 39) // partial
-                                                           : records * 40);
-    c.expectedRecords = d.say("restarts after records",
-                              d.chance(80) ? records : d.pick({records - 1, records + 1, Ms{0}}));
-    TarvexFaults& f = c.faults;
-    if (d.chance(10))
-        f.failDataReport = d.say("rejects data report", d.in(1, records + 1));
-    if (d.chance(6))
-        f.vanishAfterDataReports = d.say("vanishes after data report", d.in(1, records));
-    f.stayAfterBootloaderEntry = d.say("ignores the entry report", d.chance(6));
-    if (d.say("restarts into its bootloader", d.chance(6)))
-        f.restartInto = TarvexMode::Bootloader;
-    f.neverReturn = d.say("never comes back", d.chance(5));
-    for (std::size_t k = 0; k < std::size(Switchable); ++k)
-        if (d.chance(Switchable[k].first ? 6 : 3)) {
-            const Ms from = d.chance(30) ? 0 : d.in(1, 4000);
-            sc.windows[k] = {from, std::min(FaultsEndMs, from + d.in(50, 26000))};
-            d.text << ", " << Switchable[k].second << " fails " << from << "-"
-                   << sc.windows[k].second << " ms";
-        }
-    if (d.chance(3))
-        sc.unplugAt = d.say("unplugged at ms", d.in(0, 8000));
-    for (auto [list, name] : {std::pair{&sc.before, "before"}, std::pair{&sc.after, "after"}})
-        for (auto n = d.chance(50) ? 0 : d.in(1, 3); n > 0; --n) {
-            const auto& i = list->emplace_back(ForeignInterface{
-                .path = "hid:" + std::string(name) + std::to_string(n),
-                .attributes = {0x0F0F, static_cast<std::uint16_t>(d.in(1, 0x2000)), 0x0100},
-                .openable = !d.chance(20),
-                .featureReportByteLength = d.length()});
-            d.text << ", " << i.path << " product " << i.attributes.ProductID
-                   << (i.openable ? "" : " unopenable") << " length " << i.featureReportByteLength;
-        }
-    for (int k = d.pick({0, 1, 1, 1, 1, 1, 1, 1, 2, 2}); k > 0; --k) { // of two, Force comes first
-        const Ms idle = d.chance(50) ? 0 : d.in(1, d.chance(80) ? 2000 : 20000);
-        const bool upgrade = sc.clicks.emplace_back(idle, k == 1 && d.chance(70)).second;
-        d.text << ", after " << idle << " ms " << (upgrade ? "Upgrade" : "Force Bootloader");
-    }
-    if (d.chance(15))
-        sc.closeAtEvent = d.say("closes the window at event", d.in(1, records + 40));
-    sc.text = "seed " + std::to_string(seed) + d.text.str();
-    return sc;
-}
 
 // Report ID 0, `n` bytes of content, zeros up to the report's end.
 bool carries(const Bytes& report, const std::uint8_t* content, std::size_t n) {
@@ -162,17 +82,80 @@ struct FaultyPlatform final : ForwardingPlatform {
     int acted = 0;
 };
 
-std::vector<std::string> play(const Scenario& sc, const fs::path& imagePath, Fault fault,
-                              std::ostream* trace) {
-    Bytes image;
+// Draws scenario `seed` (a misbehaving Tarvex, its image and its user) and plays it: returns
+// every choice in words, and the rules broken.
+std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const fs::path& imagePath,
+                                                      Fault fault, std::ostream* trace) {
+    Dice d{std::mt19937_64(seed), {}};
+    d.text << "seed " << seed;
+    TarvexConfig c = defaultTarvexConfig();
+    if (d.say("starts in its bootloader", d.chance(40)))
+        c.startMode = TarvexMode::Bootloader;
+    auto& length = c.application.featureReportByteLength;
+    length = d.say("application report length", d.length());
+    c.bootloader.featureReportByteLength =
+        d.say("bootloader report length", d.chance(30) ? length : d.length());
+    // Non-zero status bytes ask for the unlock report; a wrong unlock code never unlocks.
+    c.statusBytes = {d.say("status byte 1", d.pick<std::uint8_t>({0, 0, 0, 1, 0x80, 0xFF})),
+                     d.say("status byte 2", d.pick<std::uint8_t>({0, 1, 7}))};
+    c.unlockCode[d.in(0, 7)] ^= d.say("wrong unlock code", d.chance(4)) ? 0x5A : 0;
+    c.leaveDelayMs = d.say("leaves the bus after ms", d.chance(70) ? d.in(0, 150) : d.in(0, 12000));
+    c.offBusMs = d.say("for ms", d.chance(70) ? d.in(0, 500) : d.in(0, 15000));
+    const auto records = d.chance(70) ? d.in(1, 10) : d.chance(67) ? d.in(11, 60) : d.in(61, 400);
+    Bytes image; // of the image file, if there is one
     fs::remove(imagePath);
-    if (sc.imageSize >= 0)
-        test::writeFile(imagePath, image = test::imageBytes(static_cast<std::size_t>(sc.imageSize),
-                                                            static_cast<unsigned>(sc.seed)));
+    if (!d.say("no image", d.chance(5)))
+        test::writeFile(imagePath,
+                        image = test::imageBytes(
+                            d.say("image bytes", d.chance(5)    ? 0
+                                                 : d.chance(10) ? records * 40 - d.in(1, 39)
+                                                                : records * 40), // partial
+                            unsigned(seed)));
+    c.expectedRecords = d.say("restarts after records",
+                              d.chance(80) ? records : d.pick({records - 1, records + 1, Ms{0}}));
+    TarvexFaults& f = c.faults;
+    if (d.chance(10))
+        f.failDataReport = d.say("rejects data report", d.in(1, records + 1));
+    if (d.chance(6))
+        f.vanishAfterDataReports = d.say("vanishes after data report", d.in(1, records));
+    f.stayAfterBootloaderEntry = d.say("ignores the entry report", d.chance(6));
+    if (d.say("restarts into its bootloader", d.chance(6)))
+        f.restartInto = TarvexMode::Bootloader;
+    f.neverReturn = d.say("never comes back", d.chance(5));
+    std::pair<Ms, Ms> windows[std::size(Switchable)]{}; // when each fault is on, in ms
+    for (std::size_t k = 0; k < std::size(Switchable); ++k)
+        if (d.chance(Switchable[k] ? 6 : 3)) {
+            const Ms from = d.chance(30) ? 0 : d.in(1, 4000);
+            windows[k] = {from, std::min(FaultsEndMs, from + d.in(50, 26000))};
+            d.text << ", " << SwitchableNames[k] << " fails " << from << "-" << windows[k].second
+                   << " ms";
+        }
+    std::optional<Ms> unplugAt; // the Tarvex is pulled out for good
+    if (d.chance(3))
+        unplugAt = d.say("unplugged at ms", d.in(0, 8000));
     VirtualClock clock;
-    VirtualPlatform api(clock, sc.device);
-    api.foreignBefore = sc.before;
-    api.foreignAfter = sc.after;
+    VirtualPlatform api(clock, c);
+    for (auto [list, name] :
+         {std::pair{&api.foreignBefore, "before"}, {&api.foreignAfter, "after"}})
+        for (auto n = d.chance(50) ? 0 : d.in(1, 3); n > 0; --n) {
+            const auto& i = list->emplace_back(
+                ForeignInterface{.path = "hid:" + std::string(name) + std::to_string(n),
+                                 .attributes = {0x0F0F, U16(d.in(1, 0x2000)), 0x0100},
+                                 .openable = !d.chance(20),
+                                 .featureReportByteLength = d.length()});
+            d.text << ", " << i.path << " product " << i.attributes.ProductID
+                   << (i.openable ? "" : " unopenable") << " length " << i.featureReportByteLength;
+        }
+    std::vector<std::pair<Ms, bool>> clicks; // idle ms, then Upgrade (or Force)
+    for (int k = d.pick({0, 1, 1, 1, 1, 1, 1, 1, 2, 2}); k > 0; --k) { // of two, Force comes first
+        const Ms idle = d.chance(50) ? 0 : d.in(1, d.chance(80) ? 2000 : 20000);
+        const bool upgrade = clicks.emplace_back(idle, k == 1 && d.chance(70)).second;
+        d.text << ", after " << idle << " ms " << (upgrade ? "Upgrade" : "Force Bootloader");
+    }
+    // The user closes the window at this processing of events (0: never).
+    const Ms closeAtEvent =
+        d.chance(15) ? d.say("closes the window at event", d.in(1, records + 40)) : 0;
+
     const auto& log = api.log();
     FaultyPlatform program(api, fault);
     test::RecordingWindow window(program);
@@ -196,17 +179,17 @@ std::vector<std::string> play(const Scenario& sc, const fs::path& imagePath, Fau
             *trace << "---- " << text << "\n";
     };
     api.onSleep = [&](Ms now) { // the faults of the moment
-        TarvexFaults& f = api.tarvex().config().faults;
+        TarvexFaults& faults = api.tarvex().config().faults;
         for (std::size_t k = 0; k < std::size(Switchable); ++k)
-            (Switchable[k].first ? f.*Switchable[k].first : api.failEnumeration) =
-                now >= sc.windows[k].first && now < sc.windows[k].second;
-        api.tarvexAttached = !sc.unplugAt || now < *sc.unplugAt;
+            (Switchable[k] ? faults.*Switchable[k] : api.failEnumeration) =
+                now >= windows[k].first && now < windows[k].second;
+        api.tarvexAttached = !unplugAt || now < *unplugAt;
         if (running && now - started > 2 * PatienceMs) // no events: the user cannot stop it
             throw std::runtime_error("the command ran on without processing window events");
     };
     window.onEvents = [&] {
         impatient = running && clock.nowMs() - started > PatienceMs;
-        if ((++events == sc.closeAtEvent || impatient) && !std::exchange(window.closing, true))
+        if ((++events == closeAtEvent || impatient) && !std::exchange(window.closing, true))
             note("the user closes the window");
     };
     window.onMessage = [&](const std::string& text) {
@@ -217,7 +200,7 @@ std::vector<std::string> play(const Scenario& sc, const fs::path& imagePath, Fau
 
     api.onSleep(0);
     FindAndShowDevice(ctx); // the window loads
-    for (auto [idle, upgrade] : sc.clicks) {
+    for (auto [idle, upgrade] : clicks) {
         clock.advance(idle);
         api.onSleep(clock.nowMs());
         const auto toldBefore = window.messages.size(), logBefore = log.size();
@@ -235,16 +218,15 @@ std::vector<std::string> play(const Scenario& sc, const fs::path& imagePath, Fau
         // Success: back in the application with the whole image, or in the bootloader after entry.
         VirtualTarvex& device = api.tarvex();
         device.advance(clock.nowMs());
-        const bool whole = std::ranges::equal(device.records() | std::views::join, image);
         const bool ok =
             device.present() && api.tarvexAttached &&
-            (upgrade ? device.mode() == TarvexMode::Application && !image.empty() && whole
-                     : device.mode() == TarvexMode::Bootloader &&
-                           std::any_of(log.begin() + logBefore, log.end(), isEntry));
+            device.mode() == (upgrade ? TarvexMode::Application : TarvexMode::Bootloader) &&
+            (upgrade
+                 ? !image.empty() && std::ranges::equal(device.records() | std::views::join, image)
+                 : std::any_of(log.begin() + logBefore, log.end(), isEntry));
         succeeded[upgrade] += ok;
         // The user may close the window, but may not have to give up on a device that is there.
-        const TarvexFaults& f = sc.device.faults;
-        const bool closed = window.closing && !(impatient && !sc.unplugAt && !f.neverReturn &&
+        const bool closed = window.closing && !(impatient && !unplugAt && !f.neverReturn &&
                                                 !f.vanishAfterDataReports);
         const bool told = window.messages.size() > toldBefore;
         if (ok ? told : !closed && !told)
@@ -281,13 +263,12 @@ std::vector<std::string> play(const Scenario& sc, const fs::path& imagePath, Fau
             carries(r.bytes, image.data() + next * RecordSize, RecordSize))
             ++next;
         else
-            broken.push_back(at + "neither a command nor record " + std::to_string(next + 1) +
-                             " of the image");
+            broken.push_back(at + "neither a command nor image record " + std::to_string(next + 1));
     }
     actedIn[int(fault)] += program.acted > 0; // the self-check: where its fault acted, it must fail
     if (fault != Fault::None)
         broken.assign(program.acted > 0 && broken.empty(), "the fault went unseen");
-    return broken;
+    return {d.text.str(), broken};
 }
 
 } // namespace
@@ -309,10 +290,10 @@ int main(int argc, char** argv) {
     // The self-check plays the scenarios once on each faulty platform.
     for (int fault = selfCheck; fault <= 3 * selfCheck; ++fault)
         for (std::uint64_t seed = first; seed < first + count; ++seed) {
-            const Scenario sc = generate(seed);
-            const auto broken = play(sc, image, Fault(fault), replay ? &std::cout : nullptr);
+            const auto [text, broken] =
+                play(seed, image, Fault(fault), replay ? &std::cout : nullptr);
             if (replay || !broken.empty())
-                std::cout << (broken.empty() ? "" : "FAILED ") << sc.text << "\n";
+                std::cout << (broken.empty() ? "" : "FAILED ") << text << "\n";
             for (const std::string& b : broken)
                 std::cout << "  broken: " << b << "\n";
             failed += !broken.empty();
