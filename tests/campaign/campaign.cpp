@@ -15,7 +15,6 @@
 #include <random>
 #include <ranges>
 #include <sstream>
-#include <stdexcept>
 #include <utility>
 
 using namespace quorvane;
@@ -33,9 +32,9 @@ using F = TarvexFaults;
 bool F::*const Switchable[] = {&F::failOpen,         &F::failOverlappedOpen, &F::failAttributes,
                                &F::failCapabilities, &F::failManufacturer,   &F::failProduct,
                                &F::failSerialNumber, &F::failStatus,         nullptr};
-const char* const SwitchableNames[] = {"open",          "overlapped open", "attributes",
-                                       "capabilities",  "manufacturer",    "product",
-                                       "serial number", "status",          "enumeration"};
+const char* const SwitchNames[] = {"open",          "overlapped open", "attributes",
+                                   "capabilities",  "manufacturer",    "product",
+                                   "serial number", "status",          "enumeration"};
 const char* const CallNames[] = {"enumerate",   "open",         "close",
                                  "attributes",  "capabilities", "set-feature",
                                  "get-feature", "string",       "sleep"};
@@ -104,13 +103,10 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
     const auto records = d.chance(70) ? d.in(1, 10) : d.chance(67) ? d.in(11, 60) : d.in(61, 400);
     Bytes image; // of the image file, if there is one
     fs::remove(imagePath);
-    if (!d.say("no image", d.chance(5)))
-        test::writeFile(imagePath,
-                        image = test::imageBytes(
-                            d.say("image bytes", d.chance(5)    ? 0
-                                                 : d.chance(10) ? records * 40 - d.in(1, 39)
-                                                                : records * 40), // partial
-                            unsigned(seed)));
+    if (!d.say("no image", d.chance(5))) {
+        const Ms size = d.chance(5) ? 0 : d.chance(10) ? records * 40 - d.in(1, 39) : records * 40;
+        test::writeFile(imagePath, image = test::imageBytes(d.say("image bytes", size), seed));
+    }
     c.expectedRecords = d.say("restarts after records",
                               d.chance(80) ? records : d.pick({records - 1, records + 1, Ms{0}}));
     TarvexFaults& f = c.faults;
@@ -122,13 +118,12 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
     if (d.say("restarts into its bootloader", d.chance(6)))
         f.restartInto = TarvexMode::Bootloader;
     f.neverReturn = d.say("never comes back", d.chance(5));
-    std::pair<Ms, Ms> windows[std::size(Switchable)]{}; // when each fault is on, in ms
+    std::pair<Ms, Ms> when[std::size(Switchable)]{}; // when each fault is on, in ms
     for (std::size_t k = 0; k < std::size(Switchable); ++k)
         if (d.chance(Switchable[k] ? 6 : 3)) {
             const Ms from = d.chance(30) ? 0 : d.in(1, 4000);
-            windows[k] = {from, std::min(FaultsEndMs, from + d.in(50, 26000))};
-            d.text << ", " << SwitchableNames[k] << " fails " << from << "-" << windows[k].second
-                   << " ms";
+            when[k] = {from, std::min(FaultsEndMs, from + d.in(50, 26000))};
+            d.text << ", " << SwitchNames[k] << " fails " << from << "-" << when[k].second << " ms";
         }
     std::optional<Ms> unplugAt; // the Tarvex is pulled out for good
     if (d.chance(3))
@@ -152,8 +147,7 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         const bool upgrade = clicks.emplace_back(idle, k == 1 && d.chance(70)).second;
         d.text << ", after " << idle << " ms " << (upgrade ? "Upgrade" : "Force Bootloader");
     }
-    // The user closes the window at this processing of events (0: never).
-    const Ms closeAtEvent =
+    const Ms closeAtEvent = // the user closes the window at this processing of events (0: never)
         d.chance(15) ? d.say("closes the window at event", d.in(1, records + 40)) : 0;
 
     const auto& log = api.log();
@@ -182,10 +176,10 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         TarvexFaults& faults = api.tarvex().config().faults;
         for (std::size_t k = 0; k < std::size(Switchable); ++k)
             (Switchable[k] ? faults.*Switchable[k] : api.failEnumeration) =
-                now >= windows[k].first && now < windows[k].second;
+                now >= when[k].first && now < when[k].second;
         api.tarvexAttached = !unplugAt || now < *unplugAt;
         if (running && now - started > 2 * PatienceMs) // no events: the user cannot stop it
-            throw std::runtime_error("the command ran on without processing window events");
+            throw std::string("the command ran on without processing window events");
     };
     window.onEvents = [&] {
         impatient = running && clock.nowMs() - started > PatienceMs;
@@ -209,8 +203,8 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         running = state.DeviceFound; // else the click does nothing
         try {
             upgrade ? updater.upgrade() : updater.forceBootloader();
-        } catch (const std::exception& e) {
-            broken.push_back(e.what());
+        } catch (const std::string& e) {
+            broken.push_back(e);
             break;
         }
         if (!std::exchange(running, false))
@@ -218,12 +212,11 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         // Success: back in the application with the whole image, or in the bootloader after entry.
         VirtualTarvex& device = api.tarvex();
         device.advance(clock.nowMs());
-        const bool ok =
-            device.present() && api.tarvexAttached &&
-            device.mode() == (upgrade ? TarvexMode::Application : TarvexMode::Bootloader) &&
-            (upgrade
-                 ? !image.empty() && std::ranges::equal(device.records() | std::views::join, image)
-                 : std::any_of(log.begin() + logBefore, log.end(), isEntry));
+        const bool ok = device.present() && api.tarvexAttached &&
+                        (upgrade ? device.mode() == TarvexMode::Application && !image.empty() &&
+                                       std::ranges::equal(std::views::join(device.records()), image)
+                                 : device.mode() == TarvexMode::Bootloader &&
+                                       std::any_of(log.begin() + logBefore, log.end(), isEntry));
         succeeded[upgrade] += ok;
         // The user may close the window, but may not have to give up on a device that is there.
         const bool closed = window.closing && !(impatient && !unplugAt && !f.neverReturn &&
@@ -300,9 +293,8 @@ int main(int argc, char** argv) {
         }
     for (int fault = 1; selfCheck && fault <= 3; ++fault) // a fault that never acts proves nothing
         failed += !actedIn[fault] && std::cout << "  broken: fault " << fault << " never acted\n";
-    if (count >= 1000 && (succeeded[0] == 0 || succeeded[1] == 0))
-        failed += 1,
-            std::cout << "  broken: no Upgrade or no Force Bootloader Mode ever succeeded\n";
+    failed += count >= 1000 && !(succeeded[0] && succeeded[1]) &&
+              std::cout << "  broken: no Upgrade or no Force Bootloader Mode ever succeeded\n";
     const std::chrono::duration<double> s = std::chrono::steady_clock::now() - start;
     std::cout << count << " scenarios (seeds " << first << " to " << first + count - 1 << "), "
               << failed << " failed, " << s.count() << " s, "
