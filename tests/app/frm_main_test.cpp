@@ -117,9 +117,7 @@ TEST_F(WindowTest, MarkupInDeviceStringsAndPathsIsShownAsWritten) {
     EXPECT_EQ(plain.label(InfoLabel::Manufacturer), " <h1>Big</h1>");
     QTimer::singleShot(0, [] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        ASSERT_NE(box, nullptr);
-        EXPECT_EQ(box->textFormat(), Qt::PlainText);
-        EXPECT_TRUE(box->text().contains("fw<b>new</b>")) << box->text().toStdString();
+        EXPECT_TRUE(box->textFormat() == Qt::PlainText && box->text().contains("fw<b>new</b>"));
         box->accept();
     });
     plain.btnUpgradeFW_Click(); // the image is missing: told, with its path

@@ -195,7 +195,7 @@ TEST_F(UpgradeTest, WithoutADeviceOrWithABadImageNothingIsTouched) {
     api.tarvex().config().faults = {};
     ASSERT_TRUE(load());
     struct Case {
-        std::int64_t size; // -1 missing, -2 a directory, -3 unreadable
+        std::int64_t size; // -1 missing, -2 a directory, -3 unreadable, -4 a loop of links
         std::int64_t records;
         const char* problem;
     };
@@ -204,6 +204,7 @@ TEST_F(UpgradeTest, WithoutADeviceOrWithABadImageNothingIsTouched) {
              Case{79, 1, "is 79 bytes, not a whole number of 40-byte records"},
              Case{40, 1, nullptr}, Case{1310640, 32766, nullptr},
              Case{1310680, 32767, "is too large: 32767 records, at most 32766"},
+             Case{-4, 0, "cannot be read: "}, // not "missing"
 #ifdef __linux__
              Case{-3, 0, "cannot be read"} // write-only, for root too
 #endif
@@ -212,6 +213,8 @@ TEST_F(UpgradeTest, WithoutADeviceOrWithABadImageNothingIsTouched) {
         const fs::path path = c.size == -3 ? "/proc/sys/vm/compact_memory" : image;
         if (c.size == -2)
             fs::create_directory(image);
+        if (c.size == -4)
+            fs::create_symlink(image, image);
         if (c.size >= 0)
             writeFile(image, imageBytes(c.size));
         for (const ImageCheck& check : {checkFirmwareImage(path), countFirmwareRecords(path)}) {
