@@ -114,7 +114,6 @@ TEST_F(WindowTest, MarkupInDeviceStringsAndPathsIsShownAsWritten) {
     frmMain plain(device, dir.path() / "fw<b>new</b>" / "quorvane.bin"); // its own message box
     plain.Form_Load();
     EXPECT_EQ(plain.findChild<QLabel*>("lblManuf")->textFormat(), Qt::PlainText);
-    EXPECT_EQ(plain.label(InfoLabel::Manufacturer), " <h1>Big</h1>");
     QTimer::singleShot(0, [] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         EXPECT_TRUE(box->textFormat() == Qt::PlainText && box->text().contains("fw<b>new</b>"));

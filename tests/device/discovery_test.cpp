@@ -1,6 +1,5 @@
 // Finding the Tarvex among the interfaces present, and waiting for it.
 #include "discovery.h"
-#include "forwarding_platform.h"
 #include "tarvex_fixture.h"
 
 namespace quorvane::test {
@@ -80,12 +79,6 @@ ForeignInterface denied(const std::string& path, std::uint16_t product,
     return f.openError = error, f;
 }
 
-// A backend that cannot tell product IDs before opening.
-struct NoEnumeratedIds final : ForwardingPlatform {
-    using ForwardingPlatform::ForwardingPlatform;
-    std::optional<std::uint16_t> enumeratedProductId(const std::string&) override { return {}; }
-};
-
 using AccessTest = TarvexFixture;
 
 TEST_F(AccessTest, TheFirstDeniedTarvexIsNotedByEveryDiscovery) {
@@ -106,12 +99,6 @@ TEST_F(AccessTest, TheFirstDeniedTarvexIsNotedByEveryDiscovery) {
         EXPECT_EQ(load(), c.attached);
         EXPECT_EQ(state.AccessDeniedPath, c.noted);
     }
-    NoEnumeratedIds plain(api); // nothing noted, the device found as before
-    DeviceContext x{plain, window, state};
-    api.foreignBefore = {denied("/a", AppModeProductId)};
-    closeHandles();
-    EXPECT_TRUE(FindTheHid(x));
-    EXPECT_EQ(state.AccessDeniedPath, "");
     closeHandles();
     expectHandlesBalanced();
 }

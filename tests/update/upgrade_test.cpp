@@ -275,8 +275,7 @@ struct ThrowingPlatform final : ForwardingPlatform {
     int polls, reports;
 };
 
-// An unexpected error ends a command like any failure: one message, both handles closed once,
-// and the upgrade's window unloads as after any upgrade.
+// An unexpected error fails a command like any failure: told, handles closed, window unloaded.
 TEST_F(UpgradeTest, AnUnexpectedErrorAtAnyStepEndsTheCommandLikeAnyFailure) {
     // The entry report, a poll of the wait, the unlock report, the 7th record; each command.
     for (const auto& [polls, reports] : {std::pair{0, 1}, {3, 0}, {0, 2}, {0, 9}}) {
