@@ -71,8 +71,7 @@ TEST_F(DiscoveryTest, WaitForms) {
     expectHandlesBalanced();
 }
 
-// Discovery notes a Tarvex it was not allowed to open: an interface whose enumerated product ID
-// is the Tarvex's, in either mode, and whose open was refused for lack of access.
+// Discovery notes a Tarvex (by its enumerated product ID) whose open was refused for access.
 ForeignInterface denied(const std::string& path, std::uint16_t product,
                         OpenError error = OpenError::AccessDenied) {
     ForeignInterface f = foreign(path, 0x1209, product, false);
