@@ -10,10 +10,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <iostream>
 #include <map>
 #include <random>
-#include <ranges>
 #include <sstream>
 #include <utility>
 
@@ -212,11 +212,13 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         // Success: back in the application with the whole image, or in the bootloader after entry.
         VirtualTarvex& device = api.tarvex();
         device.advance(clock.nowMs());
-        const bool ok = device.present() && api.tarvexAttached &&
-                        (upgrade ? device.mode() == TarvexMode::Application && !image.empty() &&
-                                       std::ranges::equal(std::views::join(device.records()), image)
-                                 : device.mode() == TarvexMode::Bootloader &&
-                                       std::any_of(log.begin() + logBefore, log.end(), isEntry));
+        const bool ok =
+            device.present() && api.tarvexAttached &&
+            (upgrade ? device.mode() == TarvexMode::Application && !image.empty() &&
+                           image.size() == RecordSize * device.records().size() &&
+                           std::memcmp(device.records().data(), image.data(), image.size()) == 0
+                     : device.mode() == TarvexMode::Bootloader &&
+                           std::any_of(log.begin() + logBefore, log.end(), isEntry));
         succeeded[upgrade] += ok;
         // The user may close the window, but may not have to give up on a device that is there.
         const bool closed = window.closing && !(impatient && !unplugAt && !f.neverReturn &&
