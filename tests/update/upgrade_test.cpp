@@ -280,14 +280,12 @@ TEST_F(UpgradeTest, AnUnexpectedErrorAtAnyStepEndsTheCommandLikeAnyFailure) {
     // The entry report, a poll of the wait, the unlock report, the 7th record; each command.
     for (const auto& [polls, reports] : {std::pair{0, 1}, {3, 0}, {0, 2}, {0, 9}}) {
         for (bool upgrade : {false, true}) {
-            restartedInto(TarvexMode::Application);
-            api.tarvex().config().statusBytes = {1, 0};
+            restartedInto(TarvexMode::Application), api.tarvex().config().statusBytes = {1, 0};
             ASSERT_TRUE(load());
             ThrowingPlatform thrower(api, polls, reports);
-            DeviceContext c{thrower, window, state};
+            FirmwareUpdater u(DeviceContext{thrower, window, state}, image);
             window.messages.clear(), window.unloads = 0;
-            upgrade ? FirmwareUpdater(c, image).upgrade()
-                    : FirmwareUpdater(c, image).forceBootloader();
+            upgrade ? u.upgrade() : u.forceBootloader();
             if (thrower.polls > 0 || thrower.reports > 0)
                 continue; // Force Bootloader Mode never reached that call
             ASSERT_EQ(window.messages.size(), 1U);
