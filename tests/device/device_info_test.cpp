@@ -80,7 +80,7 @@ TEST(ExecutableDirectory, EverythingBeforeTheLastSeparatorADriveRootKeepsItsBack
              {L"C:\\Program Files\\Q\\q.exe", L"C:\\Program Files\\Q"},
              {L"\\\\server\\share\\q.exe", L"\\\\server\\share"},
              {L"C:\\a/b\\q.exe", L"C:\\a/b"}, // a slash is an ordinary character here
-             {L"C:\\q.exe", L"C:\\"},
+             {L"A:\\q.exe", L"A:\\"},
              {L"z:\\q.exe", L"z:\\"},
              {L"\\\\?\\C:\\q.exe", L"\\\\?\\C:\\"},
              {L"\\\\.\\d:\\q.exe", L"\\\\.\\d:\\"},
