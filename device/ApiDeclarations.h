@@ -1,6 +1,6 @@
 // The platform seam: every operation the program performs on HID interfaces, and the records
-// they fill. Each backend (hidapi, Windows, the virtual Tarvex) implements this contract in one
-// file of its own; the build chooses which ones are compiled.
+// they fill. Each backend (linux/, windows/, the virtual Tarvex in virtual/) implements this
+// contract in a folder of its own; the build chooses which ones are compiled.
 #pragma once
 
 #include <cstddef>
