@@ -119,8 +119,9 @@ int pictureOfScene(Scene scene, const QString& path, quorvane::VirtualPlatform& 
         else
             std::cerr << "quorvane-demo: no picture: " << error.toStdString() << std::endl;
     };
-    window.setNotifier(
-        [](const std::string& message) { std::cerr << "quorvane-demo: " << message << std::endl; });
+    window.setNotifier([](const std::string& message, bool) {
+        std::cerr << "quorvane-demo: " << message << std::endl;
+    });
     if (scene == Scene::NoDevice)
         platform.tarvexAttached = false;
     window.Form_Load();
@@ -196,7 +197,7 @@ int main(int argc, char* argv[]) {
 
     std::cout << "quorvane-demo " << quorvane::ApplicationVersion << ": upgrading a virtual Tarvex"
               << " with " << config.expectedRecords << " records from " << image.string() << '\n';
-    window.setNotifier([&toldUser](const std::string& message) {
+    window.setNotifier([&toldUser](const std::string& message, bool) {
         std::cerr << "quorvane-demo: " << message << std::endl;
         toldUser = message;
     });

@@ -5,6 +5,7 @@
 #include "controls.h"
 #include "device_info.h"
 #include "discovery.h"
+#include "discovery_messages.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -131,14 +132,6 @@ const char* labelName(InfoLabel label) {
 
 } // namespace
 
-std::string deniedAccessAdvice(const std::string& path) {
-    return "A Tarvex is connected (" + path +
-           "), but this account is not allowed to use it. Install the udev rule "
-           "70-quorvane.rules (the quorvane package installs it; when you build quorvane "
-           "yourself, copy packaging/70-quorvane.rules to /etc/udev/rules.d/), then unplug the "
-           "Tarvex and plug it in again.";
-}
-
 int twipsToPixels(double twips) {
     return static_cast<int>(std::lround(twips / TwipsPerPixel));
 }
@@ -152,11 +145,27 @@ frmMain::frmMain(HidPlatform& api, std::filesystem::path imagePath, QWidget* par
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(twipsToPixels(ClientWidth), twipsToPixels(ClientHeight));
     installAccessibleControls();
-    notifier_ = [this](const std::string& message) {
-        QMessageBox box(QMessageBox::Warning, QString::fromUtf8(ApplicationTitle),
-                        QString::fromStdString(message), QMessageBox::Ok, this);
-        box.setTextFormat(Qt::PlainText); // paths and device strings, shown as written
+    notifier_ = [this](const std::string& message, bool modal) {
+        auto* box = new QMessageBox(modal ? QMessageBox::Warning : QMessageBox::Information,
+                                    QString::fromUtf8(ApplicationTitle),
+                                    QString::fromStdString(message), QMessageBox::Ok, this);
+        box->setTextFormat(Qt::PlainText); // paths and device strings, shown as written
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        if (modal) {
+            box->exec();
+            return;
+        }
+        box->setModal(false);
+        box->show();
+    };
+    asker_ = [this](const std::string& question) {
+        QMessageBox box(QMessageBox::Question, QString::fromUtf8(ApplicationTitle),
+                        QString::fromStdString(question), QMessageBox::NoButton, this);
+        box.setTextFormat(Qt::PlainText);
+        QPushButton* stop = box.addButton(QStringLiteral("Stop"), QMessageBox::DestructiveRole);
+        box.setDefaultButton(box.addButton(QStringLiteral("Continue"), QMessageBox::RejectRole));
         box.exec();
+        return box.clickedButton() == stop;
     };
     buildControls();
 }
@@ -229,8 +238,9 @@ void frmMain::Form_Load() {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         state_.ProgressFullWidth = static_cast<std::int16_t>(std::lround(picWidthTwips_));
         Pic->hide();
-        FindAndShowDevice(ctx_);
-        adviseOnDeniedAccess();
+        // Nothing runs yet that a box could hold up.
+        if (!FindAndShowDevice(ctx_) && !state_.AccessDeniedPath.empty())
+            tellUser(deniedAccessAdvice(ThisSystem, state_.AccessDeniedPath, false));
     });
 }
 
@@ -246,6 +256,11 @@ void frmMain::Form_Terminate() {
 void frmMain::setNotifier(Notifier notifier) {
     if (notifier)
         notifier_ = std::move(notifier);
+}
+
+void frmMain::setAsker(Asker asker) {
+    if (asker)
+        asker_ = std::move(asker);
 }
 
 template <typename Handler> void frmMain::runCommand(Handler&& handler) {
@@ -276,8 +291,8 @@ void frmMain::closeEvent(QCloseEvent* event) {
         return;
     }
     if (running_) {
-        // The running command sees closeRequested() at its next check and returns; the window
-        // closes after that.
+        // The running command sees closeRequested() at its next check: a wait returns at once,
+        // the transfer asks first. The window closes after it has returned.
         if (!closeRequested_)
             trace("close requested while a command runs");
         closeRequested_ = true;
@@ -356,22 +371,24 @@ void frmMain::repaintProgress() {
 }
 
 void frmMain::processEvents() {
-    // A wait polls discovery between these calls: the place to learn that the device came
-    // back on a node this user may not open.
-    adviseOnDeniedAccess();
     QCoreApplication::processEvents();
 }
 
-void frmMain::adviseOnDeniedAccess() {
-    if (accessAdviceGiven_ || state_.DeviceFound || state_.AccessDeniedPath.empty())
-        return;
-    accessAdviceGiven_ = true;
-    tellUser(deniedAccessAdvice(state_.AccessDeniedPath));
+bool frmMain::confirmStop(const std::string& question) {
+    trace("question: " + question);
+    const bool stop = asker_(question);
+    closeRequested_ = stop;
+    return stop;
 }
 
 void frmMain::tellUser(const std::string& message) {
     trace("message: " + message);
-    notifier_(message);
+    notifier_(message, true);
+}
+
+void frmMain::notify(const std::string& message) {
+    trace("notice: " + message);
+    notifier_(message, false);
 }
 
 void frmMain::unload() {

@@ -34,8 +34,11 @@ class frmMain : public QWidget, public WindowSeam {
 public:
     // A line describing one change the commands made to the window.
     using TraceHook = std::function<void(const std::string&)>;
-    // Shows a message to the user; the default is a warning box.
-    using Notifier = std::function<void(const std::string&)>;
+    // Shows a message to the user: `modal`, a warning box the user must acknowledge; otherwise
+    // a box that stays on the screen while the command goes on.
+    using Notifier = std::function<void(const std::string& message, bool modal)>;
+    // Asks the user a question; true for the first answer ("Stop"), false for "Continue".
+    using Asker = std::function<bool(const std::string& question)>;
 
     frmMain(HidPlatform& api, std::filesystem::path imagePath, QWidget* parent = nullptr);
     ~frmMain() override;
@@ -58,6 +61,7 @@ public:
 
     void setTraceHook(TraceHook hook) { trace_ = std::move(hook); }
     void setNotifier(Notifier notifier);
+    void setAsker(Asker asker);
 
     // True once Form_Unload has run; the window is then closed for good.
     bool unloaded() const { return unloaded_; }
@@ -75,7 +79,9 @@ public:
     void repaintProgress() override;
     void processEvents() override;
     bool closeRequested() const override { return closeRequested_; }
+    bool confirmStop(const std::string& question) override;
     void tellUser(const std::string& message) override;
+    void notify(const std::string& message) override;
     void unload() override;
 
 protected:
@@ -84,8 +90,6 @@ protected:
 private:
     void buildControls();
     FieldLabel* valueLabel(InfoLabel label) const;
-    // Tells the user, once, how to get access to a Tarvex that discovery was not allowed to open.
-    void adviseOnDeniedAccess();
     // Runs Form_Load's discovery or a command; a close asked for meanwhile is carried out once
     // it has returned.
     template <typename Handler> void runCommand(Handler&& handler);
@@ -115,16 +119,12 @@ private:
 
     TraceHook trace_;
     Notifier notifier_;
+    Asker asker_;
     // The window's one record of what runs: Form_Load's discovery or a command is running; the
     // user asked to close meanwhile (it closes once that has returned); Form_Unload has run.
     bool running_ = false;
     bool closeRequested_ = false;
     bool unloaded_ = false;
-    bool accessAdviceGiven_ = false;
 };
-
-// What the window tells the user when a Tarvex is connected at `path` but this account may not
-// open it.
-std::string deniedAccessAdvice(const std::string& path);
 
 } // namespace quorvane

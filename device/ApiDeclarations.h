@@ -31,6 +31,18 @@ enum class OpenMode { Plain, Overlapped };
 
 enum class OpenError { None, AccessDenied, NotFound, Other };
 
+// What the enumeration tells of an interface without opening it.
+struct EnumeratedInterface {
+    std::uint16_t VendorID = 0;
+    std::uint16_t ProductID = 0;
+    std::u16string Product; // empty where the enumeration does not name it
+    // Names the physical device: the interfaces (top-level collections) of one device share it.
+    std::string Unit;
+};
+
+// Why a feature report could not be exchanged.
+enum class ReportFailure { Refused, DeviceGone };
+
 struct OpenResult {
     RawHandle handle = 0; // 0 when the open failed
     OpenError error = OpenError::None;
@@ -48,10 +60,10 @@ public:
 
     // Paths of the HID interfaces present now, in the platform's enumeration order.
     virtual std::vector<std::string> enumerateInterfaces() = 0;
-    // The product ID the last enumeration listed for `path`, learnt without opening it, or
-    // nothing where the platform cannot tell. Discovery uses it only to recognise a Tarvex it
-    // was denied access to.
-    virtual std::optional<std::uint16_t> enumeratedProductId(const std::string& /*path*/) {
+    // What the last enumeration listed for `path`, learnt without opening it, or nothing where
+    // the platform cannot tell. Discovery uses it to count the Tarvex units present and to
+    // recognise a Tarvex it was denied access to, never to choose one.
+    virtual std::optional<EnumeratedInterface> enumerated(const std::string& /*path*/) {
         return std::nullopt;
     }
 
@@ -66,6 +78,11 @@ public:
     // Feature reports: `length` bytes from/into `buffer`, byte 0 being the report ID.
     virtual bool setFeature(RawHandle handle, const std::uint8_t* buffer, std::size_t length) = 0;
     virtual bool getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) = 0;
+    // Why the last setFeature or getFeature that returned false failed: the interface left the
+    // bus, or the device (or the driver) refused the report.
+    virtual ReportFailure lastReportFailure() const = 0;
+    // The longest feature report, report ID included, the platform's HID stack can carry.
+    virtual std::size_t maxReportLength() const = 0;
 
     // Writes the string as zero-terminated UTF-16LE into at most `length` bytes of `buffer`.
     virtual bool getString(RawHandle handle, StringKind kind, std::uint8_t* buffer,

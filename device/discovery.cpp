@@ -1,6 +1,10 @@
 #include "discovery.h"
 
 #include "device_info.h"
+#include "discovery_messages.h"
+
+#include <algorithm>
+#include <utility>
 
 namespace quorvane {
 
@@ -10,28 +14,44 @@ bool isTarvex(std::uint16_t productId) {
     return productId == AppModeProductId || productId == BootModeProductId;
 }
 
+// Notes a Tarvex unit unless one of its interfaces was noted already.
+void noteUnit(DeviceState& s, EnumeratedInterface unit) {
+    if (std::none_of(s.TarvexUnits.begin(), s.TarvexUnits.end(),
+                     [&](const EnumeratedInterface& u) { return u.Unit == unit.Unit; }))
+        s.TarvexUnits.push_back(std::move(unit));
+}
+
 } // namespace
 
 bool FindTheHid(DeviceContext& ctx) {
     DeviceState& s = ctx.state;
     s.DeviceFound = false;
     s.AccessDeniedPath.clear();
+    s.TarvexUnits.clear();
     const std::vector<std::string> paths = ctx.api.enumerateInterfaces();
+    // Units are counted from what the enumeration tells, without opening anything.
+    std::vector<std::optional<EnumeratedInterface>> listed;
     for (const std::string& path : paths) {
+        listed.push_back(ctx.api.enumerated(path));
+        if (listed.back() && isTarvex(listed.back()->ProductID))
+            noteUnit(s, *listed.back());
+    }
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const std::string& path = paths[i];
         s.DevicePath = path;
         const OpenResult opened = ctx.api.open(path, OpenMode::Plain);
         s.HidHandle = DeviceHandle::fromOpen(opened);
-        if (opened.error == OpenError::AccessDenied && s.AccessDeniedPath.empty()) {
-            const auto productId = ctx.api.enumeratedProductId(path);
-            if (productId && isTarvex(*productId))
-                s.AccessDeniedPath = path;
-        }
+        if (opened.error == OpenError::AccessDenied && s.AccessDeniedPath.empty() && listed[i] &&
+            isTarvex(listed[i]->ProductID))
+            s.AccessDeniedPath = path;
         s.Attributes = HidAttributes{};
         // An interface that cannot be opened is rejected like one whose attributes fail.
         s.LastResult =
             s.HidHandle.isOpen() && ctx.api.getAttributes(s.HidHandle.raw(), s.Attributes);
         if (s.LastResult && isTarvex(s.Attributes.ProductID)) {
             s.DeviceFound = true;
+            if (!listed[i]) // a unit the enumeration could not tell of
+                noteUnit(s, {s.Attributes.VendorID, s.Attributes.ProductID, {}, path});
             break;
         }
         if (auto closed = s.HidHandle.close(ctx.api))
@@ -39,17 +59,28 @@ bool FindTheHid(DeviceContext& ctx) {
     }
     if (!s.DeviceFound)
         return false;
+    // The Tarvex itself was opened: a refused sibling collection needs no advice.
+    s.AccessDeniedPath.clear();
     ReadDeviceCaps(ctx);
     s.OverlappedHandle = DeviceHandle::fromOpen(ctx.api.open(s.DevicePath, OpenMode::Overlapped));
     return true;
+}
+
+bool CountTarvexUnits(DeviceContext& ctx) {
+    DeviceState& s = ctx.state;
+    s.TarvexUnits.clear();
+    for (const std::string& path : ctx.api.enumerateInterfaces())
+        if (auto listed = ctx.api.enumerated(path); listed && isTarvex(listed->ProductID))
+            noteUnit(s, *listed);
+    return s.TarvexUnits.size() <= 1;
 }
 
 void ReadDeviceCaps(DeviceContext& ctx) {
     DeviceState& s = ctx.state;
     HidCapabilities caps;
     s.LastResult = s.HidHandle.isOpen() && ctx.api.getCapabilities(s.HidHandle.raw(), caps);
-    // Without them no report length is known; 0 makes every later report refuse to go out.
-    s.Capabilities = s.LastResult ? caps : HidCapabilities{};
+    // Without them no report length is known, and no report goes out.
+    s.Capabilities = s.LastResult ? std::optional(caps) : std::nullopt;
 }
 
 bool FindAndShowDevice(DeviceContext& ctx) {
@@ -62,13 +93,25 @@ WaitOutcome WaitForDevice(DeviceContext& ctx, WaitForm form,
                           std::optional<std::uint16_t> requiredProductId) {
     DeviceState& s = ctx.state;
     std::optional<std::int64_t> firstWrongSighting;
-    // True when the poll's outcome ends the wait; handles the device seen in the wrong mode.
+    std::int64_t lastSighting = ctx.api.nowMs();
+    bool toldAbsent = false;
+    bool toldDenied = false;
+    // The poll's outcome when it ends the wait; says, without stopping, what the user should
+    // know meanwhile.
     auto settled = [&]() -> std::optional<WaitOutcome> {
+        if (s.TarvexUnits.size() > 1)
+            return WaitOutcome::SeveralUnits;
+        const std::int64_t now = ctx.api.nowMs();
+        if (s.DeviceFound || !s.TarvexUnits.empty()) // on the bus, though perhaps not openable
+            lastSighting = now;
+        if (!s.AccessDeniedPath.empty() && !std::exchange(toldDenied, true))
+            ctx.window.notify(deniedAccessAdvice(ThisSystem, s.AccessDeniedPath, true));
+        if (now - lastSighting >= AbsentNoticeMs && !std::exchange(toldAbsent, true))
+            ctx.window.notify(notBackYetMessage());
         if (!s.DeviceFound)
             return std::nullopt;
         if (!requiredProductId || s.Attributes.ProductID == *requiredProductId)
             return WaitOutcome::Found;
-        const std::int64_t now = ctx.api.nowMs();
         if (!firstWrongSighting)
             firstWrongSighting = now;
         if (now - *firstWrongSighting >= WrongModeLimitMs)

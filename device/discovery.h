@@ -9,9 +9,12 @@
 namespace quorvane {
 
 // Finds the first interface, in enumeration order, whose product ID is the Tarvex's in either
-// mode; opens both handles on it and reads its capabilities. Sets DeviceFound itself. Callers
-// close both handles before calling it.
+// mode; opens both handles on it and reads its capabilities. Sets DeviceFound, TarvexUnits and
+// AccessDeniedPath itself. Callers close both handles before calling it.
 bool FindTheHid(DeviceContext& ctx);
+// Counts the Tarvex units present into TarvexUnits, from the enumeration alone; true when there
+// is at most one. Commands call it before their first report.
+bool CountTarvexUnits(DeviceContext& ctx);
 // Fills Capabilities from the device open on HidHandle; clears them when they cannot be read.
 void ReadDeviceCaps(DeviceContext& ctx);
 // FindTheHid, then ShowDeviceInfo: what the window does at load and every poll of a wait.
@@ -27,11 +30,14 @@ enum class WaitOutcome {
     Found,             // DeviceFound, both handles open on the device
     WindowClosed,      // the user closed the window; nothing further was done
     StayedInWrongMode, // found only in the other mode for WrongModeLimitMs
+    SeveralUnits,      // more than one Tarvex present (TarvexUnits); nothing was sent
 };
 
 // Closes both handles and polls every 100 ms until the device is present. With
 // `requiredProductId` set, sightings of the device under the other product ID do not end the
-// wait, until they have gone on for WrongModeLimitMs.
+// wait, until they have gone on for WrongModeLimitMs. Tells the user, once each and without
+// stopping, when the device has been away for AbsentNoticeMs and when it came back on an
+// interface this account may not open.
 WaitOutcome WaitForDevice(DeviceContext& ctx, WaitForm form,
                           std::optional<std::uint16_t> requiredProductId = std::nullopt);
 

@@ -11,8 +11,8 @@ public:
     explicit ForwardingPlatform(HidPlatform& inner) : inner_(inner) {}
 
     std::vector<std::string> enumerateInterfaces() override { return inner_.enumerateInterfaces(); }
-    std::optional<std::uint16_t> enumeratedProductId(const std::string& path) override {
-        return inner_.enumeratedProductId(path);
+    std::optional<EnumeratedInterface> enumerated(const std::string& path) override {
+        return inner_.enumerated(path);
     }
     OpenResult open(const std::string& path, OpenMode mode) override {
         return inner_.open(path, mode);
@@ -30,6 +30,8 @@ public:
     bool getFeature(RawHandle h, std::uint8_t* b, std::size_t n) override {
         return inner_.getFeature(h, b, n);
     }
+    ReportFailure lastReportFailure() const override { return inner_.lastReportFailure(); }
+    std::size_t maxReportLength() const override { return inner_.maxReportLength(); }
     bool getString(RawHandle h, StringKind k, std::uint8_t* b, std::size_t n) override {
         return inner_.getString(h, k, b, n);
     }

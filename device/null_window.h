@@ -16,7 +16,9 @@ public:
     void repaintProgress() override {}
     void processEvents() override {}
     bool closeRequested() const override { return false; }
+    bool confirmStop(const std::string&) override { return true; }
     void tellUser(const std::string&) override {}
+    void notify(const std::string&) override {}
     void unload() override {}
 };
 

@@ -33,8 +33,14 @@ public:
     virtual void processEvents() = 0;
     virtual bool closeRequested() const = 0;
 
-    // A short, plain sentence for the user.
+    // The user asked to close the window during the transfer: asks whether to stop it. True to
+    // stop; on false the request is withdrawn and closeRequested() is false again.
+    virtual bool confirmStop(const std::string& question) = 0;
+
+    // A short, plain sentence for the user, shown until they acknowledge it.
     virtual void tellUser(const std::string& message) = 0;
+    // The same, shown without waiting: what runs goes on while it is on the screen.
+    virtual void notify(const std::string& message) = 0;
     // Closes the window; the program ends once the running handler has returned.
     virtual void unload() = 0;
 };

@@ -71,9 +71,10 @@ int main() {
         std::printf("Tarvex: found, product ID 0x%04X (%s), vendor ID 0x%04X\n", a.ProductID,
                     modeName(a.ProductID), a.VendorID);
         std::printf("Path: %s\n", state.DevicePath.c_str());
-        std::printf("Feature report length: %u bytes\n",
-                    static_cast<unsigned>(state.Capabilities.FeatureReportByteLength));
-        if (state.Capabilities.FeatureReportByteLength == 0) {
+        if (state.Capabilities) {
+            std::printf("Feature report length: %u bytes\n",
+                        static_cast<unsigned>(state.Capabilities->FeatureReportByteLength));
+        } else {
             std::fprintf(stderr, "error: the Tarvex's capabilities could not be read\n");
             status = 1;
         }

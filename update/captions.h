@@ -11,4 +11,8 @@ inline constexpr const char* CaptionFinishing = "Finishing...";
 
 inline constexpr const char* MessageNoBootloader = "The device did not switch to its bootloader.";
 
+inline constexpr const char* QuestionStopTransfer =
+    "The firmware update is in progress. Stop it now? The Tarvex stays in its bootloader and the "
+    "update can be run again.";
+
 } // namespace quorvane

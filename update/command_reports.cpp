@@ -20,18 +20,26 @@ std::size_t reportContentLength(ReportKind kind) {
     return 0;
 }
 
-std::optional<std::string> refuseReportLength(ReportKind kind, std::size_t length) {
+std::optional<std::string> refuseReportLength(ReportKind kind, std::optional<std::size_t> length,
+                                              std::size_t platformLimit) {
     static constexpr const char* names[] = {"bootloader-entry", "status", "unlock", "firmware"};
     const std::size_t needed = reportContentLength(kind);
-    if (length >= needed)
+    if (length && *length >= needed && *length <= platformLimit)
         return std::nullopt;
     const std::string name = names[static_cast<int>(kind)];
-    if (length == 0)
+    if (!length)
+        return "The device's report length could not be read, so the " + name +
+               " report cannot be exchanged.";
+    const std::string reports = "The device's reports are " + std::to_string(*length);
+    if (*length > platformLimit)
+        return reports + " bytes long, longer than this system can carry (" +
+               std::to_string(platformLimit) + " bytes), so the " + name +
+               " report cannot be exchanged.";
+    if (*length == 0)
         return "The device declares no feature reports, so the " + name +
                " report cannot be exchanged.";
-    return "The device's reports are " + std::to_string(length) +
-           " bytes long, too short for the " + name + " report (" + std::to_string(needed) +
-           " bytes).";
+    return reports + " bytes long, too short for the " + name + " report (" +
+           std::to_string(needed) + " bytes).";
 }
 
 std::vector<std::uint8_t> makeReportBuffer(std::size_t nominalSize, std::size_t length) {

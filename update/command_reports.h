@@ -17,8 +17,11 @@ enum class ReportKind { BootloaderEntry, Status, Unlock, Data };
 
 // Bytes a report needs to carry its content, report ID included.
 std::size_t reportContentLength(ReportKind kind);
-// A plain sentence when the device's report length cannot carry the report, else nothing.
-std::optional<std::string> refuseReportLength(ReportKind kind, std::size_t featureReportByteLength);
+// A plain sentence when the device's report length (nothing: it could not be read) cannot
+// carry the report, or is beyond `platformLimit`, the longest the platform can carry.
+std::optional<std::string> refuseReportLength(ReportKind kind,
+                                              std::optional<std::size_t> featureReportByteLength,
+                                              std::size_t platformLimit);
 
 std::vector<std::uint8_t> makeReportBuffer(std::size_t nominalSize,
                                            std::size_t featureReportByteLength);

@@ -4,6 +4,7 @@
 #include "captions.h"
 #include "command_reports.h"
 #include "discovery.h"
+#include "discovery_messages.h"
 #include "firmware_image.h"
 
 #include <exception>
@@ -29,37 +30,53 @@ template <typename Steps> void FirmwareUpdater::guarded(Steps&& steps) {
     }
 }
 
+std::optional<std::size_t> FirmwareUpdater::reportLength(ReportKind kind) {
+    const auto& caps = ctx_.state.Capabilities;
+    const auto length =
+        caps ? std::optional<std::size_t>(caps->FeatureReportByteLength) : std::nullopt;
+    if (auto refused = refuseReportLength(kind, length, ctx_.api.maxReportLength())) {
+        fail(*refused);
+        return std::nullopt;
+    }
+    return length;
+}
+
+bool FirmwareUpdater::oneUnitPresent() {
+    return CountTarvexUnits(ctx_) || fail(severalUnitsMessage(ctx_.state.TarvexUnits));
+}
+
 bool FirmwareUpdater::EnterBootloader() {
     failure_.reset();
     DeviceState& s = ctx_.state;
-    const std::size_t length = s.Capabilities.FeatureReportByteLength;
-    if (auto refused = refuseReportLength(ReportKind::BootloaderEntry, length))
-        return fail(*refused);
-    std::vector<std::uint8_t> commandBuffer = makeReportBuffer(CommandBufferSize, length);
+    const auto length = reportLength(ReportKind::BootloaderEntry);
+    if (!length)
+        return false;
+    std::vector<std::uint8_t> commandBuffer = makeReportBuffer(CommandBufferSize, *length);
     buildBootloaderEntryReport(commandBuffer);
     s.LastResult = s.HidHandle.isOpen() &&
-                   ctx_.api.setFeature(s.HidHandle.raw(), commandBuffer.data(), length);
+                   ctx_.api.setFeature(s.HidHandle.raw(), commandBuffer.data(), *length);
     return settleWait(WaitForDevice(ctx_, WaitForm::InitialPoll, BootModeProductId),
                       MessageNoBootloader);
 }
 
 bool FirmwareUpdater::unlockIfAsked() {
     DeviceState& s = ctx_.state;
-    const std::size_t length = s.Capabilities.FeatureReportByteLength;
-    if (auto refused = refuseReportLength(ReportKind::Status, length))
-        return fail(*refused);
-    if (s.FeatureReport.size() < length)
-        s.FeatureReport.resize(length, 0);
+    const auto length = reportLength(ReportKind::Status);
+    if (!length)
+        return false;
+    if (s.FeatureReport.size() < *length)
+        s.FeatureReport.resize(*length, 0);
     s.FeatureReport[0] = 0;
     s.LastResult = s.HidHandle.isOpen() &&
-                   ctx_.api.getFeature(s.HidHandle.raw(), s.FeatureReport.data(), length);
+                   ctx_.api.getFeature(s.HidHandle.raw(), s.FeatureReport.data(), *length);
+    statusUnread_ = !s.LastResult;
     if (!s.LastResult || !statusWantsUnlock(s.FeatureReport))
         return true;
-    if (auto refused = refuseReportLength(ReportKind::Unlock, length))
-        return fail(*refused);
-    std::vector<std::uint8_t> commandBuffer = makeReportBuffer(CommandBufferSize, length);
+    if (!reportLength(ReportKind::Unlock))
+        return false;
+    std::vector<std::uint8_t> commandBuffer = makeReportBuffer(CommandBufferSize, *length);
     buildUnlockReport(commandBuffer);
-    s.LastResult = ctx_.api.setFeature(s.HidHandle.raw(), commandBuffer.data(), length);
+    s.LastResult = ctx_.api.setFeature(s.HidHandle.raw(), commandBuffer.data(), *length);
     return true;
 }
 
@@ -82,6 +99,8 @@ void FirmwareUpdater::upgrade() {
     w.setUpgradeEnabled(false);
 
     guarded([&] {
+        if (!oneUnitPresent())
+            return;
         if (ctx_.state.Attributes.ProductID == AppModeProductId) {
             w.setUpgradeCaption(CaptionSwitching);
             if (!EnterBootloader())
@@ -101,7 +120,8 @@ void FirmwareUpdater::upgrade() {
 void FirmwareUpdater::forceBootloader() {
     if (!ctx_.state.DeviceFound)
         return;
-    guarded([this] { EnterBootloader(); });
+    failure_.reset();
+    guarded([this] { oneUnitPresent() && EnterBootloader(); });
     report();
 }
 

@@ -2,6 +2,7 @@
 // they drive. Owned by the window; works only through the two seams.
 #pragma once
 
+#include "command_reports.h"
 #include "device_context.h"
 #include "discovery.h"
 
@@ -38,6 +39,10 @@ private:
     bool settleWait(WaitOutcome outcome, const std::string& wrongModeMessage);
     // Reads the status report and unlocks the bootloader when a status byte asks for it.
     bool unlockIfAsked();
+    // The device's report length when it can carry `kind`; else fails the command.
+    std::optional<std::size_t> reportLength(ReportKind kind);
+    // False, with the failure, when more than one Tarvex is present.
+    bool oneUnitPresent();
     // Runs a command's steps; an unexpected error (an exception from any layer) fails it like
     // any other failure, with both handles closed.
     template <typename Steps> void guarded(Steps&& steps);
@@ -47,6 +52,8 @@ private:
     DeviceContext ctx_;
     std::filesystem::path imagePath_;
     std::optional<std::string> failure_;
+    // The status report could not be read before the transfer; said if a record is refused.
+    bool statusUnread_ = false;
 };
 
 } // namespace quorvane

@@ -6,6 +6,7 @@
 #include "command_reports.h"
 #include "device_info.h"
 #include "discovery.h"
+#include "discovery_messages.h"
 #include "firmware_image.h"
 
 #include <array>
@@ -23,9 +24,10 @@ bool FirmwareUpdater::SendFlashData() {
     const ImageCheck image = countFirmwareRecords(imagePath_);
     if (image.problem)
         return fail(*image.problem);
-    const std::size_t reportLength = s.Capabilities.FeatureReportByteLength;
-    if (auto refused = refuseReportLength(ReportKind::Data, reportLength))
-        return fail(*refused);
+    const auto length = reportLength(ReportKind::Data);
+    if (!length)
+        return false;
+    const std::size_t reportLength = *length;
     const std::int64_t blockCount = image.records;
     std::vector<std::uint8_t> reportBuffer = makeReportBuffer(ReportBufferSize, reportLength);
 
@@ -57,8 +59,15 @@ bool FirmwareUpdater::SendFlashData() {
             w.setProgress(0, 0);
             reader.close();
             closeDeviceHandles(ctx_);
+            const std::string of = " of " + std::to_string(blockCount);
+            if (ctx_.api.lastReportFailure() == ReportFailure::DeviceGone)
+                return fail("The device left the bus after " + std::to_string(blocksSent) + of +
+                            " firmware records were sent; the update is incomplete.");
             return fail("The device rejected firmware record " + std::to_string(blocksSent + 1) +
-                        " of " + std::to_string(blockCount) + "; the update is incomplete.");
+                        of + "; the update is incomplete." +
+                        (statusUnread_ && blocksSent == 0
+                             ? " Its status report could not be read before the transfer."
+                             : ""));
         }
         ctx_.api.sleep(RecordPauseMs);
         ++blocksSent;
@@ -70,7 +79,8 @@ bool FirmwareUpdater::SendFlashData() {
             100.0 * static_cast<double>(blocksSent) / static_cast<double>(blockCount));
         w.repaintProgress();
         w.processEvents();
-        if (w.closeRequested()) {
+        // Nothing goes out while the user is asked.
+        if (w.closeRequested() && w.confirmStop(QuestionStopTransfer)) {
             reader.close();
             closeDeviceHandles(ctx_);
             return false;
@@ -110,6 +120,8 @@ bool FirmwareUpdater::settleWait(WaitOutcome outcome, const std::string& wrongMo
         return true;
     case WaitOutcome::WindowClosed:
         return false;
+    case WaitOutcome::SeveralUnits:
+        return fail(severalUnitsMessage(ctx_.state.TarvexUnits));
     case WaitOutcome::StayedInWrongMode:
         break;
     }

@@ -1,5 +1,6 @@
 #include "hidapi_platform.h"
 
+#include "device_info.h"
 #include "report_descriptor.h"
 #include "wide_string.h"
 
@@ -27,6 +28,20 @@ namespace quorvane {
 static_assert(sizeof(wchar_t) == sizeof(char32_t), "hidapi strings are expected in UTF-32");
 
 namespace {
+
+// hidapi's wchar_t holds UTF-32 here.
+std::u32string codePoints(const wchar_t* text) {
+    std::u32string points;
+    for (const wchar_t* c = text; *c != 0; ++c)
+        points.push_back(static_cast<char32_t>(*c));
+    return points;
+}
+
+std::u16string utf16Text(const std::u32string& text) {
+    std::vector<std::uint8_t> bytes(text.size() * 4 + 2);
+    writeUtf16le(text, bytes);
+    return deviceStringText(bytes.data(), bytes.size());
+}
 
 // The kernel's limit on a report descriptor, which hidapi shares.
 constexpr std::size_t MaxDescriptorBytes = 4096;
@@ -153,7 +168,7 @@ HidapiPlatform::OpenInterface* HidapiPlatform::find(RawHandle handle) {
 
 std::vector<std::string> HidapiPlatform::enumerateInterfaces() {
     std::vector<std::string> paths;
-    enumeratedProducts_.clear();
+    enumerated_.clear();
     if (!initialised_)
         return paths;
     const Enumeration list(hid_enumerate(0, 0));
@@ -164,19 +179,38 @@ std::vector<std::string> HidapiPlatform::enumerateInterfaces() {
             continue;
         if (std::find(paths.begin(), paths.end(), info->path) == paths.end()) {
             paths.emplace_back(info->path);
-            enumeratedProducts_.emplace(info->path, info->product_id);
+            EnumeratedInterface listed{info->vendor_id, info->product_id, {}, info->path};
+            if (info->product_string != nullptr)
+                listed.Product = utf16Text(codePoints(info->product_string));
+            enumerated_.emplace(info->path, std::move(listed));
         }
     }
     return paths;
 }
 
-std::optional<std::uint16_t> HidapiPlatform::enumeratedProductId(const std::string& path) {
-    // hidapi reads the IDs from sysfs while enumerating, so even nodes this user may not open
-    // are listed with them.
-    const auto it = enumeratedProducts_.find(path);
-    if (it == enumeratedProducts_.end())
+std::optional<EnumeratedInterface> HidapiPlatform::enumerated(const std::string& path) {
+    // hidapi reads the IDs and strings from sysfs while enumerating, so even nodes this user may
+    // not open are listed with them. Each hidraw node is one interface: its path is its unit.
+    const auto it = enumerated_.find(path);
+    if (it == enumerated_.end())
         return std::nullopt;
     return it->second;
+}
+
+// The kernel's HID_MAX_BUFFER_SIZE (include/linux/hid.h): hidraw refuses longer feature
+// reports with EINVAL.
+std::size_t HidapiPlatform::maxReportLength() const {
+    return 16384;
+}
+
+bool HidapiPlatform::noteFailure(bool succeeded) {
+    // hidraw answers ENODEV once its device is gone; the USB core ESHUTDOWN or ENODEV while it
+    // is being removed. Anything else (EPIPE: the device stalled the request) is a refusal.
+    const int error = errno;
+    lastFailure_ = !succeeded && (error == ENODEV || error == ESHUTDOWN || error == ENXIO)
+                       ? ReportFailure::DeviceGone
+                       : ReportFailure::Refused;
+    return succeeded;
 }
 
 OpenResult HidapiPlatform::open(const std::string& path, OpenMode /*mode*/) {
@@ -249,16 +283,18 @@ bool HidapiPlatform::setFeature(RawHandle handle, const std::uint8_t* buffer, st
     const OpenInterface* open = find(handle);
     if (open == nullptr || buffer == nullptr || length == 0)
         return false;
+    errno = 0;
     const int written = hid_send_feature_report(open->device.get(), buffer, length);
-    return written >= 0 && static_cast<std::size_t>(written) == length;
+    return noteFailure(written >= 0 && static_cast<std::size_t>(written) == length);
 }
 
 bool HidapiPlatform::getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) {
     const OpenInterface* open = find(handle);
     if (open == nullptr || buffer == nullptr || length == 0)
         return false;
+    errno = 0;
     const int received = hid_get_feature_report(open->device.get(), buffer, length);
-    if (received <= 0)
+    if (!noteFailure(received > 0))
         return false;
     // A report shorter than the buffer leaves no stale bytes behind it.
     std::fill(buffer + std::min(static_cast<std::size_t>(received), length), buffer + length, 0);
@@ -280,10 +316,7 @@ bool HidapiPlatform::getString(RawHandle handle, StringKind kind, std::uint8_t* 
     if (rc < 0)
         return false;
     wide.back() = 0;
-    std::u32string text;
-    for (const wchar_t* c = wide.data(); *c != 0; ++c)
-        text.push_back(static_cast<char32_t>(*c));
-    writeUtf16le(text, std::span(buffer, length));
+    writeUtf16le(codePoints(wide.data()), std::span(buffer, length));
     return true;
 }
 

@@ -21,13 +21,15 @@ public:
     ~HidapiPlatform() override;
 
     std::vector<std::string> enumerateInterfaces() override;
-    std::optional<std::uint16_t> enumeratedProductId(const std::string& path) override;
+    std::optional<EnumeratedInterface> enumerated(const std::string& path) override;
     OpenResult open(const std::string& path, OpenMode mode) override;
     bool close(RawHandle handle) override;
     bool getAttributes(RawHandle handle, HidAttributes& attributes) override;
     bool getCapabilities(RawHandle handle, HidCapabilities& capabilities) override;
     bool setFeature(RawHandle handle, const std::uint8_t* buffer, std::size_t length) override;
     bool getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) override;
+    ReportFailure lastReportFailure() const override { return lastFailure_; }
+    std::size_t maxReportLength() const override;
     bool getString(RawHandle handle, StringKind kind, std::uint8_t* buffer,
                    std::size_t length) override;
     void sleep(int milliseconds) override;
@@ -45,11 +47,14 @@ private:
     // The open interface behind a handle, or nullptr for a handle this backend never issued or
     // has already closed.
     OpenInterface* find(RawHandle handle);
+    // Notes why a feature report failed, from the errno the ioctl left; returns `succeeded`.
+    bool noteFailure(bool succeeded);
 
     bool initialised_ = false;
     std::map<RawHandle, OpenInterface> handles_;
-    // Product IDs by path, as the last enumeration listed them.
-    std::map<std::string, std::uint16_t> enumeratedProducts_;
+    // What the last enumeration listed, by path.
+    std::map<std::string, EnumeratedInterface> enumerated_;
+    ReportFailure lastFailure_ = ReportFailure::Refused;
     RawHandle nextHandle_ = 1;
 };
 

@@ -66,6 +66,7 @@ int VirtualPlatform::openHandles() const {
 }
 
 VirtualPlatform::HandleInfo* VirtualPlatform::live(RawHandle handle, const char* operation) {
+    lastFailure_ = ReportFailure::Refused;
     auto it = handles_.find(handle);
     if (it == handles_.end() || !it->second.open) {
         misuse_.push_back(std::string(operation) + " on closed handle " + std::to_string(handle));
@@ -74,8 +75,10 @@ VirtualPlatform::HandleInfo* VirtualPlatform::live(RawHandle handle, const char*
     HandleInfo& info = it->second;
     if (info.tarvex) {
         tarvex_.advance(clock_.nowMs());
-        if (!tarvexAttached || !tarvex_.present() || tarvex_.generation() != info.generation)
-            return nullptr; // the device left the bus: the handle is stale
+        if (!tarvexAttached || !tarvex_.present() || tarvex_.generation() != info.generation) {
+            lastFailure_ = ReportFailure::DeviceGone; // the device left the bus
+            return nullptr;
+        }
     }
     return &info;
 }
@@ -96,15 +99,17 @@ std::vector<std::string> VirtualPlatform::enumerateInterfaces() {
     return paths;
 }
 
-std::optional<std::uint16_t> VirtualPlatform::enumeratedProductId(const std::string& path) {
+std::optional<EnumeratedInterface> VirtualPlatform::enumerated(const std::string& path) {
     // Read from the interfaces as they are now, without a call of its own in the log: it
     // opens nothing.
     if (const ForeignInterface* f = findForeign(path))
-        return f->attributes.ProductID;
+        return EnumeratedInterface{f->attributes.VendorID, f->attributes.ProductID, f->product,
+                                   f->unit.empty() ? f->path : f->unit};
     tarvex_.advance(clock_.nowMs());
-    if (tarvexAttached && tarvex_.present() && path == tarvexPath())
-        return tarvex_.personality().productId;
-    return std::nullopt;
+    if (!tarvexAttached || !tarvex_.present() || path != tarvexPath())
+        return std::nullopt;
+    const TarvexPersonality& p = tarvex_.personality();
+    return EnumeratedInterface{p.vendorId, p.productId, p.product, TarvexUnit};
 }
 
 OpenResult VirtualPlatform::open(const std::string& path, OpenMode mode) {

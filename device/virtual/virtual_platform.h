@@ -25,7 +25,13 @@ struct ForeignInterface {
     std::u16string manufacturer = u"Other Maker";
     std::u16string product = u"Other Device";
     std::u16string serialNumber = u"0";
+    // The device it belongs to; empty: a device of its own. A sibling collection of the
+    // Tarvex names TarvexUnit.
+    std::string unit;
 };
+
+// The unit every interface of the virtual Tarvex belongs to, across its re-enumerations.
+inline constexpr const char* TarvexUnit = "virtual:tarvex";
 
 enum class CallKind {
     Enumerate,
@@ -70,6 +76,8 @@ public:
     bool tarvexAttached = true;
     // Failing enumeration (no device information set).
     bool failEnumeration = false;
+    // The longest feature report the simulated HID stack carries (Linux's by default).
+    std::size_t reportLimit = 16384;
     // Called after every sleep with the clock's new time; tests use it to act mid-command.
     std::function<void(std::int64_t)> onSleep;
 
@@ -83,13 +91,15 @@ public:
 
     // HidPlatform
     std::vector<std::string> enumerateInterfaces() override;
-    std::optional<std::uint16_t> enumeratedProductId(const std::string& path) override;
+    std::optional<EnumeratedInterface> enumerated(const std::string& path) override;
     OpenResult open(const std::string& path, OpenMode mode) override;
     bool close(RawHandle handle) override;
     bool getAttributes(RawHandle handle, HidAttributes& attributes) override;
     bool getCapabilities(RawHandle handle, HidCapabilities& capabilities) override;
     bool setFeature(RawHandle handle, const std::uint8_t* buffer, std::size_t length) override;
     bool getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) override;
+    ReportFailure lastReportFailure() const override { return lastFailure_; }
+    std::size_t maxReportLength() const override { return reportLimit; }
     bool getString(RawHandle handle, StringKind kind, std::uint8_t* buffer,
                    std::size_t length) override;
     void sleep(int milliseconds) override;
@@ -105,7 +115,8 @@ private:
     };
     std::string tarvexPath() const;
     const ForeignInterface* findForeign(const std::string& path) const;
-    // The handle's record when it is open and still names a present interface.
+    // The handle's record when it is open and still names a present interface; notes why not
+    // for a feature report.
     HandleInfo* live(RawHandle handle, const char* operation);
     CallRecord& record(CallKind kind, RawHandle handle);
 
@@ -116,6 +127,7 @@ private:
     std::vector<CallRecord> log_;
     std::vector<std::string> misuse_;
     CallRecord scratch_;
+    ReportFailure lastFailure_ = ReportFailure::Refused;
 };
 
 } // namespace quorvane

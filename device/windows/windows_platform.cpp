@@ -98,9 +98,20 @@ void* WindowsPlatform::find(RawHandle handle) const {
     return open_.count(handle) == 1 ? toWindows(handle) : nullptr;
 }
 
-// Windows names the vendor and product in every HID interface path.
-std::optional<std::uint16_t> WindowsPlatform::enumeratedProductId(const std::string& path) {
-    return productIdInDevicePath(path);
+// Windows names the vendor and product in every HID interface path; the product string would
+// need the interface opened.
+std::optional<EnumeratedInterface> WindowsPlatform::enumerated(const std::string& path) {
+    return interfaceOfDevicePath(path);
+}
+
+ReportFailure WindowsPlatform::lastReportFailure() const {
+    return lastFailure_;
+}
+
+// The HID class driver describes every report's length in 16 bits (HIDP_CAPS), and a USB
+// control transfer carries at most 65535 bytes.
+std::size_t WindowsPlatform::maxReportLength() const {
+    return 65535;
 }
 
 std::vector<std::string> WindowsPlatform::enumerateInterfaces() {
@@ -186,19 +197,30 @@ bool WindowsPlatform::getCapabilities(RawHandle handle, HidCapabilities& capabil
 }
 
 bool WindowsPlatform::setFeature(RawHandle handle, const std::uint8_t* buffer, std::size_t length) {
+    lastFailure_ = ReportFailure::Refused;
     const HANDLE h = find(handle);
     if (h == nullptr || buffer == nullptr || length == 0 || length > ULONG_MAX)
         return false;
     // HidD_SetFeature takes a writable buffer; the caller's report stays untouched.
     std::vector<std::uint8_t> report(buffer, buffer + length);
-    return ::HidD_SetFeature(h, report.data(), static_cast<ULONG>(length)) != FALSE;
+    return noteFailure(::HidD_SetFeature(h, report.data(), static_cast<ULONG>(length)) != FALSE);
 }
 
 bool WindowsPlatform::getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) {
+    lastFailure_ = ReportFailure::Refused;
     const HANDLE h = find(handle);
     if (h == nullptr || buffer == nullptr || length == 0 || length > ULONG_MAX)
         return false;
-    return ::HidD_GetFeature(h, buffer, static_cast<ULONG>(length)) != FALSE;
+    return noteFailure(::HidD_GetFeature(h, buffer, static_cast<ULONG>(length)) != FALSE);
+}
+
+bool WindowsPlatform::noteFailure(bool succeeded) {
+    // Any other error (a stalled request, a bad parameter) is the device or driver refusing.
+    const DWORD error = succeeded ? ERROR_SUCCESS : ::GetLastError();
+    if (error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_DEV_NOT_EXIST ||
+        error == ERROR_NO_SUCH_DEVICE || error == ERROR_FILE_NOT_FOUND)
+        lastFailure_ = ReportFailure::DeviceGone;
+    return succeeded;
 }
 
 bool WindowsPlatform::getString(RawHandle handle, StringKind kind, std::uint8_t* buffer,

@@ -17,13 +17,15 @@ public:
     ~WindowsPlatform() override;
 
     std::vector<std::string> enumerateInterfaces() override;
-    std::optional<std::uint16_t> enumeratedProductId(const std::string& path) override;
+    std::optional<EnumeratedInterface> enumerated(const std::string& path) override;
     OpenResult open(const std::string& path, OpenMode mode) override;
     bool close(RawHandle handle) override;
     bool getAttributes(RawHandle handle, HidAttributes& attributes) override;
     bool getCapabilities(RawHandle handle, HidCapabilities& capabilities) override;
     bool setFeature(RawHandle handle, const std::uint8_t* buffer, std::size_t length) override;
     bool getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) override;
+    ReportFailure lastReportFailure() const override;
+    std::size_t maxReportLength() const override;
     bool getString(RawHandle handle, StringKind kind, std::uint8_t* buffer,
                    std::size_t length) override;
     void sleep(int milliseconds) override;
@@ -34,8 +36,11 @@ public:
 private:
     // The handle as Windows knows it, when this backend opened it and has not closed it yet.
     void* find(RawHandle handle) const;
+    // Notes why a feature report failed, from the error code Windows left; returns `succeeded`.
+    bool noteFailure(bool succeeded);
 
     std::set<RawHandle> open_;
+    ReportFailure lastFailure_ = ReportFailure::Refused;
     WindowsClock clock_;
 };
 

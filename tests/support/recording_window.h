@@ -37,6 +37,12 @@ public:
             onEvents();
     }
     bool closeRequested() const override { return closing; }
+    bool confirmStop(const std::string& question) override {
+        questions.push_back(question);
+        closing = stopWhenAsked;
+        return stopWhenAsked;
+    }
+    void notify(const std::string& message) override { notices.push_back(message); }
     void tellUser(const std::string& message) override {
         messages.push_back(message);
         if (onMessage)
@@ -46,8 +52,8 @@ public:
 
     std::map<InfoLabel, std::string> labels; // as UTF-8
     std::vector<std::pair<InfoLabel, std::string>> labelWrites;
-    std::vector<std::string> captions, messages;
-    bool upgradeEnabled = true, closing = false;
+    std::vector<std::string> captions, messages, notices, questions;
+    bool upgradeEnabled = true, closing = false, stopWhenAsked = true;
     std::vector<float> progressWidths;
     std::vector<double> progressPercents;
     int repaints = 0, unloads = 0;

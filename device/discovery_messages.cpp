@@ -1,0 +1,51 @@
+#include "discovery_messages.h"
+
+#include "device_info.h"
+
+#include <array>
+#include <cstdio>
+
+namespace quorvane {
+
+std::string severalUnitsMessage(const std::vector<EnumeratedInterface>& units) {
+    std::string list;
+    for (const EnumeratedInterface& unit : units) {
+        std::array<char, 16> ids{};
+        std::snprintf(ids.data(), ids.size(), "%04x:%04x", unit.VendorID, unit.ProductID);
+        list += (list.empty() ? "" : ", ") + std::string(ids.data());
+        if (!unit.Product.empty())
+            list += " \"" + utf8Text(unit.Product) + "\"";
+    }
+    return "More than one Tarvex is connected (" + list +
+           "), so nothing was sent. Connect only the Tarvex you want to update, then try again.";
+}
+
+std::string notBackYetMessage() {
+    return "The Tarvex has not come back yet. The program goes on waiting for it. If it does not "
+           "come back, unplug it and plug it in again: the update can be run again from its "
+           "bootloader.";
+}
+
+std::string deniedAccessAdvice(HostSystem system, const std::string& path, bool commandRunning) {
+    const std::string seen = commandRunning ? "The Tarvex is back (" : "A Tarvex is connected (";
+    if (system == HostSystem::Windows) {
+        // Windows opens HID interfaces to every account; a refusal means another program holds
+        // the interface for itself.
+        const std::string told = seen + path +
+                                 "), but Windows refused access to it: another program is "
+                                 "using it. Close the other programs that talk to the Tarvex";
+        return told + (commandRunning ? "; the update goes on as soon as it can be opened."
+                                      : ", then start quorvane again.");
+    }
+    const std::string told = seen + path +
+                             "), but this account is not allowed to use it. Install the udev "
+                             "rule 70-quorvane.rules (the quorvane package installs it; when you "
+                             "build quorvane yourself, copy packaging/70-quorvane.rules to "
+                             "/etc/udev/rules.d/), then ";
+    return told + (commandRunning
+                       ? "run \"sudo udevadm trigger\"; the update goes on as soon as the Tarvex "
+                         "can be opened."
+                       : "unplug the Tarvex, plug it in again and start quorvane again.");
+}
+
+} // namespace quorvane

@@ -1,0 +1,33 @@
+// What discovery and its waits tell the user about the devices they see.
+#pragma once
+
+#include "ApiDeclarations.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quorvane {
+
+enum class HostSystem { Linux, Windows };
+#ifdef _WIN32
+inline constexpr HostSystem ThisSystem = HostSystem::Windows;
+#else
+inline constexpr HostSystem ThisSystem = HostSystem::Linux;
+#endif
+
+// A wait tells the user after this long without any Tarvex on the bus.
+inline constexpr std::int64_t AbsentNoticeMs = 30000;
+
+// Why no report goes out when several Tarvex units are present: each named by its vendor and
+// product IDs and its product string.
+std::string severalUnitsMessage(const std::vector<EnumeratedInterface>& units);
+
+// Said once when a command's wait has not seen the Tarvex for AbsentNoticeMs.
+std::string notBackYetMessage();
+
+// What to do when a Tarvex is present at `path` but its interface may not be opened, in the
+// system's own terms. While a command runs the advice never asks to unplug the device.
+std::string deniedAccessAdvice(HostSystem system, const std::string& path, bool commandRunning);
+
+} // namespace quorvane
