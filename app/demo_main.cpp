@@ -142,6 +142,7 @@ int pictureOfScene(Scene scene, const QString& path, quorvane::VirtualPlatform& 
             return;
         shot = true;
         shoot();
+        window.setAsker([](const std::string&) { return true; }); // "Stop"
         window.close(); // stops the upgrade; the window closes once it has
     };
     QTimer::singleShot(0, &window, [&window] {

@@ -89,12 +89,17 @@ std::vector<std::string> VirtualPlatform::enumerateInterfaces() {
     std::vector<std::string> paths;
     if (failEnumeration)
         return paths;
-    for (const auto& f : foreignBefore)
-        paths.push_back(f.path);
-    if (tarvexAttached && tarvex_.present())
+    // The Tarvex's sibling collections come and go with it.
+    const bool onBus = tarvexAttached && tarvex_.present();
+    auto list = [&](const std::vector<ForeignInterface>& interfaces) {
+        for (const auto& f : interfaces)
+            if (onBus || f.unit != TarvexUnit)
+                paths.push_back(f.path);
+    };
+    list(foreignBefore);
+    if (onBus)
         paths.push_back(tarvexPath());
-    for (const auto& f : foreignAfter)
-        paths.push_back(f.path);
+    list(foreignAfter);
     r.result = true;
     return paths;
 }
@@ -130,6 +135,10 @@ OpenResult VirtualPlatform::open(const std::string& path, OpenMode mode) {
         const auto& faults = tarvex_.config().faults;
         if (faults.failOpen || (mode == OpenMode::Overlapped && faults.failOverlappedOpen)) {
             result.error = OpenError::Other;
+            return result;
+        }
+        if (faults.deniedInBootloader && tarvex_.mode() == TarvexMode::Bootloader) {
+            result.error = OpenError::AccessDenied;
             return result;
         }
         info.tarvex = true;

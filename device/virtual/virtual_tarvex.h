@@ -42,6 +42,7 @@ struct TarvexFaults {
     bool stayAfterBootloaderEntry = false; // ignores the bootloader-entry report
     std::optional<TarvexMode> restartInto; // mode after the transfer's restart (default: app)
     bool neverReturn = false;              // leaves the bus after a restart and never comes back
+    bool deniedInBootloader = false;       // its bootloader's interface may not be opened
 };
 
 struct TarvexConfig {

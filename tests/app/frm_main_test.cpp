@@ -1,6 +1,8 @@
 // The window on Qt's offscreen platform against the virtual Tarvex.
 #include "frmMain.h"
 
+#include "discovery_messages.h"
+
 #include "temp_dir.h"
 #include "virtual_platform.h"
 
@@ -27,13 +29,16 @@ const Field Fields[] = {{"lblManuf", "Label4", "Manufacturer", " Tarvex Devices"
                         {"lblSerialNumber", "Label3", "Serial Number", " TX-000417"}};
 
 ForeignInterface denied(const char* path, std::uint16_t product) {
-    return {path, {0x1209, product, 0x0100}, false, OpenError::AccessDenied};
+    ForeignInterface f{path, {0x1209, product, 0x0100}, false};
+    return f;
 }
 
 class WindowTest : public ::testing::Test {
 protected:
     WindowTest() {
-        window->setNotifier([this](const std::string& m) { messages.push_back(m); });
+        window->setNotifier([this](const std::string& m, bool modal) {
+            (modal ? messages : notices).push_back(m);
+        });
         window->setTraceHook([this](const std::string& line) {
             if (line.rfind("Pic width", 0) == 0 && widget("Pic")->isVisible())
                 bar << QString::number(widget("Pic")->width()) + ' ' +
@@ -52,7 +57,7 @@ protected:
     VirtualClock clock;
     VirtualPlatform device{clock, defaultTarvexConfig()};
     std::unique_ptr<frmMain> window = std::make_unique<frmMain>(device, image);
-    std::vector<std::string> messages;
+    std::vector<std::string> messages, notices; // told in a box that waits for the user, or not
     QStringList bar; // each width of the bar while shown: in pixels, and as read out
 };
 
@@ -135,15 +140,23 @@ TEST_F(WindowTest, WithoutDeviceTheFieldsStayEmptyClicksDoNothingAndDenialIsExpl
     click("Command2");
     window.reset();
     EXPECT_TRUE(device.log().empty());
-    EXPECT_EQ(messages, std::vector<std::string>{deniedAccessAdvice("/dev/hidraw2")});
+    EXPECT_EQ(messages,
+              std::vector<std::string>{deniedAccessAdvice(ThisSystem, "/dev/hidraw2", false)});
 }
 
+// During a command, without a box that would stop the polling.
 TEST_F(WindowTest, ADeniedBootloaderIsExplainedOnceWhilePolled) {
-    device.foreignAfter = {denied("/dev/hidraw8", BootModeProductId)};
-    device.tarvex().config().offBusMs = 1500; // the bootloader node is listed, poll after poll
+    device.tarvex().config().faults.deniedInBootloader = true;
     window->Form_Load();
+    int pollsAfter = 0;
+    device.onSleep = [&](std::int64_t) {
+        if (!notices.empty() && ++pollsAfter == 5)
+            window->close();
+    };
     click("Command2");
-    EXPECT_EQ(messages, std::vector<std::string>{deniedAccessAdvice("/dev/hidraw8")});
+    EXPECT_EQ(notices,
+              std::vector<std::string>{deniedAccessAdvice(ThisSystem, "virtual:tarvex/2", true)});
+    EXPECT_TRUE(messages.empty() && window->unloaded());
 }
 
 // A command through its button, the window closed during its first wait or not. Meanwhile both

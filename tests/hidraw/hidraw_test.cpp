@@ -226,7 +226,7 @@ TEST_P(UpgradeTest, EveryRecordArrivesByteForByteThroughTheBootloaderRestart) {
     const auto bytes = imageBytes(RecordSize * records, length);
     writeFile(dir.path() / "image.bin", bytes);
     FindAndShowDevice(c);
-    EXPECT_EQ(state.Capabilities.FeatureReportByteLength, length);
+    EXPECT_EQ(state.Capabilities->FeatureReportByteLength, length);
     EXPECT_EQ(window.label(InfoLabel::Product), "Tarvex \u00e9\U0001F527");
     EXPECT_EQ(window.label(InfoLabel::SerialNumber), "TX-000417");
     // hidapi takes the release number from the USB device above the interface; uhid has none.

@@ -25,7 +25,7 @@ template <class Content> Bytes report(std::size_t length, const Content& content
 
 class UpgradeTest : public TarvexFixture {
 public:
-    using TarvexFixture::restartedInto;
+    using TarvexFixture::api, TarvexFixture::restartedInto, TarvexFixture::window;
     UpgradeTest() : image(dir.path() / "quorvane.bin"), updater(ctx(), image) {
         state.FeatureReport[1] = 0x5A; // left from an earlier status read
         writeFile(image, bytes);
@@ -82,7 +82,7 @@ class UpgradeFlow : public UpgradeTest, public ::testing::WithParamInterface<Flo
 
 TEST_P(UpgradeFlow, ReachesTheDeviceAndTheWindowAsItShould) {
     const Flow& f = GetParam();
-    state.Capabilities.FeatureReportByteLength = 99; // read before: a failed read must clear it
+    state.Capabilities = HidCapabilities{99}; // read before: a failed read must clear it
     f.setup(*this, api.tarvex().config());
     ASSERT_TRUE(load());
     updater.upgrade();
@@ -117,6 +117,10 @@ TEST_P(UpgradeFlow, ReachesTheDeviceAndTheWindowAsItShould) {
         captions += c == CaptionSwitching ? 'S' : c == CaptionUpdating ? 'U' : 'F';
     EXPECT_EQ(captions, f.captions);
     EXPECT_EQ(window.messages.size(), *f.message ? 1U : 0U);
+    EXPECT_TRUE(window.notices.empty()); // no wait here is long, no interface refused
+    EXPECT_EQ(window.questions,
+              std::vector<std::string>(std::string(f.name).find("InTransfer") != std::string::npos,
+                                       QuestionStopTransfer));
     for (const auto& m : window.messages)
         EXPECT_NE(m.find(f.message), std::string::npos) << m;
     for (std::size_t i = logAtClose; window.closing && i < log.size(); ++i)
@@ -133,7 +137,7 @@ TEST_P(UpgradeFlow, ReachesTheDeviceAndTheWindowAsItShould) {
     EXPECT_EQ(window.repaints, f.delivered);
     // The first poll after the entry: 100 ms later, no events before it.
     const std::int64_t entry = f.wire[0] == 'E' ? calls(CallKind::SetFeature)[0].time : -1;
-    EXPECT_TRUE(entry < 0 || (calls(CallKind::Enumerate)[0].time == entry + DiscoveryPauseMs &&
+    EXPECT_TRUE(entry < 0 || (calls(CallKind::Enumerate)[1].time == entry + DiscoveryPauseMs &&
                               (window.eventTimes.empty() || window.eventTimes[0] > entry)));
     EXPECT_TRUE(!window.upgradeEnabled && window.unloads == 1);
     expectHandlesBalanced();
@@ -149,25 +153,27 @@ const Flow flows[] = {
          [](U&, C& c) {
              c.statusBytes = {1, 0};
          }),
-    {"StatusFails", "Es", 1, 0, "SU", "record 1 of 50",
+    {"StatusFails", "Es", 1, 0, "SU", "record 1 of 50; the update is incomplete. Its status report",
      [](U&, C& c) {
          c.statusBytes = {1, 1}, c.faults.failStatus = true;
      }},
     done("Length41", "ESU", lengths<41, 41>),
-    done("Length1500", "ESU", lengths<1500, 1500>),
+    done("LengthAtTheLimit", "ESU", lengths<16384, 16384>),
     done("EntryFitsIn4", "ESU", lengths<4, 65>),
     refused("EntryTooShort", "", "bootloader-entry report (4 bytes)", lengths<3, 65>),
     refused("StatusTooShort", "E", "status report (3 bytes)", lengths<65, 2>),
     refused("UnlockTooShort", "ES", "8 bytes long, too short for the unlock report (9 bytes)",
             lengths<65, 8>),
     refused("DataTooShort", "ESU", "firmware report (41 bytes)", lengths<65, 40>),
+    refused("BeyondTheLimit", "E", "16385 bytes long, longer than this system can carry (16384",
+            lengths<65, 16385>),
     refused("NoReports", "E", "declares no feature reports", lengths<65, 0>),
-    refused("CapabilitiesFail", "", "no feature reports", fault<&F::failCapabilities>),
+    refused("CapabilitiesFail", "", "report length could not be read", fault<&F::failCapabilities>),
     refused("NoAnswerOnStrings", "ES", "did not answer", fault<&F::failManufacturer>),
     refused("NoOverlappedHandle", "ES", "did not answer", fault<&F::failOverlappedOpen>),
     {"ThirdRecordRejected", "ES", 3, 2, "SU", "record 3 of 50",
      [](U&, C& c) { c.faults.failDataReport = 3; }},
-    {"VanishesMidTransfer", "ES", 5, 4, "SU", "record 5 of 50",
+    {"VanishesMidTransfer", "ES", 5, 4, "SU", "left the bus after 4 of 50 firmware records",
      [](U&, C& c) { c.faults.vanishAfterDataReports = 4; }},
     done(
         "ComesBackInBootloader", "ES",
@@ -183,6 +189,25 @@ const Flow flows[] = {
     {"ClosedInRediscovery", "", 0, 0, "", "",
      [](U& t, C&) { t.restartedInto(TarvexMode::Bootloader), t.closeAtEvent(1); }},
     {"ClosedInTransfer", "ES", 3, 3, "SU", "", [](U& t, C&) { t.closeAtEvent(6); }},
+    done("ClosedInTransferButContinued", "ES",
+         [](U& t, C&) { t.closeAtEvent(6), t.window.stopWhenAsked = false; }),
+    // Another unit, or another maker's interface with the bootloader's ID: nothing reaches any.
+    {"SecondUnitBehind", "", 0, 0, "", "(1d50:2211 \"Tarvex\", 0002:b046 \"Other Device\")",
+     [](U& t, C&) { t.api.foreignAfter = {foreign("b", 2, BootModeProductId)}; }},
+    {"SecondUnitBefore", "", 0, 0, "", "(0002:b046 \"Other Device\", 1d50:2211 \"Tarvex\")",
+     [](U& t, C&) { t.api.foreignBefore = {foreign("b", 2, BootModeProductId)}; }},
+    refused("SecondUnitDuringTheWait", "E", "(1d50:2211 \"Tarvex\", 0002:b046",
+            [](U& t, C& c) {
+                c.leaveDelayMs = 450;
+                t.api.onSleep = [&t](std::int64_t) {
+                    t.api.foreignAfter = {foreign("b", 2, 0xB046)};
+                };
+            }),
+    done("DeniedSiblingCollection", "ES",
+         [](U& t, C&) {
+             t.api.foreignBefore = {foreign("col2", 0x1D50, AppModeProductId, false)};
+             t.api.foreignBefore[0].unit = TarvexUnit;
+         }),
     done("ClosedWhileNeverReturning", "ES",
          [](U& t, C& c) { c.faults.neverReturn = true, t.closeAtEvent(54); }),
 };
