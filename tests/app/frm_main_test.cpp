@@ -3,6 +3,7 @@
 
 #include "discovery_messages.h"
 
+#include "tarvex_fixture.h"
 #include "temp_dir.h"
 #include "virtual_platform.h"
 
@@ -27,11 +28,6 @@ const Field Fields[] = {{"lblManuf", "Label4", "Manufacturer", " Tarvex Devices"
                         {"lblProduct", "Label5", "Product", " Tarvex"},
                         {"lblVersion", "Label2", "Version", " 2.13"},
                         {"lblSerialNumber", "Label3", "Serial Number", " TX-000417"}};
-
-ForeignInterface denied(const char* path, std::uint16_t product) {
-    ForeignInterface f{path, {0x1209, product, 0x0100}, false};
-    return f;
-}
 
 class WindowTest : public ::testing::Test {
 protected:
@@ -131,7 +127,8 @@ TEST_F(WindowTest, MarkupInDeviceStringsAndPathsIsShownAsWritten) {
 // once how to get access to the one that was denied.
 TEST_F(WindowTest, WithoutDeviceTheFieldsStayEmptyClicksDoNothingAndDenialIsExplained) {
     device.tarvexAttached = false;
-    device.foreignBefore = {denied("/dev/hidraw0", 0xC31C), denied("/dev/hidraw2", 0x2211)};
+    device.foreignBefore = {foreign("/dev/hidraw0", 1, 0xC31C, false),
+                            foreign("/dev/hidraw2", 1, 0x2211, false)};
     window->Form_Load();
     for (const Field& f : Fields)
         EXPECT_EQ(text(f.name), QString()) << f.name;

@@ -1,5 +1,6 @@
 // Finding the Tarvex among the interfaces present, and waiting for it.
 #include "discovery.h"
+#include "discovery_messages.h"
 #include "tarvex_fixture.h"
 
 namespace quorvane::test {
@@ -99,6 +100,51 @@ TEST_F(AccessTest, TheFirstDeniedTarvexIsNotedByEveryDiscovery) {
         EXPECT_EQ(load(), c.attached);
         EXPECT_EQ(state.AccessDeniedPath, c.noted);
     }
+    closeHandles();
+    expectHandlesBalanced();
+}
+
+// A wait tells, once each and without stopping, that the device stays away or came back on an
+// interface this account may not open; in the system's own words, never "unplug" meanwhile.
+TEST_F(DiscoveryTest, WaitsTellWhatTheUserShouldKnowWithoutStopping) {
+    struct Case {
+        WaitForm form;
+        int offBusMs;
+        bool denied; // back after 30 ms, but refused until 45 s
+        const char* told;
+    };
+    const std::string absent = notBackYetMessage();
+    for (const Case& c :
+         {Case{WaitForm::InitialPoll, 45000, false, "absent"},
+          Case{WaitForm::Plain, 45000, false, "absent"}, Case{WaitForm::Plain, 29900, false, ""},
+          Case{WaitForm::Plain, 0, true, "denied"}}) {
+        auto& config = api.tarvex().config();
+        config.offBusMs = 250, restartedInto(TarvexMode::Application);
+        ASSERT_TRUE(load());
+        window.notices.clear();
+        config.offBusMs = c.offBusMs, config.faults.deniedInBootloader = c.denied;
+        const std::int64_t start = clock.nowMs();
+        api.onSleep = [&](std::int64_t now) {
+            config.faults.deniedInBootloader &= now - start < 45000;
+        };
+        api.tarvex().restart(start, TarvexMode::Bootloader);
+        auto x = ctx();
+        EXPECT_EQ(WaitForDevice(x, c.form, BootModeProductId), WaitOutcome::Found);
+        EXPECT_GE(clock.nowMs() - start, c.offBusMs + (c.denied ? 45000 : 0));
+        const std::string told = *c.told == 'a' ? absent
+                                 : *c.told == 'd'
+                                     ? deniedAccessAdvice(ThisSystem, state.DevicePath, true)
+                                     : "";
+        EXPECT_EQ(window.notices, std::vector<std::string>(!told.empty(), told));
+    }
+    for (auto system : {HostSystem::Linux, HostSystem::Windows})
+        for (bool running : {false, true}) {
+            const std::string text = deniedAccessAdvice(system, "/p", running);
+            EXPECT_NE(text.find("(/p)"), std::string::npos);
+            EXPECT_EQ(text.find("udev") != std::string::npos, system == HostSystem::Linux);
+            EXPECT_EQ(text.find("unplug") != std::string::npos,
+                      system == HostSystem::Linux && !running);
+        }
     closeHandles();
     expectHandlesBalanced();
 }
