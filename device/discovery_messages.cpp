@@ -17,7 +17,7 @@ std::string severalUnitsMessage(const std::vector<EnumeratedInterface>& units) {
             list += " \"" + utf8Text(unit.Product) + "\"";
     }
     return "More than one Tarvex is connected (" + list +
-           "), so nothing was sent. Connect only the Tarvex you want to update, then try again.";
+           "). Connect only the Tarvex you want to update, then try again.";
 }
 
 std::string notBackYetMessage() {

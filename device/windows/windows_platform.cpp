@@ -218,7 +218,7 @@ bool WindowsPlatform::noteFailure(bool succeeded) {
     // Any other error (a stalled request, a bad parameter) is the device or driver refusing.
     const DWORD error = succeeded ? ERROR_SUCCESS : ::GetLastError();
     if (error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_DEV_NOT_EXIST ||
-        error == ERROR_NO_SUCH_DEVICE || error == ERROR_FILE_NOT_FOUND)
+        error == ERROR_FILE_NOT_FOUND)
         lastFailure_ = ReportFailure::DeviceGone;
     return succeeded;
 }

@@ -15,6 +15,7 @@
 #include <map>
 #include <random>
 #include <sstream>
+#include <stdexcept>
 #include <utility>
 
 using namespace quorvane;
@@ -77,8 +78,20 @@ struct FaultyPlatform final : ForwardingPlatform {
     bool close(RawHandle h) override {
         return (fault == Fault::SkipClose && !acted++) || ForwardingPlatform::close(h);
     }
+    // An unexpected error from the platform: its `throwAt`-th enumeration or report throws.
+    std::vector<std::string> enumerateInterfaces() override {
+        return maybeThrow(), ForwardingPlatform::enumerateInterfaces();
+    }
+    bool getFeature(RawHandle h, std::uint8_t* b, std::size_t n) override {
+        return maybeThrow(), ForwardingPlatform::getFeature(h, b, n);
+    }
+    void maybeThrow() {
+        if (++calls == throwAt)
+            throw std::runtime_error("a platform error");
+    }
     Fault fault;
     int acted = 0;
+    Ms calls = -(Ms{1} << 40), throwAt = 0; // calls counted from each command's start
 };
 
 // Draws scenario `seed` (a misbehaving Tarvex, its image and its user) and plays it: returns
@@ -128,6 +141,11 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
     std::optional<Ms> unplugAt; // the Tarvex is pulled out for good
     if (d.chance(3))
         unplugAt = d.say("unplugged at ms", d.in(0, 8000));
+    // Another unit: there from the start, or plugged in later on a node this user may not open.
+    const Ms secondAt =
+        d.chance(4) ? d.say("a second unit from ms", d.chance(50) ? 0 : d.in(1, 9000)) : -1;
+    Ms changeAt = d.chance(5) ? d.say("the image overwritten at ms", d.in(0, 3000)) : -1;
+    const Ms changedSize = d.pick({records, records + 1, records / 2}) * RecordSize;
     VirtualClock clock;
     VirtualPlatform api(clock, c);
     for (auto [list, name] :
@@ -137,7 +155,8 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
                 ForeignInterface{.path = "hid:" + std::string(name) + std::to_string(n),
                                  .attributes = {0x0F0F, U16(d.in(1, 0x2000)), 0x0100},
                                  .openable = !d.chance(20),
-                                 .featureReportByteLength = d.length()});
+                                 .featureReportByteLength = d.length(),
+                                 .unit = ""});
             d.text << ", " << i.path << " product " << i.attributes.ProductID
                    << (i.openable ? "" : " unopenable") << " length " << i.featureReportByteLength;
         }
@@ -152,13 +171,14 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
 
     const auto& log = api.log();
     FaultyPlatform program(api, fault);
+    program.throwAt = d.chance(4) ? d.say("the platform throws at its call", d.in(1, 40)) : 0;
     test::RecordingWindow window(program);
     DeviceState state;
     DeviceContext ctx{program, window, state};
     FirmwareUpdater updater(ctx, imagePath);
     std::vector<std::string> broken;
     Ms events = 0, started = 0;
-    bool running = false, impatient = false;
+    bool running = false, upgrading = false, impatient = false;
     auto note = [&, traced = std::size_t{0}](const std::string& text) mutable {
         for (; trace && traced < log.size(); ++traced) { // the calls since the last note
             const CallRecord& r = log[traced];
@@ -178,6 +198,14 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
             (Switchable[k] ? faults.*Switchable[k] : api.failEnumeration) =
                 now >= when[k].first && now < when[k].second;
         api.tarvexAttached = !unplugAt || now < *unplugAt;
+        if (secondAt >= 0 && now >= secondAt && api.foreignAfter.size() < 4)
+            api.foreignAfter.push_back({.path = "hid:second",
+                                        .attributes = {2, BootModeProductId, 0x0100},
+                                        .openable = secondAt == 0,
+                                        .featureReportByteLength = 65,
+                                        .unit = ""});
+        if (changeAt >= 0 && upgrading && now >= started + changeAt) // sent as it was checked
+            changeAt = -1, test::writeFile(imagePath, test::imageBytes(changedSize, seed + 1));
         if (running && now - started > 2 * PatienceMs) // no events: the user cannot stop it
             throw std::string("the command ran on without processing window events");
     };
@@ -198,9 +226,14 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         clock.advance(idle);
         api.onSleep(clock.nowMs());
         const auto toldBefore = window.messages.size(), logBefore = log.size();
+        // (Units are counted from the enumeration: while it fails, none can be seen.)
+        const bool twoUnits =
+            secondAt >= 0 && clock.nowMs() >= secondAt && state.DeviceFound && !api.failEnumeration;
         note(upgrade ? "click Upgrade" : "click Force Bootloader");
         started = clock.nowMs();
         running = state.DeviceFound; // else the click does nothing
+        upgrading = running && upgrade;
+        program.calls = 0;
         try {
             upgrade ? updater.upgrade() : updater.forceBootloader();
         } catch (const std::string& e) {
@@ -224,10 +257,19 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         const bool closed = window.closing && !(impatient && !unplugAt && !f.neverReturn &&
                                                 !f.vanishAfterDataReports);
         const bool told = window.messages.size() > toldBefore;
-        if (ok ? told : !closed && !told)
+        // An unexpected error, or a second unit, may stop a command the device went through.
+        const bool unsure = (program.throwAt > 0 && program.calls >= program.throwAt) ||
+                            (secondAt >= 0 && clock.nowMs() >= secondAt);
+        if (ok ? told && !unsure : !closed && !told)
             broken.push_back(ok        ? "a command that succeeded told of a failure"
                              : upgrade ? "the upgrade failed and told nothing"
                                        : "Force Bootloader Mode failed and told nothing");
+        for (auto r = log.begin() + logBefore; twoUnits && r != log.end(); ++r)
+            if (r->reached && (r->kind == CallKind::SetFeature || r->kind == CallKind::GetFeature))
+                broken.push_back("a report went out while two units were connected");
+        if (upgrade && window.unloads == 0 &&
+            !(told && window.messages.back().find("firmware image \"") != std::string::npos))
+            broken.push_back("the window stayed open after the upgrade");
         if (window.closing || window.unloads > 0)
             break;
     }

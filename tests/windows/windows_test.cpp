@@ -31,10 +31,11 @@ TEST(DevicePath, IdsAndUnitOfAnInterfacePathInAnyCaseFromWholeFieldsOfFourDigits
         const char* path;
         std::optional<std::uint16_t> vendor, product;
         const char* sameUnitAs; // the path of a sibling collection, or nullptr
-    } paths[] = {{R"(\\?\HID#VID_1D50&PID_22&XPID_1111#PID_B04f&MI_00#8&2f)", 0x1D50, 0xB04F},
-                 {col1, 0x1D50, 0x2211, col2},
-                 {"pid_00ff", 0, 0x00FF},
-                 {R"(\\?\hid#vid_1d50&pid_22g1#1)", {}, std::nullopt}};
+    } paths[] = {
+        {R"(\\?\HID#VID_1D50&PID_22&XPID_1111#PID_B04f&MI_00#8&2f)", 0x1D50, 0xB04F, nullptr},
+        {col1, 0x1D50, 0x2211, col2},
+        {"pid_00ff", 0, 0x00FF, nullptr},
+        {R"(\\?\hid#vid_1d50&pid_22g1#1)", {}, std::nullopt, nullptr}};
     for (const auto& p : paths) {
         const auto found = interfaceOfDevicePath(p.path);
         ASSERT_EQ(found.has_value(), p.product.has_value()) << p.path;
@@ -42,11 +43,13 @@ TEST(DevicePath, IdsAndUnitOfAnInterfacePathInAnyCaseFromWholeFieldsOfFourDigits
             continue;
         EXPECT_EQ(found->VendorID, p.vendor) << p.path;
         EXPECT_EQ(found->ProductID, p.product) << p.path;
-        if (p.sameUnitAs)
+        if (p.sameUnitAs) {
             EXPECT_EQ(found->Unit, interfaceOfDevicePath(p.sameUnitAs)->Unit);
+        }
     }
     EXPECT_NE(interfaceOfDevicePath(col1)->Unit,
-              interfaceOfDevicePath(R"(\\?\hid#vid_1d50&pid_2211&col01#7&9f9f9f&0&0000#{4d1e55b2})")->Unit);
+              interfaceOfDevicePath(R"(\\?\hid#vid_1d50&pid_2211&col01#7&9f9f9f&0&0000#{4d1e55b2})")
+                  ->Unit);
 }
 
 TEST(WindowsClock, PausesLastWhatWasAskedLessTheTimersDisagreementWithTheCounterEitherWay) {
