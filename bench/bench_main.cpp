@@ -2,9 +2,11 @@
 // the virtual Tarvex.
 //   (a) the transfer's wall time against its pacing floor (records x 20 ms), per report;
 //   (b) the cost of one discovery with foreign interfaces before the Tarvex;
-//   (c) peak memory of a whole transfer for a small and a large image (each in a child process,
-//       on a virtual clock, since memory does not depend on time).
+//   (c) how much a whole transfer (the image read into memory, then sent) raises the peak
+//       memory, for a small and a large image: at most the image's size plus 1 MiB (each in a
+//       child process, on a virtual clock, since memory does not depend on time).
 #include "discovery.h"
+#include "firmware_image.h"
 #include "firmware_updater.h"
 #include "forwarding_platform.h"
 #include "null_window.h"
@@ -71,7 +73,8 @@ private:
     bool lastWasReport_ = false;
 };
 
-// One whole transfer to a device already in its bootloader, as the upgrade runs it.
+// One whole transfer to a device already in its bootloader, as the upgrade runs it: the image
+// read and checked, then its records sent.
 bool runTransfer(HidPlatform& api, const fs::path& image) {
     NullWindow window;
     DeviceState state;
@@ -79,7 +82,8 @@ bool runTransfer(HidPlatform& api, const fs::path& image) {
     DeviceContext ctx{api, window, state};
     state.DeviceFound = FindTheHid(ctx);
     FirmwareUpdater updater(ctx, image);
-    const bool ok = updater.SendFlashData();
+    const ImageCheck checked = checkFirmwareImage(image);
+    const bool ok = !checked.problem && updater.SendFlashData(checked.records);
     closeDeviceHandles(ctx);
     return ok;
 }
@@ -126,7 +130,14 @@ void discoveryCost(int foreignCount) {
                 foreignCount, us / rounds);
 }
 
-// Runs in a child process: one whole transfer on a virtual clock, then reports peak RSS.
+long peakKb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss; // KB on Linux
+}
+
+// Runs in a child process: one whole transfer on a virtual clock; its peak RSS before the
+// transfer and after may grow by the image's size plus 1 MiB at most.
 int memoryChild(const fs::path& dir, std::size_t bytes) {
     const fs::path image = writeImage(dir, bytes);
     VirtualClock clock;
@@ -135,12 +146,15 @@ int memoryChild(const fs::path& dir, std::size_t bytes) {
     config.keepRecords = false; // the device's storage is not the program's memory
     VirtualPlatform api(clock, config);
     api.keepLog = false;
+    const long before = peakKb();
     const bool ok = runTransfer(api, image);
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    std::printf("peak memory, %8zu-byte image (%5d records sent): %6ld KB%s\n", bytes,
-                api.tarvex().recordsReceived(), usage.ru_maxrss, ok ? "" : "  [transfer FAILED]");
-    return ok ? 0 : 1;
+    const long grown = peakKb() - before;
+    const long allowed = static_cast<long>((bytes + (std::size_t{1} << 20)) / 1024);
+    std::printf("peak memory, %8zu-byte image (%5d records sent): %6ld KB before the transfer, "
+                "+%5ld KB during it, at most %5ld KB (image + 1 MiB): %s%s\n",
+                bytes, api.tarvex().recordsReceived(), before, grown, allowed,
+                grown <= allowed ? "PASS" : "FAIL", ok ? "" : "  [transfer FAILED]");
+    return ok && grown <= allowed ? 0 : 1;
 }
 
 bool peakMemory(const char* self, const fs::path& dir, std::size_t bytes) {

@@ -105,6 +105,6 @@ int main() {
         std::printf("Firmware image: %s\n", check.problem->c_str());
     else
         std::printf("Firmware image: \"%s\", %lld records\n", displayPath(image).c_str(),
-                    static_cast<long long>(check.records));
+                    static_cast<long long>(check.records.size()));
     return status;
 }

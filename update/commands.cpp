@@ -88,7 +88,8 @@ void FirmwareUpdater::report() {
 void FirmwareUpdater::upgrade() {
     if (!ctx_.state.DeviceFound)
         return;
-    // Nothing is touched before the image is known to be sendable.
+    // Nothing is touched before the image is known to be sendable; the records read now are
+    // the ones sent, whatever happens to the file meanwhile.
     const ImageCheck image = checkFirmwareImage(imagePath_);
     if (image.problem) {
         ctx_.window.tellUser(*image.problem);
@@ -110,7 +111,7 @@ void FirmwareUpdater::upgrade() {
                         MessageNoBootloader))
             return;
         if (unlockIfAsked())
-            SendFlashData();
+            SendFlashData(image.records);
     });
     report();
     closeDeviceHandles(ctx_);

@@ -1,6 +1,7 @@
 #include "firmware_image.h"
 
 #include <algorithm>
+#include <fstream>
 #include <system_error>
 
 namespace quorvane {
@@ -58,64 +59,40 @@ ImageCheck checkFirmwareImage(const fs::path& path) {
     ImageCheck check;
     if ((check.problem = fileProblem(path)))
         return check;
-    std::ifstream probe(path, std::ios::binary);
-    if (!probe)
-        return {0, "The firmware image " + quoted(path) + " cannot be read."};
+    const std::string unreadable = "The firmware image " + quoted(path) + " cannot be read.";
+    std::ifstream file(path, std::ios::binary); // read-only: a missing file is not created
+    if (!file)
+        return {{}, unreadable};
+    // The size only sizes the buffer, with room for one record more so that a file grown since
+    // is seen; the content read decides. One record past the limit is enough to refuse it.
+    constexpr std::size_t limit = static_cast<std::size_t>(MaxImageRecords) + 1;
     std::error_code ec;
-    const std::uintmax_t size = fs::file_size(path, ec);
-    if (ec)
-        return {0, "The firmware image " + quoted(path) + " cannot be read."};
-    check.problem = sizeProblem(path, size);
-    check.records = static_cast<std::int64_t>(size / RecordSize);
-    return check;
-}
-
-ImageCheck countFirmwareRecords(const fs::path& path) {
-    ImageCheck check;
-    if ((check.problem = fileProblem(path)))
-        return check;
-    FirmwareImageReader reader;
-    if (!reader.open(path))
-        return {0, "The firmware image " + quoted(path) + " cannot be read."};
-    Record block{};
-    std::uintmax_t records = 0;
-    // Past the limit the image is refused anyway; no need to read on.
-    while (records <= static_cast<std::uintmax_t>(MaxImageRecords) && reader.readRecord(block))
-        ++records;
-    std::uintmax_t size = records * RecordSize + reader.tailBytes();
-    if (records > static_cast<std::uintmax_t>(MaxImageRecords)) {
-        std::error_code ec;
-        size = std::max<std::uintmax_t>(size, fs::file_size(path, ec));
+    const std::uintmax_t shown = fs::file_size(path, ec);
+    std::size_t room = ec ? 1 : std::min<std::uintmax_t>(shown / RecordSize + 2, limit);
+    std::vector<Record>& records = check.records;
+    std::size_t got = 0; // bytes
+    for (;;) {
+        records.resize(room);
+        const std::size_t want = room * RecordSize;
+        file.read(reinterpret_cast<char*>(records.data()) + got,
+                  static_cast<std::streamsize>(want - got));
+        got += static_cast<std::size_t>(file.gcount());
+        if (got < want || room == limit)
+            break;
+        room = std::min(room * 2, limit); // it grew after its size was taken
     }
-    reader.close();
-    check.problem = sizeProblem(path, size);
-    check.records = static_cast<std::int64_t>(records);
+    if (file.bad())
+        return {{}, unreadable};
+    std::uintmax_t size = got;
+    if (got == limit * RecordSize) { // refused: the message tells its whole size
+        const std::uintmax_t now = fs::file_size(path, ec);
+        size = ec ? size : std::max(size, now);
+    }
+    if ((check.problem = sizeProblem(path, size)))
+        records = {};
+    else
+        records.resize(got / RecordSize);
     return check;
-}
-
-bool FirmwareImageReader::open(const fs::path& path) {
-    tailBytes_ = 0;
-    std::error_code ec; // a path that cannot be resolved (a loop, too long) is not a file
-    if (!fs::is_regular_file(path, ec))
-        return false;
-    file_.open(path, std::ios::binary); // read-only: a missing file is not created
-    return file_.is_open();
-}
-
-bool FirmwareImageReader::readRecord(Record& block) {
-    if (!file_.is_open() || tailBytes_ != 0)
-        return false;
-    file_.read(reinterpret_cast<char*>(block.data()), static_cast<std::streamsize>(block.size()));
-    const std::streamsize got = file_.gcount();
-    if (got == static_cast<std::streamsize>(block.size()))
-        return true;
-    tailBytes_ = static_cast<std::size_t>(got);
-    return false;
-}
-
-void FirmwareImageReader::close() {
-    if (file_.is_open())
-        file_.close();
 }
 
 } // namespace quorvane

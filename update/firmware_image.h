@@ -1,14 +1,14 @@
-// The firmware image: a plain file of 40-byte records beside the executable, read as a
-// stream, never created and never written.
+// The firmware image: a plain file of 40-byte records beside the executable, read whole into
+// memory once, never created and never written.
 #pragma once
 
 #include "command_reports.h"
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quorvane {
 
@@ -23,29 +23,14 @@ inline constexpr std::int64_t MaxImageRecords = 32766;
 std::filesystem::path firmwareImagePath(const std::filesystem::path::string_type& directory);
 
 struct ImageCheck {
-    std::int64_t records = 0;
+    std::vector<Record> records;        // the whole image as read; empty when it cannot be sent
     std::optional<std::string> problem; // a sentence naming the file, when it cannot be sent
 };
 
-// Looks at the image without creating or changing anything: missing, unreadable, not a file,
-// empty, a partial last record, too many records.
+// Reads the whole image into memory without creating or changing anything; what was read is
+// what gets sent, whatever happens to the file afterwards. Problems: missing, unreadable, not a
+// file, empty, a partial last record, too many records. Never reads past one record over the
+// limit.
 ImageCheck checkFirmwareImage(const std::filesystem::path& path);
-
-// Reads the whole image once, counting its records; the same problems as checkFirmwareImage.
-ImageCheck countFirmwareRecords(const std::filesystem::path& path);
-
-class FirmwareImageReader {
-public:
-    bool open(const std::filesystem::path& path); // never creates the file
-    // The next full record; false at the end, or at a partial last record (tailBytes()).
-    bool readRecord(Record& block);
-    std::size_t tailBytes() const { return tailBytes_; }
-    bool isOpen() const { return file_.is_open(); }
-    void close();
-
-private:
-    std::ifstream file_;
-    std::size_t tailBytes_ = 0;
-};
 
 } // namespace quorvane

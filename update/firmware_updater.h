@@ -5,10 +5,12 @@
 #include "command_reports.h"
 #include "device_context.h"
 #include "discovery.h"
+#include "tarvex_protocol.h"
 
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quorvane {
 
@@ -21,10 +23,10 @@ public:
     void upgrade();
     void forceBootloader();
 
-    // Streams the image to the bootloader and waits for the device; true when the device came
-    // back running its application firmware. On false, failure() says why (unless the window
-    // was closed).
-    bool SendFlashData();
+    // Sends `records` (the image as checked) to the bootloader and waits for the device; true
+    // when the device came back running its application firmware. On false, failure() says why
+    // (unless the window was closed).
+    bool SendFlashData(const std::vector<Record>& records);
     // Sends the bootloader-entry report and waits for the device in its bootloader; false
     // (with failure()) when it could not be sent or the device stayed in its application.
     bool EnterBootloader();

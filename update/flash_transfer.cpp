@@ -1,4 +1,4 @@
-// The transfer: the image streamed to the bootloader one record per data report, the
+// The transfer: the image's records sent to the bootloader one per data report, the
 // progress bar after every report, then the wait for the device to restart.
 #include "firmware_updater.h"
 
@@ -7,28 +7,23 @@
 #include "device_info.h"
 #include "discovery.h"
 #include "discovery_messages.h"
-#include "firmware_image.h"
 
 #include <array>
 
 namespace quorvane {
 
-bool FirmwareUpdater::SendFlashData() {
+bool FirmwareUpdater::SendFlashData(const std::vector<Record>& records) {
     failure_.reset();
     DeviceState& s = ctx_.state;
     WindowSeam& w = ctx_.window;
     if (!s.DeviceFound)
         return false;
 
-    // The image may have changed since the command checked it.
-    const ImageCheck image = countFirmwareRecords(imagePath_);
-    if (image.problem)
-        return fail(*image.problem);
     const auto length = reportLength(ReportKind::Data);
     if (!length)
         return false;
     const std::size_t reportLength = *length;
-    const std::int64_t blockCount = image.records;
+    const auto blockCount = static_cast<std::int64_t>(records.size());
     std::vector<std::uint8_t> reportBuffer = makeReportBuffer(ReportBufferSize, reportLength);
 
     ctx_.api.sleep(SettlePauseMs);
@@ -44,20 +39,14 @@ bool FirmwareUpdater::SendFlashData() {
         return fail("The device did not answer before the transfer; no firmware was sent.");
 
     w.setUpgradeCaption(CaptionUpdating);
-    FirmwareImageReader reader;
-    if (!reader.open(imagePath_))
-        return fail("The firmware image \"" + displayPath(imagePath_) +
-                    "\" cannot be read; no firmware was sent.");
 
     std::int64_t blocksSent = 0;
-    Record block{};
-    while (blocksSent < blockCount && reader.readRecord(block)) {
+    for (const Record& block : records) {
         buildDataReport(reportBuffer, block);
         s.LastResult = s.HidHandle.isOpen() &&
                        ctx_.api.setFeature(s.HidHandle.raw(), reportBuffer.data(), reportLength);
         if (!s.LastResult) {
             w.setProgress(0, 0);
-            reader.close();
             closeDeviceHandles(ctx_);
             const std::string of = " of " + std::to_string(blockCount);
             if (ctx_.api.lastReportFailure() == ReportFailure::DeviceGone)
@@ -81,24 +70,9 @@ bool FirmwareUpdater::SendFlashData() {
         w.processEvents();
         // Nothing goes out while the user is asked.
         if (w.closeRequested() && w.confirmStop(QuestionStopTransfer)) {
-            reader.close();
             closeDeviceHandles(ctx_);
             return false;
         }
-    }
-    // The file must still end after the records counted; more after them means it changed.
-    const bool grew =
-        blocksSent == blockCount && (reader.readRecord(block) || reader.tailBytes() != 0);
-    reader.close();
-    if (blocksSent != blockCount || grew) {
-        w.setProgress(0, 0);
-        closeDeviceHandles(ctx_);
-        const std::string image = "The firmware image \"" + displayPath(imagePath_) + "\"";
-        if (grew)
-            return fail(image + " changed during the update: it no longer ends after the " +
-                        std::to_string(blockCount) + " records that were sent.");
-        return fail(image + " changed during the update; " + std::to_string(blocksSent) + " of " +
-                    std::to_string(blockCount) + " records were sent.");
     }
 
     w.setUpgradeCaption(CaptionFinishing);
