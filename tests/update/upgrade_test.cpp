@@ -181,9 +181,9 @@ const Flow flows[] = {
         "did not restart into its application firmware"),
     refused("NeverEntersBootloader", "E", MessageNoBootloader, fault<&F::stayAfterBootloaderEntry>),
     // The image as checked is what the device gets, whatever happens to the file meanwhile.
-    done("ImageOverwritten", "ES", [](U& t, C&) { t.changeImageAtSleep(1, Records * 40); }),
-    done("ImageGrew", "ES", [](U& t, C&) { t.changeImageAtSleep(27, 80 * 40); }),
-    done("ImageTruncated", "ES", [](U& t, C&) { t.changeImageAtSleep(12, 10 * 40 + 3); }),
+    done("ImageOverwritten", "ES", [](U& t, C&) { t.changeImageAtSleep(1, Records * RecordSize); }),
+    done("ImageGrew", "ES", [](U& t, C&) { t.changeImageAtSleep(27, 80 * RecordSize); }),
+    done("ImageTruncated", "ES", [](U& t, C&) { t.changeImageAtSleep(12, 10 * RecordSize + 3); }),
     refused("ClosedInBootloaderWait", "E", "",
             [](U& t, C& c) { c.offBusMs = 5000, t.closeAtEvent(1); }),
     {"ClosedInRediscovery", "", 0, 0, "", "",
