@@ -14,13 +14,9 @@
 
 namespace quorvane::test {
 
-inline TarvexConfig testTarvexConfig() {
-    return defaultTarvexConfig();
-}
-
 class TarvexFixture : public ::testing::Test {
 protected:
-    explicit TarvexFixture(TarvexConfig config = testTarvexConfig())
+    explicit TarvexFixture(TarvexConfig config = defaultTarvexConfig())
         : api(clock, std::move(config)), window(api) {
         state.ProgressFullWidth = 5055;
     }

@@ -38,7 +38,7 @@ public:
         };
     }
     void changeImageAtSleep(int n, std::size_t size) { // to other content
-        api.onSleep = [this, n, size](std::int64_t) {
+        api.onSleep = [this, n, size, sleeps = 0](std::int64_t) mutable {
             if (++sleeps == n)
                 writeFile(image, imageBytes(size, 2));
         };
@@ -49,7 +49,6 @@ public:
     Bytes bytes = imageBytes(Records * RecordSize);
     FirmwareUpdater updater;
     std::size_t logAtClose = 0;
-    int sleeps = 0;
 };
 
 using U = UpgradeTest;
@@ -149,14 +148,9 @@ const Flow flows[] = {
     {"FromBootloader", "S", Records, Records, "UF", "",
      [](U& t, C&) { t.restartedInto(TarvexMode::Bootloader); }},
     done("StillApplicationAtFirstPoll", "ES", [](U&, C& c) { c.leaveDelayMs = 450; }),
-    done("StatusAsksUnlock", "ESU",
-         [](U&, C& c) {
-             c.statusBytes = {1, 0};
-         }),
+    done("StatusAsksUnlock", "ESU", [](U&, C& c) { c.statusBytes[0] = 1; }), // {1, 0}
     {"StatusFails", "Es", 1, 0, "SU", "record 1 of 50; the update is incomplete. Its status report",
-     [](U&, C& c) {
-         c.statusBytes = {1, 1}, c.faults.failStatus = true;
-     }},
+     [](U&, C& c) { c.statusBytes.fill(1), c.faults.failStatus = true; }},
     done("Length41", "ESU", lengths<41, 41>),
     done("LengthAtTheLimit", "ESU", lengths<16384, 16384>),
     done("EntryFitsIn4", "ESU", lengths<4, 65>),
@@ -221,11 +215,9 @@ TEST_F(UpgradeTest, WithoutADeviceOrWithABadImageNothingIsTouched) {
     EXPECT_TRUE(api.log().empty());
     api.tarvex().config().faults = {};
     ASSERT_TRUE(load());
-    struct Case {
-        std::int64_t size; // -1 missing, -2 a directory, -3 unreadable, -4 a loop of links
-        const char* problem;
-    };
-    for (const Case& c : {
+    // The size, or -1 missing, -2 a directory, -3 unreadable, -4 a loop of links; the problem.
+    using Case = std::pair<std::int64_t, const char*>;
+    for (const auto& [size, problem] : {
              Case{-1, "is missing"}, Case{-2, "is not a file"}, Case{0, "is empty"},
              Case{79, "is 79 bytes, not a whole number of 40-byte records"}, Case{40, nullptr},
              Case{1310640, nullptr}, Case{1310680, "is too large: 32767 records, at most 32766"},
@@ -236,22 +228,20 @@ TEST_F(UpgradeTest, WithoutADeviceOrWithABadImageNothingIsTouched) {
 #endif
          }) {
         fs::remove_all(image);
-        const fs::path path = c.size == -3 ? "/proc/sys/vm/compact_memory" : image;
-        if (c.size == -2)
+        const fs::path path = size == -3 ? "/proc/sys/vm/compact_memory" : image;
+        if (size == -2)
             fs::create_directory(image);
-        if (c.size == -4)
+        if (size == -4)
             fs::create_symlink(image, image);
-        if (c.size >= 0)
-            writeFile(image, imageBytes(c.size));
+        if (size >= 0)
+            writeFile(image, imageBytes(size));
         const ImageCheck check = checkFirmwareImage(path);
-        const std::string told = check.problem.value_or("");
         const auto* read = reinterpret_cast<const std::uint8_t*>(check.records.data());
         EXPECT_EQ(Bytes(read, read + check.records.size() * RecordSize), // the file's bytes
-                  c.problem ? Bytes{} : imageBytes(c.size));
-        EXPECT_EQ(told.find("\"" + displayPath(path) + "\" " + (c.problem ? c.problem : "")) !=
-                      std::string::npos,
-                  c.problem != nullptr)
-            << told;
+                  problem ? Bytes{} : imageBytes(size));
+        const std::string told = check.problem.value_or(""),
+                          named = "\"" + displayPath(path) + "\" ";
+        EXPECT_TRUE(problem ? told.find(named + problem) != told.npos : told.empty()) << told;
     }
     FirmwareUpdater(ctx(), image).upgrade(); // the last problem: told, nothing touched
     EXPECT_EQ(window.messages, std::vector<std::string>{*checkFirmwareImage(image).problem});
