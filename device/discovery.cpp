@@ -69,10 +69,13 @@ bool FindTheHid(DeviceContext& ctx) {
 bool CountTarvexUnits(DeviceContext& ctx) {
     DeviceState& s = ctx.state;
     s.TarvexUnits.clear();
-    for (const std::string& path : ctx.api.enumerateInterfaces())
+    bool shownListed = false;
+    for (const std::string& path : ctx.api.enumerateInterfaces()) {
+        shownListed |= path == s.DevicePath;
         if (auto listed = ctx.api.enumerated(path); listed && isTarvex(listed->ProductID))
             noteUnit(s, *listed);
-    return s.TarvexUnits.size() <= 1;
+    }
+    return shownListed;
 }
 
 void ReadDeviceCaps(DeviceContext& ctx) {

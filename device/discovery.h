@@ -12,8 +12,8 @@ namespace quorvane {
 // mode; opens both handles on it and reads its capabilities. Sets DeviceFound, TarvexUnits and
 // AccessDeniedPath itself. Callers close both handles before calling it.
 bool FindTheHid(DeviceContext& ctx);
-// Counts the Tarvex units present into TarvexUnits, from the enumeration alone; true when there
-// is at most one. Commands call it before their first report.
+// Counts the Tarvex units present into TarvexUnits, from the enumeration alone; true when the
+// device found last (DevicePath) is still listed. Commands call it before their first report.
 bool CountTarvexUnits(DeviceContext& ctx);
 // Fills Capabilities from the device open on HidHandle; clears them when they cannot be read.
 void ReadDeviceCaps(DeviceContext& ctx);

@@ -10,6 +10,8 @@ inline constexpr const char* CaptionUpdating = "Updating firmware...";
 inline constexpr const char* CaptionFinishing = "Finishing...";
 
 inline constexpr const char* MessageNoBootloader = "The device did not switch to its bootloader.";
+inline constexpr const char* MessageShownUnitLeft =
+    "The Tarvex shown is no longer connected, so nothing was sent.";
 
 inline constexpr const char* QuestionStopTransfer =
     "The firmware update is in progress. Stop it now? The Tarvex stays in its bootloader and the "

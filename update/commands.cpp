@@ -41,8 +41,16 @@ std::optional<std::size_t> FirmwareUpdater::reportLength(ReportKind kind) {
     return length;
 }
 
-bool FirmwareUpdater::oneUnitPresent() {
-    return CountTarvexUnits(ctx_) || fail(severalUnitsMessage(ctx_.state.TarvexUnits));
+bool FirmwareUpdater::shownUnitAlone() {
+    const bool listed = CountTarvexUnits(ctx_);
+    if (ctx_.state.TarvexUnits.size() > 1)
+        return fail(severalUnitsMessage(ctx_.state.TarvexUnits));
+    if (listed)
+        return true;
+    // Another unit may have taken its place: the user sees it before anything is sent to it.
+    closeDeviceHandles(ctx_);
+    FindAndShowDevice(ctx_);
+    return fail(MessageShownUnitLeft);
 }
 
 bool FirmwareUpdater::EnterBootloader() {
@@ -100,7 +108,7 @@ void FirmwareUpdater::upgrade() {
     w.setUpgradeEnabled(false);
 
     guarded([&] {
-        if (!oneUnitPresent())
+        if (!shownUnitAlone())
             return;
         if (ctx_.state.Attributes.ProductID == AppModeProductId) {
             w.setUpgradeCaption(CaptionSwitching);
@@ -122,7 +130,7 @@ void FirmwareUpdater::forceBootloader() {
     if (!ctx_.state.DeviceFound)
         return;
     failure_.reset();
-    guarded([this] { oneUnitPresent() && EnterBootloader(); });
+    guarded([this] { shownUnitAlone() && EnterBootloader(); });
     report();
 }
 

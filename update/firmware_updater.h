@@ -43,8 +43,8 @@ private:
     bool unlockIfAsked();
     // The device's report length when it can carry `kind`; else fails the command.
     std::optional<std::size_t> reportLength(ReportKind kind);
-    // False, with the failure, when more than one Tarvex is present.
-    bool oneUnitPresent();
+    // False, with the failure, when more than one Tarvex is present or the one shown has left.
+    bool shownUnitAlone();
     // Runs a command's steps; an unexpected error (an exception from any layer) fails it like
     // any other failure, with both handles closed.
     template <typename Steps> void guarded(Steps&& steps);
