@@ -107,34 +107,27 @@ TEST_F(AccessTest, TheFirstDeniedTarvexIsNotedByEveryDiscovery) {
 // A wait tells, once each and without stopping, that the device stays away or came back on an
 // interface this account may not open; in the system's own words, never "unplug" meanwhile.
 TEST_F(DiscoveryTest, WaitsTellWhatTheUserShouldKnowWithoutStopping) {
-    struct Case {
-        WaitForm form;
-        int offBusMs;
-        bool denied; // back after 30 ms, but refused until 45 s
-        const char* told;
-    };
-    const std::string absent = notBackYetMessage();
-    for (const Case& c :
-         {Case{WaitForm::InitialPoll, 45000, false, "absent"},
-          Case{WaitForm::Plain, 45000, false, "absent"}, Case{WaitForm::Plain, 29900, false, ""},
-          Case{WaitForm::Plain, 0, true, "denied"}}) {
+    // The form, how long the device is away, and whether it comes back refused until 45 s.
+    for (const auto& [form, offBusMs, denied] : {std::tuple{WaitForm::InitialPoll, 45000, false},
+                                                 {WaitForm::Plain, 45000, false},
+                                                 {WaitForm::Plain, 29900, false},
+                                                 {WaitForm::Plain, 0, true}}) {
         auto& config = api.tarvex().config();
         config.offBusMs = 250, restartedInto(TarvexMode::Application);
         ASSERT_TRUE(load());
         window.notices.clear();
-        config.offBusMs = c.offBusMs, config.faults.deniedInBootloader = c.denied;
-        const std::int64_t start = clock.nowMs();
+        const std::int64_t start = clock.nowMs(), refusedFor = denied ? 45000 : 0, away = offBusMs;
+        config.offBusMs = offBusMs, config.faults.deniedInBootloader = denied;
         api.onSleep = [&](std::int64_t now) {
-            config.faults.deniedInBootloader &= now - start < 45000;
+            config.faults.deniedInBootloader &= now - start < refusedFor;
         };
         api.tarvex().restart(start, TarvexMode::Bootloader);
         auto x = ctx();
-        EXPECT_EQ(WaitForDevice(x, c.form, BootModeProductId), WaitOutcome::Found);
-        EXPECT_GE(clock.nowMs() - start, c.offBusMs + (c.denied ? 45000 : 0));
-        const std::string told = *c.told == 'a' ? absent
-                                 : *c.told == 'd'
-                                     ? deniedAccessAdvice(ThisSystem, state.DevicePath, true)
-                                     : "";
+        EXPECT_EQ(WaitForDevice(x, form, BootModeProductId), WaitOutcome::Found);
+        EXPECT_GE(clock.nowMs() - start, away + refusedFor);
+        const std::string told = denied ? deniedAccessAdvice(ThisSystem, state.DevicePath, true)
+                                 : away >= AbsentNoticeMs ? notBackYetMessage()
+                                                          : "";
         EXPECT_EQ(window.notices, std::vector<std::string>(!told.empty(), told));
     }
     for (auto system : {HostSystem::Linux, HostSystem::Windows})

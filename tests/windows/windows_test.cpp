@@ -25,31 +25,20 @@ TEST(WindowsText, Utf8AndUtf16BothWaysAndNothingForWhatTheOtherSideCannotCarry) 
 }
 
 TEST(DevicePath, IdsAndUnitOfAnInterfacePathInAnyCaseFromWholeFieldsOfFourDigits) {
-    const char* col1 = R"(\\?\hid#vid_1d50&pid_2211&col01#7&1a2b3c&0&0000#{4d1e55b2})";
-    const char* col2 = R"(\\?\HID#VID_1D50&PID_2211&COL02#7&1A2B3C&0&0001#{4D1E55B2})";
-    const struct {
-        const char* path;
-        std::optional<std::uint16_t> vendor, product;
-        const char* sameUnitAs; // the path of a sibling collection, or nullptr
-    } paths[] = {
-        {R"(\\?\HID#VID_1D50&PID_22&XPID_1111#PID_B04f&MI_00#8&2f)", 0x1D50, 0xB04F, nullptr},
-        {col1, 0x1D50, 0x2211, col2},
-        {"pid_00ff", 0, 0x00FF, nullptr},
-        {R"(\\?\hid#vid_1d50&pid_22g1#1)", {}, std::nullopt, nullptr}};
-    for (const auto& p : paths) {
-        const auto found = interfaceOfDevicePath(p.path);
-        ASSERT_EQ(found.has_value(), p.product.has_value()) << p.path;
-        if (!found)
-            continue;
-        EXPECT_EQ(found->VendorID, p.vendor) << p.path;
-        EXPECT_EQ(found->ProductID, p.product) << p.path;
-        if (p.sameUnitAs) {
-            EXPECT_EQ(found->Unit, interfaceOfDevicePath(p.sameUnitAs)->Unit);
-        }
+    // The vendor (0 when unnamed), the product, and a sibling collection's path, or none.
+    const std::tuple<const char*, std::uint16_t, std::uint16_t, const char*> paths[] = {
+        {R"(\\?\HID#VID_1D50&PID_22&XPID_1111#PID_B04f&MI_00#8&2f)", 0x1D50, 0xB04F, ""},
+        {R"(\\?\hid#vid_1d50&pid_2211&col01#7&1a2b3c&0&0000#{4d1e})", 0x1D50, 0x2211,
+         R"(\\?\HID#VID_1D50&PID_2211&COL02#7&1A2B3C&0&0001#{4D1E})"},
+        {"pid_00ff", 0, 0x00FF, ""}};
+    for (const auto& [path, vendor, product, sibling] : paths) {
+        const auto found = interfaceOfDevicePath(path);
+        ASSERT_TRUE(found) << path;
+        EXPECT_EQ(std::pair(found->VendorID, found->ProductID), std::pair(vendor, product));
+        EXPECT_EQ(found->Unit, interfaceOfDevicePath(*sibling ? sibling : path)->Unit);
+        EXPECT_NE(found->Unit, interfaceOfDevicePath("pid_1111#7&9f9f&0&0000#{4d1e}")->Unit);
     }
-    EXPECT_NE(interfaceOfDevicePath(col1)->Unit,
-              interfaceOfDevicePath(R"(\\?\hid#vid_1d50&pid_2211&col01#7&9f9f9f&0&0000#{4d1e55b2})")
-                  ->Unit);
+    EXPECT_FALSE(interfaceOfDevicePath(R"(\\?\hid#vid_1d50&pid_22g1#1)"));
 }
 
 TEST(WindowsClock, PausesLastWhatWasAskedLessTheTimersDisagreementWithTheCounterEitherWay) {
