@@ -1,6 +1,7 @@
 // The window on Qt's offscreen platform against the virtual Tarvex.
 #include "frmMain.h"
 
+#include "captions.h"
 #include "discovery_messages.h"
 
 #include "tarvex_fixture.h"
@@ -154,6 +155,22 @@ TEST_F(WindowTest, ADeniedBootloaderIsExplainedOnceWhilePolled) {
     EXPECT_EQ(notices,
               std::vector<std::string>{deniedAccessAdvice(ThisSystem, "virtual:tarvex/2", true)});
     EXPECT_TRUE(messages.empty() && window->unloaded());
+}
+
+// Closing during the transfer asks first; on "Continue" the update goes on to its end.
+TEST_F(WindowTest, ClosingDuringTheTransferAsksFirst) {
+    writeFile(image, imageBytes(4 * RecordSize));
+    device.tarvex().config().expectedRecords = 4;
+    std::vector<std::string> asked;
+    window->setAsker([&](const std::string& q) { return asked.push_back(q), false; });
+    device.onSleep = [&](std::int64_t) {
+        if (device.tarvex().records().size() == 2 && asked.empty())
+            window->close();
+    };
+    window->Form_Load();
+    click("btnUpgradeFW");
+    EXPECT_EQ(asked, std::vector<std::string>{QuestionStopTransfer});
+    EXPECT_TRUE(device.tarvex().records().size() == 4 && window->unloaded() && messages.empty());
 }
 
 // A command through its button, the window closed during its first wait or not. Meanwhile both
