@@ -146,9 +146,8 @@ TEST_F(WindowTest, WithoutDeviceTheFieldsStayEmptyClicksDoNothingAndDenialIsExpl
 TEST_F(WindowTest, ADeniedBootloaderIsExplainedOnceWhilePolled) {
     device.tarvex().config().faults.deniedInBootloader = true;
     window->Form_Load();
-    int pollsAfter = 0;
-    device.onSleep = [&](std::int64_t) {
-        if (!notices.empty() && ++pollsAfter == 5)
+    device.onSleep = [&, polls = 0](std::int64_t) mutable {
+        if (!notices.empty() && ++polls == 5)
             window->close();
     };
     click("Command2");

@@ -202,7 +202,6 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
             api.foreignAfter.push_back({.path = "hid:second",
                                         .attributes = {2, BootModeProductId, 0x0100},
                                         .openable = secondAt == 0,
-                                        .featureReportByteLength = 65,
                                         .unit = ""});
         if (changeAt >= 0 && upgrading && now >= started + changeAt) // sent as it was checked
             changeAt = -1, test::writeFile(imagePath, test::imageBytes(changedSize, seed + 1));

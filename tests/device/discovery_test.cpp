@@ -112,15 +112,13 @@ TEST_F(DiscoveryTest, WaitsTellWhatTheUserShouldKnowWithoutStopping) {
                                                  {WaitForm::Plain, 45000, false},
                                                  {WaitForm::Plain, 29900, false},
                                                  {WaitForm::Plain, 0, true}}) {
-        auto& config = api.tarvex().config();
-        config.offBusMs = 250, restartedInto(TarvexMode::Application);
+        auto& faults = api.tarvex().config().faults;
+        api.tarvex().config().offBusMs = 250, restartedInto(TarvexMode::Application);
         ASSERT_TRUE(load());
         window.notices.clear();
         const std::int64_t start = clock.nowMs(), refusedFor = denied ? 45000 : 0, away = offBusMs;
-        config.offBusMs = offBusMs, config.faults.deniedInBootloader = denied;
-        api.onSleep = [&](std::int64_t now) {
-            config.faults.deniedInBootloader &= now - start < refusedFor;
-        };
+        api.tarvex().config().offBusMs = offBusMs, faults.deniedInBootloader = denied;
+        api.onSleep = [&](auto now) { faults.deniedInBootloader &= now - start < refusedFor; };
         api.tarvex().restart(start, TarvexMode::Bootloader);
         auto x = ctx();
         EXPECT_EQ(WaitForDevice(x, form, BootModeProductId), WaitOutcome::Found);

@@ -39,8 +39,7 @@ public:
     bool closeRequested() const override { return closing; }
     bool confirmStop(const std::string& question) override {
         questions.push_back(question);
-        closing = stopWhenAsked;
-        return stopWhenAsked;
+        return closing = stopWhenAsked;
     }
     void notify(const std::string& message) override { notices.push_back(message); }
     void tellUser(const std::string& message) override {

@@ -58,9 +58,10 @@ protected:
 };
 
 inline ForeignInterface foreign(const std::string& path, std::uint16_t vendor,
-                                std::uint16_t product, bool openable = true) {
+                                std::uint16_t product, bool openable = true,
+                                const std::string& unit = "") {
     ForeignInterface f;
-    f.path = path, f.attributes = {vendor, product, 0x0100}, f.openable = openable;
+    f.path = path, f.attributes = {vendor, product, 0x0100}, f.openable = openable, f.unit = unit;
     return f;
 }
 

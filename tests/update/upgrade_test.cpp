@@ -169,10 +169,8 @@ const Flow flows[] = {
      [](U&, C& c) { c.faults.failDataReport = 3; }},
     {"VanishesMidTransfer", "ES", 5, 4, "SU", "left the bus after 4 of 50 firmware records",
      [](U&, C& c) { c.faults.vanishAfterDataReports = 4; }},
-    done(
-        "ComesBackInBootloader", "ES",
-        [](U&, C& c) { c.faults.restartInto = TarvexMode::Bootloader; },
-        "did not restart into its application firmware"),
+    {"ComesBackInBootloader", "ES", Records, Records, "SUF", "did not restart into its application",
+     [](U&, C& c) { c.faults.restartInto = TarvexMode::Bootloader; }},
     refused("NeverEntersBootloader", "E", MessageNoBootloader, fault<&F::stayAfterBootloaderEntry>),
     // The image as checked is what the device gets, whatever happens to the file meanwhile.
     done("ImageOverwritten", "ES", [](U& t, C&) { t.changeImageAtSleep(1, Records * RecordSize); }),
@@ -190,17 +188,14 @@ const Flow flows[] = {
      [](U& t, C&) { t.api.foreignAfter = {foreign("b", 2, BootModeProductId)}; }},
     {"SecondUnitBefore", "", 0, 0, "", "(0002:b046 \"Other Device\", 1d50:2211 \"Tarvex\")",
      [](U& t, C&) { t.api.foreignBefore = {foreign("b", 2, BootModeProductId)}; }},
-    refused("SecondUnitDuringTheWait", "E", "(1d50:2211 \"Tarvex\", 0002:b046",
+    refused("SecondUnitInAWait", "E", "2211 \"Tarvex\", 0002:b046",
             [](U& t, C& c) {
                 c.leaveDelayMs = 450;
-                t.api.onSleep = [&t](std::int64_t) {
-                    t.api.foreignAfter = {foreign("b", 2, 0xB046)};
-                };
+                t.api.onSleep = [&t](auto) { t.api.foreignAfter = {foreign("b", 2, 0xB046)}; };
             }),
-    done("DeniedSiblingCollection", "ES",
+    done("DeniedSibling", "ES",
          [](U& t, C&) {
-             t.api.foreignBefore = {foreign("col2", 0x1D50, AppModeProductId, false)};
-             t.api.foreignBefore[0].unit = TarvexUnit;
+             t.api.foreignBefore = {foreign("col2", 0x1D50, AppModeProductId, false, TarvexUnit)};
          }),
     done("ClosedWhileNeverReturning", "ES",
          [](U& t, C& c) { c.faults.neverReturn = true, t.closeAtEvent(54); }),
