@@ -18,7 +18,7 @@ struct DeviceState {
     DeviceHandle OverlappedHandle; // string queries
     HidAttributes Attributes;
     std::optional<HidCapabilities> Capabilities; // nothing when they could not be read
-    bool LastResult = false; // success of the most recent platform call
+    bool LastResult = false;                     // success of the most recent platform call
     // The status report is received here; it grows to FeatureReportByteLength when a device
     // declares longer reports, so nothing is ever read past its end.
     std::vector<std::uint8_t> FeatureReport = std::vector<std::uint8_t>(ReportBufferSize, 0);
