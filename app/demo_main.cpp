@@ -13,7 +13,9 @@
 #include "app_identity.h"
 #include "clock.h"
 #include "frmMain.h"
+#include "history_file.h"
 #include "image_location.h"
+#include "sleep_inhibitor.h"
 #include "tarvex_protocol.h"
 #include "virtual_platform.h"
 #include "window_picture.h"
@@ -179,7 +181,11 @@ int main(int argc, char* argv[]) {
     std::optional<std::string> toldUser;
     quorvane::SteadyClock clock;
     quorvane::VirtualPlatform platform(clock, config);
-    frmMain window(platform, image);
+    // The demo holds off sleep and keeps the history as the program does; its lines name the
+    // virtual Tarvex's path.
+    const auto inhibitor = quorvane::makeSystemInhibitor();
+    const quorvane::HistoryFile history(quorvane::defaultHistoryPath());
+    frmMain window(platform, image, {inhibitor.get(), &history, "demo"});
 
     if (qEnvironmentVariableIsSet("QUORVANE_DEMO_SCREENSHOT")) {
         const auto scene = sceneNamed(qEnvironmentVariable("QUORVANE_DEMO_SCENE"));

@@ -136,8 +136,10 @@ int twipsToPixels(double twips) {
     return static_cast<int>(std::lround(twips / TwipsPerPixel));
 }
 
-frmMain::frmMain(HidPlatform& api, std::filesystem::path imagePath, QWidget* parent)
-    : QWidget(parent), ctx_{api, *this, state_}, updater_(ctx_, std::move(imagePath)) {
+frmMain::frmMain(HidPlatform& api, std::filesystem::path imagePath, CommandServices services,
+                 QWidget* parent)
+    : QWidget(parent), ctx_{api, *this, state_},
+      updater_(ctx_, std::move(imagePath), std::move(services)) {
     setObjectName(QStringLiteral("frmMain"));
     // No application display name is ever set, so the platform shows this caption unchanged.
     setWindowTitle(QStringLiteral("Firmware Update"));

@@ -40,7 +40,8 @@ public:
     // Asks the user a question; true for the first answer ("Stop"), false for "Continue".
     using Asker = std::function<bool(const std::string& question)>;
 
-    frmMain(HidPlatform& api, std::filesystem::path imagePath, QWidget* parent = nullptr);
+    frmMain(HidPlatform& api, std::filesystem::path imagePath, CommandServices services = {},
+            QWidget* parent = nullptr);
     ~frmMain() override;
     frmMain(const frmMain&) = delete;
     frmMain& operator=(const frmMain&) = delete;

@@ -2,7 +2,9 @@
 // firmware image is quorvane.bin beside the executable.
 #include "app_identity.h"
 #include "frmMain.h"
+#include "history_file.h"
 #include "image_location.h"
+#include "sleep_inhibitor.h"
 #include "system_platform.h"
 
 #include <QApplication>
@@ -37,7 +39,10 @@ int main(int argc, char* argv[]) {
     QApplication::setQuitOnLastWindowClosed(true);
 
     const auto platform = quorvane::makeSystemPlatform();
-    quorvane::frmMain window(*platform, quorvane::firmwareImageBesideExecutable());
+    const auto inhibitor = quorvane::makeSystemInhibitor();
+    const quorvane::HistoryFile history(quorvane::defaultHistoryPath());
+    quorvane::frmMain window(*platform, quorvane::firmwareImageBesideExecutable(),
+                             {inhibitor.get(), &history, "window"});
     window.Form_Load();
     if (window.unloaded())
         return 0;

@@ -90,19 +90,20 @@ void ShowDeviceInfo(DeviceContext& ctx) {
     DeviceState& s = ctx.state;
     WindowSeam& w = ctx.window;
     if (!s.DeviceFound) {
+        s.Manufacturer.clear(), s.Product.clear(), s.SerialNumber.clear();
         for (InfoLabel label : {InfoLabel::Manufacturer, InfoLabel::Product,
                                 InfoLabel::SerialNumber, InfoLabel::Version})
             w.setLabel(label, {});
         return;
     }
     if (auto text = queryDeviceString(ctx, StringKind::Manufacturer)) {
-        w.setLabel(InfoLabel::Manufacturer, *text);
+        w.setLabel(InfoLabel::Manufacturer, s.Manufacturer = *text);
         w.setLabel(InfoLabel::Version, versionText(s.Attributes.VersionNumber));
     }
     if (auto text = queryDeviceString(ctx, StringKind::Product))
-        w.setLabel(InfoLabel::Product, *text);
+        w.setLabel(InfoLabel::Product, s.Product = *text);
     if (auto text = queryDeviceString(ctx, StringKind::SerialNumber))
-        w.setLabel(InfoLabel::SerialNumber, *text);
+        w.setLabel(InfoLabel::SerialNumber, s.SerialNumber = *text);
 }
 
 } // namespace quorvane

@@ -24,6 +24,8 @@ struct DeviceState {
     std::vector<std::uint8_t> FeatureReport = std::vector<std::uint8_t>(ReportBufferSize, 0);
     std::int16_t ProgressFullWidth = 0; // twips
     std::string DevicePath;
+    // The device's strings as the fields show them; ShowDeviceInfo keeps them.
+    std::u16string Manufacturer, Product, SerialNumber;
     // Set by every discovery that found no Tarvex: the path of an interface with the Tarvex's
     // product ID that could not be opened because access to it was denied; else empty.
     std::string AccessDeniedPath;

@@ -6,14 +6,16 @@
 #include "discovery.h"
 #include "discovery_messages.h"
 #include "firmware_image.h"
+#include "sha256.h"
 
 #include <exception>
 #include <utility>
 
 namespace quorvane {
 
-FirmwareUpdater::FirmwareUpdater(DeviceContext ctx, std::filesystem::path imagePath)
-    : ctx_(ctx), imagePath_(std::move(imagePath)) {}
+FirmwareUpdater::FirmwareUpdater(DeviceContext ctx, std::filesystem::path imagePath,
+                                 CommandServices services)
+    : ctx_(ctx), imagePath_(std::move(imagePath)), services_(std::move(services)) {}
 
 template <typename Steps> void FirmwareUpdater::guarded(Steps&& steps) {
     const auto stopped = [this](const std::string& why) {
@@ -98,16 +100,23 @@ void FirmwareUpdater::upgrade() {
         return;
     // Nothing is touched before the image is known to be sendable; the records read now are
     // the ones sent, whatever happens to the file meanwhile.
+    CommandRun run(services_, ctx_.state, "upgrade");
     const ImageCheck image = checkFirmwareImage(imagePath_);
     if (image.problem) {
         ctx_.window.tellUser(*image.problem);
+        run.finish(ctx_.state, image.problem, false);
         return;
     }
+    const std::size_t bytes = image.records.size() * RecordSize;
+    run.setImage({displayPath(imagePath_), bytes, sha256Hex(image.records.data(), bytes)},
+                 static_cast<std::int64_t>(image.records.size()));
     failure_.reset();
+    recordsSent_ = 0;
     WindowSeam& w = ctx_.window;
     w.setUpgradeEnabled(false);
 
     guarded([&] {
+        run.holdSleep();
         if (!shownUnitAlone())
             return;
         if (ctx_.state.Attributes.ProductID == AppModeProductId) {
@@ -122,6 +131,8 @@ void FirmwareUpdater::upgrade() {
             SendFlashData(image.records);
     });
     report();
+    run.setRecordsSent(recordsSent_);
+    run.finish(ctx_.state, failure_, w.closeRequested());
     closeDeviceHandles(ctx_);
     w.unload();
 }
@@ -129,9 +140,14 @@ void FirmwareUpdater::upgrade() {
 void FirmwareUpdater::forceBootloader() {
     if (!ctx_.state.DeviceFound)
         return;
+    CommandRun run(services_, ctx_.state, "bootloader");
     failure_.reset();
-    guarded([this] { shownUnitAlone() && EnterBootloader(); });
+    guarded([&] {
+        run.holdSleep();
+        shownUnitAlone() && EnterBootloader();
+    });
     report();
+    run.finish(ctx_.state, failure_, ctx_.window.closeRequested());
 }
 
 } // namespace quorvane

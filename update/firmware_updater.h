@@ -3,6 +3,7 @@
 #pragma once
 
 #include "command_reports.h"
+#include "command_run.h"
 #include "device_context.h"
 #include "discovery.h"
 #include "tarvex_protocol.h"
@@ -16,7 +17,8 @@ namespace quorvane {
 
 class FirmwareUpdater {
 public:
-    FirmwareUpdater(DeviceContext ctx, std::filesystem::path imagePath);
+    FirmwareUpdater(DeviceContext ctx, std::filesystem::path imagePath,
+                    CommandServices services = {});
 
     // The two commands, "Upgrade Firmware" and "Force Bootloader Mode"; each does nothing when
     // no device was found. The window runs one at a time.
@@ -53,6 +55,9 @@ private:
 
     DeviceContext ctx_;
     std::filesystem::path imagePath_;
+    CommandServices services_;
+    // Data reports the device took in the last transfer.
+    std::int64_t recordsSent_ = 0;
     std::optional<std::string> failure_;
     // The status report could not be read before the transfer; said if a record is refused.
     bool statusUnread_ = false;

@@ -40,7 +40,8 @@ bool FirmwareUpdater::SendFlashData(const std::vector<Record>& records) {
 
     w.setUpgradeCaption(CaptionUpdating);
 
-    std::int64_t blocksSent = 0;
+    std::int64_t& blocksSent = recordsSent_;
+    blocksSent = 0;
     for (const Record& block : records) {
         buildDataReport(reportBuffer, block);
         s.LastResult = s.HidHandle.isOpen() &&
