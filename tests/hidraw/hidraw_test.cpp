@@ -185,10 +185,13 @@ TEST_F(HidrawTest, DiscoveryFollowsTheKernelsOrderAndTakesTheFirstTarvexProductI
     EXPECT_FALSE(FindTheHid(c));
     EXPECT_EQ(state.AccessDeniedPath, denied);
 
+    // The Tarvex arrives: found, but with the other unit listed (unopened) the wait stops.
     std::thread arrival([&] { devices[4] = plugIn(defaultTarvexConfig()); });
-    EXPECT_EQ(WaitForDevice(c, WaitForm::Plain), WaitOutcome::Found);
+    EXPECT_EQ(WaitForDevice(c, WaitForm::Plain), WaitOutcome::SeveralUnits);
     arrival.join();
     EXPECT_EQ(state.DevicePath, devices[4]->hidrawPath());
+    ASSERT_EQ(state.TarvexUnits.size(), 2U);
+    EXPECT_EQ(state.TarvexUnits[0].VendorID, 0x0483);
 
     // Once it may be opened, the other vendor's device with a Tarvex product ID is taken.
     closeDeviceHandles(c);
