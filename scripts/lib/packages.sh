@@ -18,9 +18,10 @@ ensure_packages() {
 
 # What building and running quorvane needs.
 # Liberation Sans stands in for the window's MS Sans Serif, so captions fit their boxes.
+# logind's inhibitor through sd-bus, SHA-256 from libcrypto, JSON for the update history.
 BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins libhidapi-dev
-                fonts-dejavu-core fonts-liberation2)
+                libsystemd-dev libssl-dev nlohmann-json3-dev fonts-dejavu-core fonts-liberation2)
 # What the tests add: GoogleTest, clang with its sanitizer and fuzzer runtimes, the package and
-# desktop-file checkers, and an X server for the screenshots.
+# desktop-file checkers, an X server for the screenshots, and a private D-Bus with a mock logind.
 TEST_PACKAGES=(libgtest-dev clang clang-format libclang-rt-14-dev lintian desktop-file-utils appstream
-               dpkg-dev file xvfb xauth)
+               dpkg-dev file xvfb xauth dbus-daemon python3-dbusmock)

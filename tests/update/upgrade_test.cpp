@@ -3,6 +3,7 @@
 #include "firmware_image.h"
 #include "firmware_updater.h"
 #include "forwarding_platform.h"
+#include "sha256.h"
 #include "tarvex_fixture.h"
 #include "temp_dir.h"
 
@@ -23,10 +24,20 @@ template <class Content> Bytes report(std::size_t length, const Content& content
     return b;
 }
 
+// Counts the holds and releases of the command's sleep inhibitor.
+struct CountingInhibitor final : SleepInhibitor {
+    bool hold() override { return ++holds, held = true; }
+    void release() override { held = false, ++releases; }
+    int holds = 0, releases = 0;
+    bool held = false;
+};
+
 class UpgradeTest : public TarvexFixture {
 public:
     using TarvexFixture::api, TarvexFixture::restartedInto, TarvexFixture::window;
-    UpgradeTest() : image(dir.path() / "quorvane.bin"), updater(ctx(), image) {
+    UpgradeTest()
+        : image(dir.path() / "quorvane.bin"),
+          updater(ctx(), image, {&inhibitor, &history, "window"}) {
         state.FeatureReport[1] = 0x5A; // left from an earlier status read
         writeFile(image, bytes);
         api.tarvex().config().expectedRecords = Records;
@@ -47,6 +58,8 @@ public:
     TempDir dir;
     fs::path image;
     Bytes bytes = imageBytes(Records * RecordSize);
+    CountingInhibitor inhibitor;
+    HistoryFile history{dir.path() / "state" / "history.jsonl"};
     FirmwareUpdater updater;
     std::size_t logAtClose = 0;
 };
@@ -84,6 +97,8 @@ TEST_P(UpgradeFlow, ReachesTheDeviceAndTheWindowAsItShould) {
     state.Capabilities = HidCapabilities{99}; // read before: a failed read must clear it
     f.setup(*this, api.tarvex().config());
     ASSERT_TRUE(load());
+    const std::string shown =
+        state.Attributes.ProductID == AppModeProductId ? "application" : "bootloader";
     updater.upgrade();
     // Every report in order, each data report the device took followed by the pause, a
     // rejected one by nothing but closing the handles.
@@ -140,6 +155,20 @@ TEST_P(UpgradeFlow, ReachesTheDeviceAndTheWindowAsItShould) {
                               (window.eventTimes.empty() || window.eventTimes[0] > entry)));
     EXPECT_TRUE(!window.upgradeEnabled && window.unloads == 1);
     expectHandlesBalanced();
+    // Sleep held off for the command, and its one line in the history.
+    EXPECT_TRUE(inhibitor.holds == 1 && inhibitor.releases == 1);
+    const auto lines = history.read();
+    ASSERT_EQ(lines.size(), 1U);
+    const UpdateRecord& r = lines[0];
+    EXPECT_EQ(r.outcome, window.closing ? "stopped" : *f.message ? "failed" : "completed");
+    EXPECT_EQ(r.message, window.messages.empty() ? "" : window.messages[0]);
+    EXPECT_TRUE(r.recordsSent == std::int64_t(f.delivered) && r.recordsTotal == Records);
+    EXPECT_EQ(r.image->sha256, sha256Hex(bytes.data(), bytes.size()));
+    EXPECT_EQ(r.image->size, bytes.size());
+    EXPECT_EQ(r.deviceBefore->mode, shown);
+    EXPECT_EQ(r.deviceAfter.has_value(), state.DeviceFound);
+    EXPECT_TRUE(r.program == "window" && r.command == "upgrade" && r.sleepHeldOff &&
+                r.started <= r.ended && r.ended.size() == 24);
     fs::remove(image); // not held open
 }
 
@@ -266,6 +295,13 @@ TEST_F(UpgradeTest, ForceBootloaderFromEitherModeAndADeviceThatIgnoresIt) {
                     api.openHandles() == 2);
         clock.advance(1000);
     }
+    // One line each: switched, switched, not switched.
+    const auto lines = history.read();
+    ASSERT_EQ(lines.size(), 3U);
+    for (std::size_t k = 0; k < lines.size(); ++k)
+        EXPECT_TRUE(lines[k].command == "bootloader" && !lines[k].image &&
+                    lines[k].outcome == (k < 2 ? "completed" : "failed") &&
+                    lines[k].deviceAfter->mode == (k < 2 ? "bootloader" : "application"));
     closeHandles();
     expectHandlesBalanced();
 }

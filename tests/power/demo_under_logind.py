@@ -1,0 +1,69 @@
+#!/usr/bin/python3
+"""quorvane-demo's upgrade, whole and stopped halfway, on a private system bus with a mock logind,
+then with no system bus at all: the inhibitor held while it runs and released after, and one
+history line each, whose SHA-256 is the demo image's."""
+import hashlib
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+import dbus
+import dbusmock
+
+DEMO = sys.argv[1]
+HELD = {("sleep:idle", "quorvane", "Updating the Tarvex's firmware", "block")}
+
+
+def run(state, scene, watch=lambda: set()):
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_STATE_HOME=state)
+    if scene == "whole":
+        env["QUORVANE_DEMO_SELF_DRIVE"] = "1"
+    else:  # the picture of the upgrade at its middle; the window is closed there
+        env.update(QUORVANE_DEMO_SCENE="upgrading",
+                   QUORVANE_DEMO_SCREENSHOT=os.path.join(state, "upgrading.png"))
+    demo, seen = subprocess.Popen([DEMO], env=env, stdout=subprocess.DEVNULL), set()
+    while demo.poll() is None:
+        seen |= watch()
+        time.sleep(0.01)
+    assert demo.returncode == 0, f"{scene}: the demo ended with status {demo.returncode}"
+    with open(os.path.join(state, "quorvane", "history.jsonl"), encoding="utf-8") as f:
+        line = json.loads(f.read().splitlines()[-1])
+    with open(line["image"]["path"], "rb") as f:
+        assert line["image"]["sha256"] == hashlib.sha256(f.read()).hexdigest(), line
+    assert line["program"] == "demo" and line["device_before"]["path"].startswith("virtual:")
+    assert line["outcome"] == ("completed" if scene == "whole" else "stopped"), line
+    return seen, line
+
+
+class Bus(dbusmock.DBusTestCase):
+    pass
+
+
+with tempfile.TemporaryDirectory() as state:
+    Bus.start_system_bus()
+    mock, _ = Bus.spawn_server_template("logind", {}, stdout=subprocess.DEVNULL)
+    login1 = Bus.get_dbus(True).get_object("org.freedesktop.login1", "/org/freedesktop/login1")
+    manager = dbus.Interface(login1, "org.freedesktop.login1.Manager")
+    def listed():
+        return {tuple(str(field) for field in i[:4]) for i in manager.ListInhibitors()}
+    for scene in ("whole", "stopped"):
+        seen, line = run(state, scene, listed)
+        assert seen == HELD and line["sleep_held_off"] is True, (scene, seen, line)
+        for _ in range(200):  # logind drops it once the program closes its descriptor
+            if not listed():
+                break
+            time.sleep(0.01)
+        assert not listed(), f"{scene}: the inhibitor outlived the command"
+        print(f"{scene}: held while it ran, released after, history line {line['outcome']}")
+    mock.terminate()
+    mock.wait()
+    Bus.tearDownClass()
+
+with tempfile.TemporaryDirectory() as state:
+    os.environ["DBUS_SYSTEM_BUS_ADDRESS"] = "unix:path=" + os.path.join(state, "no-bus")
+    _, line = run(state, "whole")
+    assert line["sleep_held_off"] is False, line
+    print("no system bus: the upgrade completed, the history says sleep was not held off")
