@@ -1,6 +1,7 @@
 // The Windows backend's text, paths and clock, and quorvane.exe's identity, on the running system.
 #include "device_path.h"
 #include "executable_directory.h"
+#include "sleep_inhibitor.h"
 #include "temp_dir.h"
 #include "windows_platform.h"
 #include "windows_text.h"
@@ -39,6 +40,20 @@ TEST(DevicePath, IdsAndUnitOfAnInterfacePathInAnyCaseFromWholeFieldsOfFourDigits
         EXPECT_NE(found->Unit, interfaceOfDevicePath("pid_1111#7&9f9f&0&0000#{4d1e}")->Unit);
     }
     EXPECT_FALSE(interfaceOfDevicePath(R"(\\?\hid#vid_1d50&pid_22g1#1)"));
+}
+
+// The system kept awake while a command holds the inhibitor, and let sleep after. Windows
+// answers a change of the thread's execution state with the state it replaces.
+TEST(ExecutionState, SystemRequiredWhileHeldContinuousAloneAfter) {
+    const auto now = [] {
+        const EXECUTION_STATE state = ::SetThreadExecutionState(ES_CONTINUOUS);
+        return ::SetThreadExecutionState(state), state;
+    };
+    const auto inhibitor = makeSystemInhibitor();
+    ASSERT_TRUE(inhibitor->hold());
+    EXPECT_EQ(now(), ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+    inhibitor->release();
+    EXPECT_EQ(now(), ES_CONTINUOUS);
 }
 
 TEST(WindowsClock, PausesLastWhatWasAskedLessTheTimersDisagreementWithTheCounterEitherWay) {
