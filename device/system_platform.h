@@ -1,5 +1,5 @@
 // The platform backend the program uses on the machine it was built for; the build picks the
-// file that implements this (Windows or hidapi).
+// file that implements this (Windows or hidraw).
 #pragma once
 
 #include "ApiDeclarations.h"

@@ -1,15 +1,15 @@
 #include "system_platform.h"
 
-#include "hidapi_platform.h"
+#include "hidraw_platform.h"
 
 namespace quorvane {
 
 std::unique_ptr<HidPlatform> makeSystemPlatform() {
-    return std::make_unique<HidapiPlatform>();
+    return std::make_unique<HidrawPlatform>();
 }
 
 const char* systemPlatformName() {
-    return "hidapi";
+    return "hidraw";
 }
 
 void prepareConsole() {}

@@ -1,7 +1,7 @@
-// The program over hidapi against the virtual Tarvex made a kernel device (uhid), on the real
+// The program over hidraw against the virtual Tarvex made a kernel device (uhid), on the real
 // clock. Skipped where /dev/uhid cannot be opened; failed there when QUORVANE_REQUIRE_UHID is set.
 #include "firmware_updater.h"
-#include "hidapi_platform.h"
+#include "hidraw_platform.h"
 #include "tarvex_fixture.h"
 #include "temp_dir.h"
 
@@ -165,7 +165,7 @@ protected:
             GTEST_SKIP() << error;
     }
 
-    HidapiPlatform api;
+    HidrawPlatform api;
     RecordingWindow window{api};
     DeviceState state;
     DeviceContext c{api, window, state};
@@ -232,7 +232,7 @@ TEST_P(UpgradeTest, EveryRecordArrivesByteForByteThroughTheBootloaderRestart) {
     EXPECT_EQ(state.Capabilities->FeatureReportByteLength, length);
     EXPECT_EQ(window.label(InfoLabel::Product), "Tarvex \u00e9\U0001F527");
     EXPECT_EQ(window.label(InfoLabel::SerialNumber), "TX-000417");
-    // hidapi takes the release number from the USB device above the interface; uhid has none.
+    // The release number comes from the USB device above the interface; uhid has none.
     EXPECT_EQ(window.label(InfoLabel::Version), "0.0");
 
     FirmwareUpdater(c, dir.path() / "image.bin").upgrade();

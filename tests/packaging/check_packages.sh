@@ -44,7 +44,7 @@ deb_layout)
     same "the .deb" "$(expected usr usr/share/lintian/overrides/quorvane)" "$(files "$root")"
     follow "$root" usr
     dpkg-deb -f "$deb" Depends | tr , '\n' | sed 's/^ *//; s/ .*//' | grep -cxE \
-        'libqt6widgets6|libhidapi-hidraw0|libsystemd0|libssl3|qt6-qpa-plugins|libc6' |
+        'libqt6widgets6|libudev1|libsystemd0|libssl3|qt6-qpa-plugins|libc6' |
         grep -qx 6 || fail Depends ;;
 deb_lintian) need lintian && lintian --fail-on error "$(one "$pk/quorvane_*.deb")" ;;
 tgz_layout)

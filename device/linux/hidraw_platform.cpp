@@ -1,0 +1,267 @@
+#include "hidraw_platform.h"
+
+#include "device_info.h"
+#include "report_descriptor.h"
+#include "utf16_text.h"
+
+#include <libudev.h>
+#include <linux/hidraw.h>
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+
+namespace quorvane {
+
+namespace {
+
+struct DeviceUnref {
+    void operator()(udev_device* device) const { udev_device_unref(device); }
+};
+using Device = std::unique_ptr<udev_device, DeviceUnref>;
+struct EnumerateUnref {
+    void operator()(udev_enumerate* list) const { udev_enumerate_unref(list); }
+};
+
+std::string text(const char* value) {
+    return value != nullptr ? value : "";
+}
+
+std::u16string utf16(const std::string& utf8) {
+    std::vector<std::uint8_t> bytes(2 * utf8.size() + 2);
+    writeUtf16le(utf8, bytes);
+    return deviceStringText(bytes.data(), bytes.size());
+}
+
+OpenError openErrorFrom(int error) {
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return OpenError::AccessDenied;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return OpenError::NotFound;
+    default:
+        return OpenError::Other;
+    }
+}
+
+} // namespace
+
+std::optional<HidrawNode> describeHidrawNode(udev* context, const char* syspath) {
+    const Device hidraw(udev_device_new_from_syspath(context, syspath));
+    if (!hidraw)
+        return std::nullopt;
+    // Parents are owned by their child.
+    udev_device* hid = udev_device_get_parent_with_subsystem_devtype(hidraw.get(), "hid", nullptr);
+    const char* devnode = udev_device_get_devnode(hidraw.get());
+    unsigned bus = 0, vendor = 0, product = 0;
+    // HID_ID is bus:vendor:product in hexadecimal, such as 0003:00001D50:00002211.
+    if (hid == nullptr || devnode == nullptr ||
+        std::sscanf(text(udev_device_get_property_value(hid, "HID_ID")).c_str(), "%x:%x:%x", &bus,
+                    &vendor, &product) != 3)
+        return std::nullopt;
+    HidrawNode node;
+    node.listed.VendorID = static_cast<std::uint16_t>(vendor);
+    node.listed.ProductID = static_cast<std::uint16_t>(product);
+    node.product = text(udev_device_get_property_value(hid, "HID_NAME"));
+    node.serialNumber = text(udev_device_get_property_value(hid, "HID_UNIQ"));
+    const std::string phys = text(udev_device_get_property_value(hid, "HID_PHYS"));
+    node.listed.Unit = phys.empty() ? text(udev_device_get_syspath(hid)) : "phys:" + phys;
+    // A USB device names itself; its interfaces share it as their unit.
+    if (udev_device* usb =
+            udev_device_get_parent_with_subsystem_devtype(hid, "usb", "usb_device")) {
+        node.manufacturer = text(udev_device_get_sysattr_value(usb, "manufacturer"));
+        node.product = text(udev_device_get_sysattr_value(usb, "product"));
+        node.serialNumber = text(udev_device_get_sysattr_value(usb, "serial"));
+        node.releaseNumber = static_cast<std::uint16_t>(std::strtoul(
+            text(udev_device_get_sysattr_value(usb, "bcdDevice")).c_str(), nullptr, 16));
+        node.listed.Unit = text(udev_device_get_syspath(usb));
+    }
+    node.listed.Product = utf16(node.product);
+    return node;
+}
+
+HidrawPlatform::HidrawPlatform() : udev_(udev_new()) {}
+
+HidrawPlatform::~HidrawPlatform() {
+    for (const auto& [handle, open] : handles_)
+        ::close(open.fd); // what the program left open goes with the backend
+    udev_unref(udev_);
+}
+
+HidrawPlatform::OpenNode* HidrawPlatform::find(RawHandle handle) {
+    const auto it = handles_.find(handle);
+    return it == handles_.end() ? nullptr : &it->second;
+}
+
+std::vector<std::string> HidrawPlatform::enumerateInterfaces() {
+    std::vector<std::string> paths;
+    enumerated_.clear();
+    const std::unique_ptr<udev_enumerate, EnumerateUnref> list(
+        udev_ != nullptr ? udev_enumerate_new(udev_) : nullptr);
+    if (!list || udev_enumerate_add_match_subsystem(list.get(), "hidraw") < 0 ||
+        udev_enumerate_scan_devices(list.get()) < 0)
+        return paths;
+    // udev lists devices by their sysfs path: by bus, vendor and product for HID devices.
+    udev_list_entry* entry = nullptr;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(list.get())) {
+        const char* syspath = udev_list_entry_get_name(entry);
+        const Device hidraw(udev_device_new_from_syspath(udev_, syspath));
+        const char* devnode = hidraw ? udev_device_get_devnode(hidraw.get()) : nullptr;
+        if (auto node = describeHidrawNode(udev_, syspath); node && devnode != nullptr) {
+            paths.emplace_back(devnode);
+            enumerated_.insert_or_assign(devnode, std::move(*node));
+        }
+    }
+    return paths;
+}
+
+std::optional<EnumeratedInterface> HidrawPlatform::enumerated(const std::string& path) {
+    const auto it = enumerated_.find(path);
+    if (it == enumerated_.end())
+        return std::nullopt;
+    return it->second.listed;
+}
+
+// The kernel's HID_MAX_BUFFER_SIZE (include/linux/hid.h): hidraw refuses longer feature
+// reports with EINVAL.
+std::size_t HidrawPlatform::maxReportLength() const {
+    return 16384;
+}
+
+bool HidrawPlatform::noteFailure(bool succeeded) {
+    // hidraw answers ENODEV once its device is gone; the USB core ESHUTDOWN while it is being
+    // removed. Anything else (EPIPE: the device stalled the request) is a refusal.
+    const int error = errno;
+    lastFailure_ = !succeeded && (error == ENODEV || error == ESHUTDOWN || error == ENXIO)
+                       ? ReportFailure::DeviceGone
+                       : ReportFailure::Refused;
+    return succeeded;
+}
+
+OpenResult HidrawPlatform::open(const std::string& path, OpenMode /*mode*/) {
+    // hidraw has one kind of open; an overlapped open is simply a second, independent one.
+    OpenResult result;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd == -1) {
+        result.error = openErrorFrom(errno);
+        return result;
+    }
+    // Only a hidraw node whose device udev still knows: one that left between the listing and
+    // the open is a failed open.
+    struct stat st {};
+    const Device device(::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && udev_ != nullptr
+                            ? udev_device_new_from_devnum(udev_, 'c', st.st_rdev)
+                            : nullptr);
+    const std::optional<HidrawNode> node =
+        device && text(udev_device_get_subsystem(device.get())) == "hidraw"
+            ? describeHidrawNode(udev_, udev_device_get_syspath(device.get()))
+            : std::nullopt;
+    if (!node) {
+        ::close(fd);
+        result.error = OpenError::NotFound;
+        return result;
+    }
+    result.handle = nextHandle_++;
+    handles_.emplace(result.handle, OpenNode{fd, *node});
+    return result;
+}
+
+bool HidrawPlatform::close(RawHandle handle) {
+    const auto it = handles_.find(handle);
+    if (it == handles_.end())
+        return false;
+    ::close(it->second.fd);
+    handles_.erase(it);
+    return true;
+}
+
+bool HidrawPlatform::getAttributes(RawHandle handle, HidAttributes& attributes) {
+    const OpenNode* open = find(handle);
+    hidraw_devinfo info{};
+    if (open == nullptr || ::ioctl(open->fd, HIDIOCGRAWINFO, &info) < 0)
+        return false;
+    attributes = {static_cast<std::uint16_t>(info.vendor), static_cast<std::uint16_t>(info.product),
+                  open->node.releaseNumber};
+    return true;
+}
+
+bool HidrawPlatform::getCapabilities(RawHandle handle, HidCapabilities& capabilities) {
+    const OpenNode* open = find(handle);
+    int size = 0;
+    if (open == nullptr || ::ioctl(open->fd, HIDIOCGRDESCSIZE, &size) < 0 || size <= 0 ||
+        size > HID_MAX_DESCRIPTOR_SIZE)
+        return false;
+    hidraw_report_descriptor descriptor{};
+    descriptor.size = static_cast<__u32>(size);
+    if (::ioctl(open->fd, HIDIOCGRDESC, &descriptor) < 0)
+        return false;
+    const FeatureLengthResult parsed = parseFeatureReportByteLength(
+        std::vector<std::uint8_t>(descriptor.value, descriptor.value + descriptor.size));
+    if (!parsed)
+        return false;
+    capabilities.FeatureReportByteLength = *parsed.featureReportByteLength;
+    return true;
+}
+
+bool HidrawPlatform::setFeature(RawHandle handle, const std::uint8_t* buffer, std::size_t length) {
+    const OpenNode* open = find(handle);
+    if (open == nullptr || buffer == nullptr || length == 0 || length > maxReportLength())
+        return noteFailure(false);
+    // The ioctl takes a writable buffer; the caller's report stays untouched.
+    std::vector<std::uint8_t> report(buffer, buffer + length);
+    errno = 0;
+    const int written = ::ioctl(open->fd, HIDIOCSFEATURE(length), report.data());
+    return noteFailure(written >= 0 && static_cast<std::size_t>(written) == length);
+}
+
+bool HidrawPlatform::getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) {
+    const OpenNode* open = find(handle);
+    if (open == nullptr || buffer == nullptr || length == 0 || length > maxReportLength())
+        return noteFailure(false);
+    errno = 0;
+    const int received = ::ioctl(open->fd, HIDIOCGFEATURE(length), buffer);
+    if (!noteFailure(received > 0))
+        return false;
+    // A report shorter than the buffer leaves no stale bytes behind it.
+    std::fill(buffer + std::min(static_cast<std::size_t>(received), length), buffer + length, 0);
+    return true;
+}
+
+bool HidrawPlatform::getString(RawHandle handle, StringKind kind, std::uint8_t* buffer,
+                               std::size_t length) {
+    const OpenNode* open = find(handle);
+    hidraw_devinfo info{};
+    // The strings were read when the node was opened; the device must still be there to answer.
+    if (open == nullptr || (buffer == nullptr && length != 0) ||
+        ::ioctl(open->fd, HIDIOCGRAWINFO, &info) < 0)
+        return false;
+    const HidrawNode& node = open->node;
+    writeUtf16le(kind == StringKind::Manufacturer ? node.manufacturer
+                 : kind == StringKind::Product    ? node.product
+                                                  : node.serialNumber,
+                 std::span(buffer, length));
+    return true;
+}
+
+void HidrawPlatform::sleep(int milliseconds) {
+    if (milliseconds > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+std::int64_t HidrawPlatform::nowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+} // namespace quorvane
