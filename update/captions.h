@@ -10,6 +10,7 @@ inline constexpr const char* CaptionUpdating = "Updating firmware...";
 inline constexpr const char* CaptionFinishing = "Finishing...";
 
 inline constexpr const char* MessageNoBootloader = "The device did not switch to its bootloader.";
+inline constexpr const char* MessageNoTarvex = "No Tarvex is connected. Connect it and try again.";
 inline constexpr const char* MessageShownUnitLeft =
     "The Tarvex shown is no longer connected, so nothing was sent.";
 

@@ -95,8 +95,20 @@ void FirmwareUpdater::report() {
         ctx_.window.tellUser(*failure_);
 }
 
+bool FirmwareUpdater::deviceAtHand() {
+    if (ctx_.state.DeviceFound)
+        return true;
+    closeDeviceHandles(ctx_);
+    if (FindAndShowDevice(ctx_))
+        return true;
+    const std::string& denied = ctx_.state.AccessDeniedPath;
+    ctx_.window.tellUser(denied.empty() ? MessageNoTarvex
+                                        : deniedAccessAdvice(ThisSystem, denied, false));
+    return false;
+}
+
 void FirmwareUpdater::upgrade() {
-    if (!ctx_.state.DeviceFound)
+    if (!deviceAtHand())
         return;
     // Nothing is touched before the image is known to be sendable; the records read now are
     // the ones sent, whatever happens to the file meanwhile.
@@ -138,7 +150,7 @@ void FirmwareUpdater::upgrade() {
 }
 
 void FirmwareUpdater::forceBootloader() {
-    if (!ctx_.state.DeviceFound)
+    if (!deviceAtHand())
         return;
     CommandRun run(services_, ctx_.state, "bootloader");
     failure_.reset();

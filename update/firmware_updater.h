@@ -20,8 +20,8 @@ public:
     FirmwareUpdater(DeviceContext ctx, std::filesystem::path imagePath,
                     CommandServices services = {});
 
-    // The two commands, "Upgrade Firmware" and "Force Bootloader Mode"; each does nothing when
-    // no device was found. The window runs one at a time.
+    // The two commands, "Upgrade Firmware" and "Force Bootloader Mode". With no device found,
+    // each looks once more and, finding none, tells the user. The window runs one at a time.
     void upgrade();
     void forceBootloader();
 
@@ -45,6 +45,9 @@ private:
     bool unlockIfAsked();
     // The device's report length when it can carry `kind`; else fails the command.
     std::optional<std::size_t> reportLength(ReportKind kind);
+    // True when a device was found, by now or by one more discovery; else tells the user why
+    // there is none.
+    bool deviceAtHand();
     // False, with the failure, when more than one Tarvex is present or the one shown has left.
     bool shownUnitAlone();
     // Runs a command's steps; an unexpected error (an exception from any layer) fails it like

@@ -1,6 +1,7 @@
 // The fault campaign: seeded scenarios of a misbehaving Tarvex, its image and its user, played
 // through the real discovery and commands on a virtual clock and checked after each one.
 // Usage: quorvane_campaign [--scenarios N (2000)] [--seed S (1)] | --replay S | --self-check
+#include "captions.h"
 #include "discovery.h"
 #include "firmware_updater.h"
 #include "forwarding_platform.h"
@@ -230,7 +231,7 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
             secondAt >= 0 && clock.nowMs() >= secondAt && state.DeviceFound && !api.failEnumeration;
         note(upgrade ? "click Upgrade" : "click Force Bootloader");
         started = clock.nowMs();
-        running = state.DeviceFound; // else the click does nothing
+        running = true; // with no device found, the click looks again and says so
         upgrading = running && upgrade;
         program.calls = 0;
         try {
@@ -266,8 +267,10 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         for (auto r = log.begin() + logBefore; twoUnits && r != log.end(); ++r)
             if (r->reached && (r->kind == CallKind::SetFeature || r->kind == CallKind::GetFeature))
                 broken.push_back("a report went out while two units were connected");
-        if (upgrade && window.unloads == 0 &&
-            !(told && window.messages.back().find("firmware image \"") != std::string::npos))
+        // (The window stays after a refused image, or a click that found no device.)
+        const std::string last = told ? window.messages.back() : "";
+        if (upgrade && window.unloads == 0 && last.find("firmware image \"") == last.npos &&
+            last != MessageNoTarvex && last.rfind("A Tarvex is connected", 0) != 0)
             broken.push_back("the window stayed open after the upgrade");
         if (window.closing || window.unloads > 0)
             break;

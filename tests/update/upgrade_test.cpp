@@ -233,11 +233,14 @@ INSTANTIATE_TEST_SUITE_P(Flows, UpgradeFlow, ::testing::ValuesIn(flows),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UpgradeTest, WithoutADeviceOrWithABadImageNothingIsTouched) {
-    api.tarvex().config().faults.failOpen = true; // no device: neither command does anything
+    // No device: each click looks once more, says so and sends nothing.
+    api.tarvex().config().faults.failOpen = true;
     EXPECT_FALSE(load());
     updater.upgrade(), updater.forceBootloader();
-    EXPECT_TRUE(api.log().empty());
-    api.tarvex().config().faults = {};
+    EXPECT_EQ(calls(CallKind::Enumerate).size(), 2U);
+    EXPECT_TRUE(calls(CallKind::SetFeature).empty() && calls(CallKind::GetFeature).empty());
+    EXPECT_EQ(window.messages, std::vector<std::string>(2, MessageNoTarvex));
+    window.messages.clear(), api.tarvex().config().faults = {};
     ASSERT_TRUE(load());
     // The size, or -1 missing, -2 a directory, -3 unreadable, -4 a loop of links; the problem.
     using Case = std::pair<std::int64_t, const char*>;
