@@ -16,6 +16,8 @@
 #include <QMessageBox>
 #include <QPalette>
 #include <QPushButton>
+#include <QSocketNotifier>
+#include <QTimer>
 
 #include <algorithm>
 #include <array>
@@ -240,9 +242,47 @@ void frmMain::Form_Load() {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         state_.ProgressFullWidth = static_cast<std::int16_t>(std::lround(picWidthTwips_));
         Pic->hide();
+        watchInterfaces(); // before the discovery, so that no change after it goes unseen
         // Nothing runs yet that a box could hold up.
         if (!FindAndShowDevice(ctx_) && !state_.AccessDeniedPath.empty())
             tellUser(deniedAccessAdvice(ThisSystem, state_.AccessDeniedPath, false));
+    });
+}
+
+void frmMain::watchInterfaces() {
+    settle_ = new QTimer(this);
+    settle_->setSingleShot(true);
+    settle_->setInterval(300);
+    connect(settle_, &QTimer::timeout, this, &frmMain::rediscover);
+    const auto changed = [this] {
+        if (ctx_.api.interfacesChanged())
+            settle_->start(); // again: the burst goes on
+    };
+    if (const int fd = ctx_.api.changeDescriptor(); fd >= 0) {
+        connect(new QSocketNotifier(fd, QSocketNotifier::Read, this), &QSocketNotifier::activated,
+                this, changed);
+    } else {
+        auto* poll = new QTimer(this);
+        connect(poll, &QTimer::timeout, this, changed);
+        poll->start(250);
+    }
+    ctx_.api.interfacesChanged(); // what is there now is what the load finds
+}
+
+void frmMain::rediscover() {
+    // During a command its own waits do the discovery.
+    runCommand([this] {
+        closeDeviceHandles(ctx_);
+        if (FindAndShowDevice(ctx_) || state_.AccessDeniedPath.empty()) {
+            deniedRetried_ = false, deniedAdvised_.clear();
+            return;
+        }
+        if (!std::exchange(deniedRetried_, true)) {
+            settle_->start(1000);
+            return;
+        }
+        if (std::exchange(deniedAdvised_, state_.AccessDeniedPath) != state_.AccessDeniedPath)
+            notify(deniedAccessAdvice(ThisSystem, state_.AccessDeniedPath, false));
     });
 }
 

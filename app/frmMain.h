@@ -16,6 +16,7 @@
 class QFrame;
 class QGroupBox;
 class QLabel;
+class QTimer;
 
 namespace quorvane {
 
@@ -90,6 +91,10 @@ protected:
 
 private:
     void buildControls();
+    // Follows interfaces arriving and leaving while no command runs: a burst of changes gives
+    // one discovery, about a third of a second after the last.
+    void watchInterfaces();
+    void rediscover();
     FieldLabel* valueLabel(InfoLabel label) const;
     // Runs Form_Load's discovery or a command; a close asked for meanwhile is carried out once
     // it has returned.
@@ -126,6 +131,10 @@ private:
     bool running_ = false;
     bool closeRequested_ = false;
     bool unloaded_ = false;
+
+    QTimer* settle_ = nullptr;     // the discovery after a burst of changes
+    bool deniedRetried_ = false;   // a refused node is tried once more: udev may not be done
+    std::string deniedAdvised_;    // the refused path the user was last told about
 };
 
 } // namespace quorvane

@@ -67,6 +67,13 @@ public:
         return std::nullopt;
     }
 
+    // Interfaces arriving and leaving. A descriptor that turns readable when something changed,
+    // for the window's event loop; -1 where the platform has none, and the window asks
+    // interfacesChanged() from time to time instead.
+    virtual int changeDescriptor() { return -1; }
+    // True when interfaces arrived or left since the last call; takes the news.
+    virtual bool interfacesChanged() { return false; }
+
     virtual OpenResult open(const std::string& path, OpenMode mode) = 0;
     virtual bool close(RawHandle handle) = 0;
 

@@ -35,7 +35,7 @@ std::string deniedAccessAdvice(HostSystem system, const std::string& path, bool 
                                  "), but Windows refused access to it: another program is "
                                  "using it. Close the other programs that talk to the Tarvex";
         return told + (commandRunning ? "; the update goes on as soon as it can be opened."
-                                      : ", then start quorvane again.");
+                                      : ", then unplug the Tarvex and plug it in again.");
     }
     const std::string told = seen + path +
                              "), but this account is not allowed to use it. Install the udev "
@@ -45,7 +45,7 @@ std::string deniedAccessAdvice(HostSystem system, const std::string& path, bool 
     return told + (commandRunning
                        ? "run \"sudo udevadm trigger\"; the update goes on as soon as the Tarvex "
                          "can be opened."
-                       : "unplug the Tarvex, plug it in again and start quorvane again.");
+                       : "unplug the Tarvex and plug it in again.");
 }
 
 } // namespace quorvane

@@ -14,6 +14,8 @@ public:
     std::optional<EnumeratedInterface> enumerated(const std::string& path) override {
         return inner_.enumerated(path);
     }
+    int changeDescriptor() override { return inner_.changeDescriptor(); }
+    bool interfacesChanged() override { return inner_.interfacesChanged(); }
     OpenResult open(const std::string& path, OpenMode mode) override {
         return inner_.open(path, mode);
     }

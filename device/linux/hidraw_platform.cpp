@@ -96,7 +96,35 @@ HidrawPlatform::HidrawPlatform() : udev_(udev_new()) {}
 HidrawPlatform::~HidrawPlatform() {
     for (const auto& [handle, open] : handles_)
         ::close(open.fd); // what the program left open goes with the backend
+    udev_monitor_unref(monitor_);
     udev_unref(udev_);
+}
+
+int HidrawPlatform::changeDescriptor() {
+    if (monitor_ == nullptr && udev_ != nullptr) {
+        // Where udev runs, its events come once its rules (access among them) have been
+        // applied; without it (a container, a bare VM) the kernel's own events are all there is.
+        const bool udevRuns = ::access("/run/udev/control", F_OK) == 0;
+        monitor_ = udev_monitor_new_from_netlink(udev_, udevRuns ? "udev" : "kernel");
+        if (monitor_ != nullptr &&
+            (udev_monitor_filter_add_match_subsystem_devtype(monitor_, "hidraw", nullptr) < 0 ||
+             udev_monitor_enable_receiving(monitor_) < 0))
+            monitor_ = udev_monitor_unref(monitor_);
+    }
+    return monitor_ != nullptr ? udev_monitor_get_fd(monitor_) : -1;
+}
+
+bool HidrawPlatform::interfacesChanged() {
+    bool changed = false;
+    // The monitor's descriptor does not block: this takes every event waiting, and no more.
+    while (monitor_ != nullptr) {
+        udev_device* event = udev_monitor_receive_device(monitor_);
+        if (event == nullptr)
+            break;
+        udev_device_unref(event);
+        changed = true;
+    }
+    return changed;
 }
 
 HidrawPlatform::OpenNode* HidrawPlatform::find(RawHandle handle) {

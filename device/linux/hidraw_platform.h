@@ -10,6 +10,7 @@
 #include <vector>
 
 struct udev;
+struct udev_monitor;
 
 namespace quorvane {
 
@@ -29,6 +30,8 @@ public:
 
     std::vector<std::string> enumerateInterfaces() override;
     std::optional<EnumeratedInterface> enumerated(const std::string& path) override;
+    int changeDescriptor() override;
+    bool interfacesChanged() override;
     OpenResult open(const std::string& path, OpenMode mode) override;
     bool close(RawHandle handle) override;
     bool getAttributes(RawHandle handle, HidAttributes& attributes) override;
@@ -53,6 +56,7 @@ private:
     bool noteFailure(bool succeeded);
 
     udev* udev_ = nullptr;
+    udev_monitor* monitor_ = nullptr; // made when first asked for
     std::map<RawHandle, OpenNode> handles_;
     std::map<std::string, HidrawNode> enumerated_; // by path, as the last enumeration listed them
     RawHandle nextHandle_ = 1;

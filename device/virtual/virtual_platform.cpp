@@ -83,12 +83,9 @@ VirtualPlatform::HandleInfo* VirtualPlatform::live(RawHandle handle, const char*
     return &info;
 }
 
-std::vector<std::string> VirtualPlatform::enumerateInterfaces() {
+std::vector<std::string> VirtualPlatform::listedNow() {
     tarvex_.advance(clock_.nowMs());
-    auto& r = record(CallKind::Enumerate, 0);
     std::vector<std::string> paths;
-    if (failEnumeration)
-        return paths;
     // The Tarvex's sibling collections come and go with it.
     const bool onBus = tarvexAttached && tarvex_.present();
     auto list = [&](const std::vector<ForeignInterface>& interfaces) {
@@ -100,8 +97,22 @@ std::vector<std::string> VirtualPlatform::enumerateInterfaces() {
     if (onBus)
         paths.push_back(tarvexPath());
     list(foreignAfter);
-    r.result = true;
     return paths;
+}
+
+std::vector<std::string> VirtualPlatform::enumerateInterfaces() {
+    tarvex_.advance(clock_.nowMs());
+    auto& r = record(CallKind::Enumerate, 0);
+    if (failEnumeration)
+        return {};
+    r.result = true;
+    return listedNow();
+}
+
+bool VirtualPlatform::interfacesChanged() {
+    // Watching opens nothing and leaves no call in the log.
+    std::vector<std::string> listed = listedNow();
+    return std::exchange(listedLast_, listed) != listed;
 }
 
 std::optional<EnumeratedInterface> VirtualPlatform::enumerated(const std::string& path) {

@@ -92,6 +92,7 @@ public:
     // HidPlatform
     std::vector<std::string> enumerateInterfaces() override;
     std::optional<EnumeratedInterface> enumerated(const std::string& path) override;
+    bool interfacesChanged() override;
     OpenResult open(const std::string& path, OpenMode mode) override;
     bool close(RawHandle handle) override;
     bool getAttributes(RawHandle handle, HidAttributes& attributes) override;
@@ -114,6 +115,8 @@ private:
         const ForeignInterface* foreign = nullptr;
     };
     std::string tarvexPath() const;
+    // The paths an enumeration lists now, in its order.
+    std::vector<std::string> listedNow();
     const ForeignInterface* findForeign(const std::string& path) const;
     // The handle's record when it is open and still names a present interface; notes why not
     // for a feature report.
@@ -128,6 +131,7 @@ private:
     std::vector<std::string> misuse_;
     CallRecord scratch_;
     ReportFailure lastFailure_ = ReportFailure::Refused;
+    std::vector<std::string> listedLast_; // what interfacesChanged() saw last
 };
 
 } // namespace quorvane
