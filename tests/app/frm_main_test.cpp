@@ -16,6 +16,8 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 namespace quorvane::test {
@@ -170,6 +172,46 @@ TEST_F(WindowTest, ClosingDuringTheTransferAsksFirst) {
     click("btnUpgradeFW");
     EXPECT_EQ(asked, std::vector<std::string>{QuestionStopTransfer});
     EXPECT_TRUE(device.tarvex().records().size() == 4 && window->unloaded() && messages.empty());
+}
+
+// While idle the window follows the device: a burst of changes gives one discovery within a
+// second; unplugged, the fields clear and both handles close once. During a command only the
+// command's own polls look: changes it lived through start no discovery after it.
+TEST_F(WindowTest, FollowsTheDeviceWhileIdleAndStaysOutOfACommandsWay) {
+    const auto discoveries = [&] {
+        return std::ranges::count(device.log(), CallKind::Enumerate, &CallRecord::kind);
+    };
+    const auto settled = [&](const char* product) {
+        for (int ms = 0; ms < 1000 && text("lblProduct") != product; ms += 50)
+            QTest::qWait(50);
+        QTest::qWait(500); // and nothing more comes
+        return text("lblProduct") == product;
+    };
+    device.tarvexAttached = false;
+    window->Form_Load();
+    device.clearLog();
+    device.tarvexAttached = true; // with another device's interface coming and going
+    device.foreignAfter = {foreign("/k", 1, 0xC31C)};
+    QTest::qWait(260);
+    device.foreignAfter.clear();
+    EXPECT_TRUE(settled(" Tarvex"));
+    EXPECT_EQ(discoveries(), 1);
+    device.tarvexAttached = false;
+    EXPECT_TRUE(settled(""));
+    EXPECT_TRUE(device.openHandles() == 0 && device.misuse().empty());
+
+    device.tarvexAttached = true;
+    ASSERT_TRUE(settled(" Tarvex"));
+    device.clearLog();
+    device.onSleep = [&, once = true](std::int64_t) mutable {
+        if (std::exchange(once, false))
+            device.foreignAfter = {foreign("/k", 1, 0xC31C)}, QTest::qWait(700);
+    };
+    click("Command2");
+    const auto polls = std::ranges::count(device.log(), DiscoveryPauseMs, &CallRecord::sleepMs);
+    EXPECT_EQ(discoveries(), polls + 1); // the count of units before the entry, then its polls
+    EXPECT_TRUE(settled(" Tarvex Bootloader"));
+    EXPECT_EQ(discoveries(), polls + 1);
 }
 
 // A command through its button, the window closed during its first wait or not. Meanwhile both
