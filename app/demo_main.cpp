@@ -21,6 +21,7 @@
 #include "window_picture.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QPushButton>
 #include <QTimer>
 
@@ -198,8 +199,20 @@ int main(int argc, char* argv[]) {
     }
 
     if (!selfDrive) {
+        // A box to plug the virtual Tarvex in and out, as a person would the real one; the
+        // window follows.
+        QCheckBox plug(QStringLiteral("Virtual Tarvex plugged in"));
+        plug.setWindowTitle(QStringLiteral("quorvane-demo"));
+        plug.setChecked(true);
+        QObject::connect(&plug, &QCheckBox::toggled,
+                         [&platform](bool in) { platform.tarvexAttached = in; });
+        plug.setAttribute(Qt::WA_QuitOnClose, false); // the demo ends with its window
         window.Form_Load();
-        return window.unloaded() ? 0 : QApplication::exec();
+        if (window.unloaded())
+            return 0;
+        plug.move(window.frameGeometry().topRight() + QPoint(16, 0));
+        plug.show();
+        return QApplication::exec();
     }
 
     std::cout << "quorvane-demo " << quorvane::ApplicationVersion << ": upgrading a virtual Tarvex"
