@@ -6,6 +6,7 @@
 #include "device_info.h"
 #include "discovery.h"
 #include "discovery_messages.h"
+#include "window_layout.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -30,35 +31,11 @@ namespace quorvane {
 
 namespace {
 
-// A rectangle of the layout, in twips, relative to the parent's client area.
-struct TwipRect {
-    int left;
-    int top;
-    int width;
-    int height;
-};
+using layout::TwipRect;
 
-constexpr int ClientWidth = 5415;
-constexpr int ClientHeight = 3675;
-
-constexpr TwipRect Frame1Rect{120, 0, 5175, 1695};
-constexpr TwipRect Label3Rect{120, 1320, 1455, 285};
-constexpr TwipRect Label4Rect{120, 240, 1215, 285};
-constexpr TwipRect Label5Rect{120, 600, 1215, 285};
-constexpr TwipRect Label2Rect{120, 960, 1455, 285};
-constexpr TwipRect lblManufRect{1560, 240, 3540, 330};
-constexpr TwipRect lblProductRect{1560, 600, 3540, 330};
-constexpr TwipRect lblVersionRect{1560, 960, 3540, 330};
-constexpr TwipRect lblSerialNumberRect{1560, 1320, 3480, 330};
-constexpr TwipRect btnUpgradeFWRect{840, 2280, 3735, 495};
-constexpr TwipRect Command2Rect{840, 2940, 3735, 495};
-constexpr TwipRect PicRect{180, 1920, 5055, 75};
-constexpr TwipRect Picture1Rect{120, 1860, 5175, 195};
-
-// The progress bar's colour.
-constexpr int PicRed = 128;
-constexpr int PicGreen = 128;
-constexpr int PicBlue = 255;
+const TwipRect& rectOf(const char* name) {
+    return layout::control(name).rect;
+}
 
 void place(QWidget* widget, const TwipRect& r) {
     widget->setGeometry(twipsToPixels(r.left), twipsToPixels(r.top), twipsToPixels(r.width),
@@ -69,7 +46,7 @@ QFont controlFont() {
     // Where the design's font is missing, fonts of about its width stand in before the
     // system's default sans serif, so the captions fit their fixed boxes.
     static const bool substitutesRegistered = [] {
-        const QString family = QStringLiteral("MS Sans Serif");
+        const QString family = QString::fromLatin1(layout::FontFamily);
         if (QFont::substitutes(family).isEmpty())
             QFont::insertSubstitutions(family,
                                        {QStringLiteral("Microsoft Sans Serif"),
@@ -78,43 +55,44 @@ QFont controlFont() {
         return true;
     }();
     (void)substitutesRegistered;
-    QFont font(QStringLiteral("MS Sans Serif"));
+    QFont font(QString::fromLatin1(layout::FontFamily));
     font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(9.75);
+    font.setPointSizeF(layout::FontPoints);
     font.setWeight(QFont::Normal);
     return font;
 }
 
-template <typename Label = QLabel>
-Label* makeLabel(QWidget* parent, const char* name, const QString& caption, const TwipRect& r) {
-    auto* label = new Label(caption, parent);
+// A label of the layout table: its caption, font and place.
+template <typename Label = QLabel> Label* makeLabel(QWidget* parent, const char* name) {
+    const layout::Control& c = layout::control(name);
+    auto* label = new Label(QString::fromUtf8(c.caption), parent);
     label->setObjectName(QString::fromLatin1(name));
     label->setFont(controlFont());
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    place(label, r);
+    place(label, c.rect);
     return label;
 }
 
 // A value label reads as a field: window background, window text. The static label naming its
-// row is its buddy and gives it its accessible name.
-FieldLabel* makeValueLabel(QWidget* parent, const char* name, const TwipRect& r, QLabel* rowName) {
-    auto* label = makeLabel<FieldLabel>(parent, name, QString(), r);
+// row is its buddy; the field is announced by its row's name.
+FieldLabel* makeValueLabel(QWidget* parent, const char* name, QLabel* rowName) {
+    auto* label = makeLabel<FieldLabel>(parent, name);
     label->setTextFormat(Qt::PlainText); // the device's strings, shown as the device spells them
     label->setBackgroundRole(QPalette::Base);
     label->setForegroundRole(QPalette::Text);
     label->setAutoFillBackground(true);
-    label->setAccessibleName(rowName->text());
+    label->setAccessibleName(QString::fromUtf8(layout::control(name).accessibleName));
     rowName->setBuddy(label);
     return label;
 }
 
-CommandButton* makeButton(QWidget* parent, const char* name, const char* caption,
-                          const TwipRect& r) {
-    auto* button = new CommandButton(QString::fromUtf8(caption), parent);
+CommandButton* makeButton(QWidget* parent, const char* name) {
+    const layout::Control& c = layout::control(name);
+    auto* button = new CommandButton(QString::fromUtf8(c.caption), parent);
     button->setObjectName(QString::fromLatin1(name));
     button->setFont(controlFont());
     button->setAutoDefault(false);
-    place(button, r);
+    place(button, c.rect);
     return button;
 }
 
@@ -144,10 +122,10 @@ frmMain::frmMain(HidPlatform& api, std::filesystem::path imagePath, CommandServi
       updater_(ctx_, std::move(imagePath), std::move(services)) {
     setObjectName(QStringLiteral("frmMain"));
     // No application display name is ever set, so the platform shows this caption unchanged.
-    setWindowTitle(QStringLiteral("Firmware Update"));
+    setWindowTitle(QString::fromLatin1(layout::WindowCaption));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setFixedSize(twipsToPixels(ClientWidth), twipsToPixels(ClientHeight));
+    setFixedSize(twipsToPixels(layout::ClientWidth), twipsToPixels(layout::ClientHeight));
     installAccessibleControls();
     notifier_ = [this](const std::string& message, bool modal) {
         auto* box = new QMessageBox(modal ? QMessageBox::Warning : QMessageBox::Information,
@@ -182,45 +160,49 @@ void frmMain::buildControls() {
     // Created in tab order, so the focus chain starts out as the layout intends.
     Frame1 = new QGroupBox(this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
-    Frame1->setAccessibleName(QStringLiteral("Device"));
-    place(Frame1, Frame1Rect);
+    Frame1->setAccessibleName(QString::fromLatin1(layout::control("Frame1").accessibleName));
+    place(Frame1, rectOf("Frame1"));
 
-    Label3 = makeLabel(Frame1, "Label3", QStringLiteral("Serial Number"), Label3Rect);
-    Label4 = makeLabel(Frame1, "Label4", QStringLiteral("Manufacturer"), Label4Rect);
-    Label5 = makeLabel(Frame1, "Label5", QStringLiteral("Product"), Label5Rect);
-    Label2 = makeLabel(Frame1, "Label2", QStringLiteral("Version"), Label2Rect);
-    lblManuf = makeValueLabel(Frame1, "lblManuf", lblManufRect, Label4);
-    lblProduct = makeValueLabel(Frame1, "lblProduct", lblProductRect, Label5);
-    lblVersion = makeValueLabel(Frame1, "lblVersion", lblVersionRect, Label2);
-    lblSerialNumber = makeValueLabel(Frame1, "lblSerialNumber", lblSerialNumberRect, Label3);
+    Label3 = makeLabel(Frame1, "Label3");
+    Label4 = makeLabel(Frame1, "Label4");
+    Label5 = makeLabel(Frame1, "Label5");
+    Label2 = makeLabel(Frame1, "Label2");
+    lblManuf = makeValueLabel(Frame1, "lblManuf", Label4);
+    lblProduct = makeValueLabel(Frame1, "lblProduct", Label5);
+    lblVersion = makeValueLabel(Frame1, "lblVersion", Label2);
+    lblSerialNumber = makeValueLabel(Frame1, "lblSerialNumber", Label3);
 
-    btnUpgradeFW = makeButton(this, "btnUpgradeFW", CaptionUpgrade, btnUpgradeFWRect);
-    Command2 = makeButton(this, "Command2", CaptionForceBootloader, Command2Rect);
+    btnUpgradeFW = makeButton(this, "btnUpgradeFW");
+    Command2 = makeButton(this, "Command2");
 
     Pic = new ProgressStrip(this);
     Pic->setObjectName(QStringLiteral("Pic"));
-    Pic->setAccessibleName(QStringLiteral("Firmware update progress"));
+    Pic->setAccessibleName(QString::fromLatin1(layout::control("Pic").accessibleName));
     Pic->setFrameShape(QFrame::NoFrame);
     QPalette barPalette = Pic->palette();
-    barPalette.setColor(QPalette::Window, QColor(PicRed, PicGreen, PicBlue));
+    barPalette.setColor(QPalette::Window,
+                        QColor(layout::BarRed, layout::BarGreen, layout::BarBlue));
     Pic->setPalette(barPalette);
     Pic->setBackgroundRole(QPalette::Window);
     Pic->setAutoFillBackground(true);
-    place(Pic, PicRect);
-    picWidthTwips_ = static_cast<float>(PicRect.width);
+    place(Pic, rectOf("Pic"));
+    picWidthTwips_ = static_cast<float>(rectOf("Pic").width);
 
     // The bar's frame lies behind the bar.
     Picture1 = new QFrame(this);
     Picture1->setObjectName(QStringLiteral("Picture1"));
     Picture1->setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
-    place(Picture1, Picture1Rect);
+    place(Picture1, rectOf("Picture1"));
     Picture1->stackUnder(Pic);
 
-    const std::array<QWidget*, 13> tabOrder{
-        Frame1,     Label3,          Label4,       Label5,   Label2, lblManuf, lblProduct,
-        lblVersion, lblSerialNumber, btnUpgradeFW, Command2, Pic,    Picture1};
-    for (std::size_t i = 1; i < tabOrder.size(); ++i)
-        QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    // The focus chain in the table's order.
+    QWidget* previous = nullptr;
+    for (const layout::Control& c : layout::Controls) {
+        auto* next = findChild<QWidget*>(QString::fromLatin1(c.name));
+        if (previous)
+            QWidget::setTabOrder(previous, next);
+        previous = next;
+    }
 
     connect(btnUpgradeFW, &QPushButton::clicked, this, &frmMain::btnUpgradeFW_Click);
     connect(Command2, &QPushButton::clicked, this, &frmMain::Command2_Click);
