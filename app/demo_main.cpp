@@ -12,6 +12,7 @@
 // default: the virtual Tarvex found), `upgrading` (an upgrade half done) or `nodevice`.
 #include "app_identity.h"
 #include "clock.h"
+#include "demo_support.h"
 #include "frmMain.h"
 #include "history_file.h"
 #include "image_location.h"
@@ -34,10 +35,7 @@
 namespace {
 
 using quorvane::frmMain;
-
-// Long enough for any upgrade of the sample image; a self-driving run that takes longer closes
-// the window, which stops the command.
-constexpr int SelfDriveLimitMs = 120000;
+using quorvane::SelfDriveLimitMs;
 
 bool selfDriving() {
     if (qEnvironmentVariable("QUORVANE_DEMO_SELF_DRIVE") == QLatin1String("1"))
@@ -47,55 +45,6 @@ bool selfDriving() {
 #else
     return false;
 #endif
-}
-
-int imageRecords(const std::filesystem::path& image) {
-    std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(image, error);
-    return error ? 0 : static_cast<int>(size / quorvane::RecordSize);
-}
-
-void printLabels(const frmMain& window) {
-    using quorvane::InfoLabel;
-    const std::pair<const char*, InfoLabel> rows[] = {
-        {"Manufacturer", InfoLabel::Manufacturer},
-        {"Product", InfoLabel::Product},
-        {"Version", InfoLabel::Version},
-        {"Serial Number", InfoLabel::SerialNumber},
-    };
-    for (const auto& [caption, label] : rows)
-        std::cout << caption << ": \"" << window.label(label) << "\"\n";
-    std::cout << std::flush;
-}
-
-// How the self-driven upgrade ended; 0 when it did what it should.
-int reportOutcome(quorvane::VirtualPlatform& platform, frmMain& window, int expectedRecords,
-                  const std::optional<std::string>& toldUser) {
-    quorvane::VirtualTarvex& tarvex = platform.tarvex();
-    tarvex.advance(platform.nowMs());
-    const auto received = tarvex.records().size();
-    const bool backInApplication =
-        tarvex.present() && tarvex.mode() == quorvane::TarvexMode::Application;
-    if (const auto& failure = window.updater().failure()) {
-        std::cout << "upgrade failed: " << *failure << '\n';
-        return 1;
-    }
-    if (toldUser) {
-        std::cout << "upgrade failed: " << *toldUser << '\n';
-        return 1;
-    }
-    if (backInApplication && expectedRecords > 0 &&
-        received == static_cast<std::size_t>(expectedRecords)) {
-        std::cout << "upgrade finished: device back in its application firmware, " << received
-                  << " records received\n";
-        return 0;
-    }
-    std::cout << "upgrade failed: device "
-              << (!tarvex.present()                                    ? "absent"
-                  : tarvex.mode() == quorvane::TarvexMode::Application ? "in its application"
-                                                                       : "in its bootloader")
-              << ", " << received << " of " << expectedRecords << " records received\n";
-    return 1;
 }
 
 enum class Scene { Found, Upgrading, NoDevice };
@@ -174,7 +123,7 @@ int main(int argc, char* argv[]) {
 
     const std::filesystem::path image = quorvane::firmwareImageBesideExecutable();
     quorvane::TarvexConfig config = quorvane::defaultTarvexConfig();
-    config.expectedRecords = imageRecords(image);
+    config.expectedRecords = quorvane::imageRecords(image);
     // The bootloader starts locked, so the unlock report is part of the show.
     config.statusBytes = {0x01, 0x00};
 
@@ -222,7 +171,7 @@ int main(int argc, char* argv[]) {
         toldUser = message;
     });
     window.Form_Load();
-    printLabels(window);
+    quorvane::printLabels([&window](quorvane::InfoLabel l) { return window.label(l); });
     // From here on every change the command makes to the window is printed.
     window.setTraceHook([](const std::string& line) { std::cout << "  " << line << std::endl; });
     QTimer::singleShot(0, &window, [&window] {
@@ -239,5 +188,6 @@ int main(int argc, char* argv[]) {
     });
     if (!window.unloaded())
         QApplication::exec();
-    return reportOutcome(platform, window, config.expectedRecords, toldUser);
+    return quorvane::reportOutcome(platform, window.updater().failure(), config.expectedRecords,
+                                   toldUser);
 }
