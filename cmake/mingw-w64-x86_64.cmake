@@ -2,7 +2,6 @@
 # and runs what it builds under Wine (Debian: wine64) when CTest asks for it.
 #
 #   cmake -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
-#         -DQUORVANE_BUILD_WINDOW=OFF
 #
 # The posix thread model is the one whose libstdc++ has std::thread and std::mutex; the win32
 # model of g++ 12 has neither.

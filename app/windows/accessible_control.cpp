@@ -1,0 +1,193 @@
+#include "accessible_control.h"
+
+#include <commctrl.h>
+#include <oleacc.h>
+
+#include <atomic>
+#include <utility>
+#include <vector>
+
+namespace quorvane {
+
+namespace {
+
+struct Description {
+    std::wstring name;
+    long role;
+    bool percentInUserData;
+};
+
+bool self(const VARIANT& child) {
+    return child.vt == VT_I4 && child.lVal == CHILDID_SELF;
+}
+
+BSTR bstr(const std::wstring& text) {
+    return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+}
+
+// The system's own IAccessible of the control, with its name, value, role and read-only state
+// replaced for the control itself; every other question goes to the system's object.
+class DescribedAccessible final : public IAccessible {
+public:
+    DescribedAccessible(HWND control, IAccessible* standard, Description description)
+        : control_(control), standard_(standard), description_(std::move(description)) {}
+    DescribedAccessible(const DescribedAccessible&) = delete;
+    DescribedAccessible& operator=(const DescribedAccessible&) = delete;
+
+    // IUnknown
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (out == nullptr)
+            return E_POINTER;
+        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IAccessible) {
+            *out = static_cast<IAccessible*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --references_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+
+    // IDispatch: assistive technology calls IAccessible directly.
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                     UINT*) override {
+        return E_NOTIMPL;
+    }
+
+    // IAccessible: what this control says of itself.
+    HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* name) override {
+        if (!self(child))
+            return standard_->get_accName(child, name);
+        *name = bstr(description_.name);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR* value) override {
+        if (!self(child))
+            return standard_->get_accValue(child, value);
+        *value = bstr(describedValue(control_, description_.percentInUserData));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
+        if (!self(child))
+            return standard_->get_accRole(child, role);
+        role->vt = VT_I4;
+        role->lVal = description_.role;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override {
+        const HRESULT result = standard_->get_accState(child, state);
+        if (SUCCEEDED(result) && self(child) && state->vt == VT_I4)
+            state->lVal |= STATE_SYSTEM_READONLY;
+        return result;
+    }
+
+    // IAccessible: the rest as the system describes the control.
+    HRESULT STDMETHODCALLTYPE get_accParent(IDispatch** parent) override {
+        return standard_->get_accParent(parent);
+    }
+    HRESULT STDMETHODCALLTYPE get_accChildCount(LONG* count) override {
+        return standard_->get_accChildCount(count);
+    }
+    HRESULT STDMETHODCALLTYPE get_accChild(VARIANT child, IDispatch** out) override {
+        return standard_->get_accChild(child, out);
+    }
+    HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT child, BSTR* text) override {
+        return standard_->get_accDescription(child, text);
+    }
+    HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT child, BSTR* text) override {
+        return standard_->get_accHelp(child, text);
+    }
+    HRESULT STDMETHODCALLTYPE get_accHelpTopic(BSTR* file, VARIANT child, LONG* topic) override {
+        return standard_->get_accHelpTopic(file, child, topic);
+    }
+    HRESULT STDMETHODCALLTYPE get_accKeyboardShortcut(VARIANT child, BSTR* text) override {
+        return standard_->get_accKeyboardShortcut(child, text);
+    }
+    HRESULT STDMETHODCALLTYPE get_accFocus(VARIANT* child) override {
+        return standard_->get_accFocus(child);
+    }
+    HRESULT STDMETHODCALLTYPE get_accSelection(VARIANT* children) override {
+        return standard_->get_accSelection(children);
+    }
+    HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT child, BSTR* text) override {
+        return standard_->get_accDefaultAction(child, text);
+    }
+    HRESULT STDMETHODCALLTYPE accSelect(LONG flags, VARIANT child) override {
+        return standard_->accSelect(flags, child);
+    }
+    HRESULT STDMETHODCALLTYPE accLocation(LONG* left, LONG* top, LONG* width, LONG* height,
+                                          VARIANT child) override {
+        return standard_->accLocation(left, top, width, height, child);
+    }
+    HRESULT STDMETHODCALLTYPE accNavigate(LONG direction, VARIANT start, VARIANT* end) override {
+        return standard_->accNavigate(direction, start, end);
+    }
+    HRESULT STDMETHODCALLTYPE accHitTest(LONG left, LONG top, VARIANT* child) override {
+        return standard_->accHitTest(left, top, child);
+    }
+    HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT child) override {
+        return standard_->accDoDefaultAction(child);
+    }
+    HRESULT STDMETHODCALLTYPE put_accName(VARIANT, BSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_accValue(VARIANT, BSTR) override { return E_NOTIMPL; }
+
+private:
+    ~DescribedAccessible() { standard_->Release(); }
+
+    HWND control_;
+    IAccessible* standard_;
+    Description description_;
+    std::atomic<ULONG> references_{1};
+};
+
+LRESULT CALLBACK describedProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                               DWORD_PTR data) {
+    auto* description = reinterpret_cast<Description*>(data);
+    if (message == WM_GETOBJECT && static_cast<LONG>(lParam) == OBJID_CLIENT) {
+        IAccessible* standard = nullptr;
+        if (SUCCEEDED(CreateStdAccessibleObject(hwnd, OBJID_CLIENT, IID_IAccessible,
+                                                reinterpret_cast<void**>(&standard)))) {
+            auto* described = new DescribedAccessible(hwnd, standard, *description);
+            const LRESULT result = LresultFromObject(IID_IAccessible, wParam, described);
+            described->Release();
+            return result;
+        }
+    }
+    if (message == WM_NCDESTROY) {
+        RemoveWindowSubclass(hwnd, describedProc, id);
+        delete description;
+    }
+    return DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
+} // namespace
+
+void describeControl(HWND control, std::wstring name, long role, bool percentInUserData) {
+    auto* description = new Description{std::move(name), role, percentInUserData};
+    if (!SetWindowSubclass(control, describedProc, 1, reinterpret_cast<DWORD_PTR>(description)))
+        delete description;
+}
+
+std::wstring describedValue(HWND control, bool percentInUserData) {
+    if (percentInUserData)
+        return std::to_wstring(GetWindowLongPtrW(control, GWLP_USERDATA)) + L"%";
+    std::vector<wchar_t> text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1);
+    const int length = GetWindowTextW(control, text.data(), static_cast<int>(text.size()));
+    return {text.data(), static_cast<std::size_t>(length)};
+}
+
+} // namespace quorvane
