@@ -11,6 +11,9 @@ namespace quorvane {
 
 namespace {
 
+// The control's property that holds its description.
+constexpr wchar_t DescriptionProperty[] = L"quorvane.description";
+
 struct Description {
     std::wstring name;
     long role;
@@ -26,7 +29,8 @@ BSTR bstr(const std::wstring& text) {
 }
 
 // The system's own IAccessible of the control, with its name, value, role and read-only state
-// replaced for the control itself; every other question goes to the system's object.
+// replaced for the control itself; every other question goes to the system's object, where the
+// system has one for the control's class.
 class DescribedAccessible final : public IAccessible {
 public:
     DescribedAccessible(HWND control, IAccessible* standard, Description description)
@@ -71,19 +75,19 @@ public:
     // IAccessible: what this control says of itself.
     HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* name) override {
         if (!self(child))
-            return standard_->get_accName(child, name);
+            return standard_ ? standard_->get_accName(child, name) : E_NOTIMPL;
         *name = bstr(description_.name);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR* value) override {
         if (!self(child))
-            return standard_->get_accValue(child, value);
+            return standard_ ? standard_->get_accValue(child, value) : E_NOTIMPL;
         *value = bstr(describedValue(control_, description_.percentInUserData));
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
         if (!self(child))
-            return standard_->get_accRole(child, role);
+            return standard_ ? standard_->get_accRole(child, role) : E_NOTIMPL;
         role->vt = VT_I4;
         role->lVal = description_.role;
         return S_OK;
@@ -97,56 +101,64 @@ public:
 
     // IAccessible: the rest as the system describes the control.
     HRESULT STDMETHODCALLTYPE get_accParent(IDispatch** parent) override {
-        return standard_->get_accParent(parent);
+        return standard_ ? standard_->get_accParent(parent) : E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE get_accChildCount(LONG* count) override {
-        return standard_->get_accChildCount(count);
+        return standard_ ? standard_->get_accChildCount(count) : E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE get_accChild(VARIANT child, IDispatch** out) override {
-        return standard_->get_accChild(child, out);
+        return standard_ ? standard_->get_accChild(child, out) : E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT child, BSTR* text) override {
-        return standard_->get_accDescription(child, text);
+        return standard_ ? standard_->get_accDescription(child, text) : E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT child, BSTR* text) override {
-        return standard_->get_accHelp(child, text);
+        return standard_ ? standard_->get_accHelp(child, text) : E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE get_accHelpTopic(BSTR* file, VARIANT child, LONG* topic) override {
-        return standard_->get_accHelpTopic(file, child, topic);
+        return standard_ ? standard_->get_accHelpTopic(file, child, topic) : E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE get_accKeyboardShortcut(VARIANT child, BSTR* text) override {
-        return standard_->get_accKeyboardShortcut(child, text);
+        return standard_ ? standard_->get_accKeyboardShortcut(child, text) : E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE get_accFocus(VARIANT* child) override {
-        return standard_->get_accFocus(child);
+        return standard_ ? standard_->get_accFocus(child) : E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE get_accSelection(VARIANT* children) override {
-        return standard_->get_accSelection(children);
+        return standard_ ? standard_->get_accSelection(children) : E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT child, BSTR* text) override {
-        return standard_->get_accDefaultAction(child, text);
+        return standard_ ? standard_->get_accDefaultAction(child, text) : E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE accSelect(LONG flags, VARIANT child) override {
-        return standard_->accSelect(flags, child);
+        return standard_ ? standard_->accSelect(flags, child) : E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE accLocation(LONG* left, LONG* top, LONG* width, LONG* height,
                                           VARIANT child) override {
-        return standard_->accLocation(left, top, width, height, child);
+        if (standard_ != nullptr)
+            return standard_->accLocation(left, top, width, height, child);
+        RECT r{};
+        GetWindowRect(control_, &r);
+        *left = r.left, *top = r.top, *width = r.right - r.left, *height = r.bottom - r.top;
+        return S_OK;
     }
     HRESULT STDMETHODCALLTYPE accNavigate(LONG direction, VARIANT start, VARIANT* end) override {
-        return standard_->accNavigate(direction, start, end);
+        return standard_ ? standard_->accNavigate(direction, start, end) : E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE accHitTest(LONG left, LONG top, VARIANT* child) override {
-        return standard_->accHitTest(left, top, child);
+        return standard_ ? standard_->accHitTest(left, top, child) : E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT child) override {
-        return standard_->accDoDefaultAction(child);
+        return standard_ ? standard_->accDoDefaultAction(child) : E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE put_accName(VARIANT, BSTR) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE put_accValue(VARIANT, BSTR) override { return E_NOTIMPL; }
 
 private:
-    ~DescribedAccessible() { standard_->Release(); }
+    ~DescribedAccessible() {
+        if (standard_ != nullptr)
+            standard_->Release();
+    }
 
     HWND control_;
     IAccessible* standard_;
@@ -154,21 +166,24 @@ private:
     std::atomic<ULONG> references_{1};
 };
 
+} // namespace
+
+IAccessible* describedAccessible(HWND control);
+
+namespace {
+
 LRESULT CALLBACK describedProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                DWORD_PTR data) {
     auto* description = reinterpret_cast<Description*>(data);
     if (message == WM_GETOBJECT && static_cast<LONG>(lParam) == OBJID_CLIENT) {
-        IAccessible* standard = nullptr;
-        if (SUCCEEDED(CreateStdAccessibleObject(hwnd, OBJID_CLIENT, IID_IAccessible,
-                                                reinterpret_cast<void**>(&standard)))) {
-            auto* described = new DescribedAccessible(hwnd, standard, *description);
-            const LRESULT result = LresultFromObject(IID_IAccessible, wParam, described);
-            described->Release();
-            return result;
-        }
+        IAccessible* described = describedAccessible(hwnd);
+        const LRESULT result = LresultFromObject(IID_IAccessible, wParam, described);
+        described->Release();
+        return result;
     }
     if (message == WM_NCDESTROY) {
         RemoveWindowSubclass(hwnd, describedProc, id);
+        RemovePropW(hwnd, DescriptionProperty);
         delete description;
     }
     return DefSubclassProc(hwnd, message, wParam, lParam);
@@ -176,10 +191,25 @@ LRESULT CALLBACK describedProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
 
 } // namespace
 
+IAccessible* describedAccessible(HWND control) {
+    const auto* description =
+        static_cast<const Description*>(GetPropW(control, DescriptionProperty));
+    if (description == nullptr)
+        return nullptr;
+    IAccessible* standard = nullptr;
+    if (FAILED(CreateStdAccessibleObject(control, OBJID_CLIENT, IID_IAccessible,
+                                         reinterpret_cast<void**>(&standard))))
+        standard = nullptr;
+    return new DescribedAccessible(control, standard, *description);
+}
+
 void describeControl(HWND control, std::wstring name, long role, bool percentInUserData) {
     auto* description = new Description{std::move(name), role, percentInUserData};
-    if (!SetWindowSubclass(control, describedProc, 1, reinterpret_cast<DWORD_PTR>(description)))
+    if (!SetPropW(control, DescriptionProperty, description) ||
+        !SetWindowSubclass(control, describedProc, 1, reinterpret_cast<DWORD_PTR>(description))) {
+        RemovePropW(control, DescriptionProperty);
         delete description;
+    }
 }
 
 std::wstring describedValue(HWND control, bool percentInUserData) {

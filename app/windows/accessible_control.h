@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <oleacc.h>
+
 #include <string>
 
 namespace quorvane {
@@ -13,6 +15,10 @@ namespace quorvane {
 // window text or, when `percentInUserData`, the whole percentage held in its GWLP_USERDATA.
 // Holds for the control's lifetime.
 void describeControl(HWND control, std::wstring name, long role, bool percentInUserData);
+
+// What the control answers WM_GETOBJECT with, for the control itself (OBJID_CLIENT); the caller
+// releases it. nullptr for a control not described as above.
+IAccessible* describedAccessible(HWND control);
 
 // The value assistive technology reads from a control described as above.
 std::wstring describedValue(HWND control, bool percentInUserData);

@@ -230,10 +230,20 @@ int frmMain::pixels(double twips) const {
 }
 
 void frmMain::layOut() {
-    RECT outer{0, 0, pixels(layout::ClientWidth), pixels(layout::ClientHeight)};
+    const int width = pixels(layout::ClientWidth);
+    const int height = pixels(layout::ClientHeight);
+    RECT outer{0, 0, width, height};
     AdjustWindowRectExForDpi(&outer, WindowStyle, FALSE, 0, dpi_);
     SetWindowPos(hwnd_, nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    // Where the frame is not drawn at this DPI (a system that scales only the client area), the
+    // client area comes out of another size: the difference is added once.
+    RECT client{};
+    GetClientRect(hwnd_, &client);
+    if (client.right != width || client.bottom != height)
+        SetWindowPos(hwnd_, nullptr, 0, 0, outer.right - outer.left + width - client.right,
+                     outer.bottom - outer.top + height - client.bottom,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     HFONT previous = font_;
     font_ = controlFont(dpi_);
     for (const layout::Control& c : layout::Controls) {

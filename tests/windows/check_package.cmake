@@ -1,0 +1,60 @@
+# Makes the Windows zip with CPack and checks it: its name, the files it holds, and the DLLs
+# quorvane.exe and quorvane-demo.exe import, each of which must be one that every Windows 10
+# and 11 has. Fails on any other file or DLL.
+#   cmake -DBUILD_DIR=... -DCPACK=... -DOBJDUMP=... -DVERSION=... -P check_package.cmake
+set(allowed_dlls KERNEL32 USER32 GDI32 COMCTL32 SETUPAPI HID WINMM OLEACC OLE32 OLEAUT32
+    ADVAPI32 msvcrt)
+set(folder quorvane-${VERSION}-windows-x86_64)
+set(expected_files ${folder}/README.txt ${folder}/quorvane.exe ${folder}/demo/quorvane-demo.exe
+    ${folder}/demo/quorvane.bin)
+
+execute_process(COMMAND ${CPACK} --config ${BUILD_DIR}/CPackConfig.cmake
+                WORKING_DIRECTORY ${BUILD_DIR} RESULT_VARIABLE status OUTPUT_VARIABLE out
+                ERROR_VARIABLE out)
+set(zip ${BUILD_DIR}/packages/${folder}.zip)
+if(NOT status EQUAL 0 OR NOT EXISTS ${zip})
+  message(FATAL_ERROR "cpack did not make ${zip}:\n${out}")
+endif()
+
+set(scratch ${BUILD_DIR}/packages/check)
+file(REMOVE_RECURSE ${scratch})
+file(MAKE_DIRECTORY ${scratch})
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf ${zip} WORKING_DIRECTORY ${scratch}
+                RESULT_VARIABLE status)
+file(GLOB_RECURSE files RELATIVE ${scratch} ${scratch}/*)
+list(SORT files)
+list(SORT expected_files)
+if(NOT status EQUAL 0 OR NOT files STREQUAL expected_files)
+  message(FATAL_ERROR "${zip} holds:\n  ${files}\nexpected:\n  ${expected_files}")
+endif()
+message(STATUS "${zip}: ${files}")
+
+foreach(exe quorvane.exe demo/quorvane-demo.exe)
+  file(SIZE ${scratch}/${folder}/${exe} size)
+  execute_process(COMMAND ${OBJDUMP} -p ${scratch}/${folder}/${exe} OUTPUT_VARIABLE dump
+                  RESULT_VARIABLE status)
+  string(REGEX MATCHALL "DLL Name: [^\r\n]+" names "${dump}")
+  if(NOT status EQUAL 0 OR NOT names)
+    message(FATAL_ERROR "no import table read from ${exe}")
+  endif()
+  set(dlls "")
+  foreach(name ${names})
+    string(REGEX REPLACE "DLL Name: (.+)\\.[dD][lL][lL]$" "\\1" dll "${name}")
+    list(APPEND dlls ${dll})
+    string(TOUPPER "${dll}" upper)
+    set(known FALSE)
+    foreach(ok ${allowed_dlls})
+      string(TOUPPER "${ok}" ok)
+      if(upper STREQUAL ok)
+        set(known TRUE)
+      endif()
+    endforeach()
+    if(NOT known)
+      message(FATAL_ERROR "${exe} imports ${dll}.dll, which is not one every Windows has")
+    endif()
+  endforeach()
+  if(NOT dump MATCHES "Subsystem[ \t]+0*2[ \t]")
+    message(FATAL_ERROR "${exe} is not a program of the Windows subsystem (a window, no console)")
+  endif()
+  message(STATUS "${exe}: ${size} bytes, imports ${dlls}")
+endforeach()

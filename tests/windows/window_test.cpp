@@ -1,0 +1,268 @@
+// The Windows window itself, on the running system (Wine on a virtual X display in CI): what
+// only it does. Run once per DPI the system is set to (QUORVANE_TEST_DPI, 96 when unset).
+#include "frmMain.h"
+
+#include "accessible_control.h"
+
+#include "discovery_messages.h"
+#include "tarvex_fixture.h"
+#include "temp_dir.h"
+#include "virtual_platform.h"
+#include "window_layout.h"
+#include "windows_text.h"
+
+#include <gtest/gtest.h>
+
+#include <oleacc.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <thread>
+
+namespace quorvane::test {
+namespace {
+
+std::string text(HWND hwnd) {
+    wchar_t buffer[512]{};
+    GetWindowTextW(hwnd, buffer, 512);
+    return utf8FromWide(buffer).value_or("?");
+}
+
+// Answers every box of this process, as a user would, by pressing the button captioned
+// `answer`; keeps the texts each box showed.
+class BoxAnswerer {
+public:
+    explicit BoxAnswerer(std::string answer) : answer_(std::move(answer)) {}
+    ~BoxAnswerer() {
+        stop_ = true;
+        thread_.join();
+    }
+    std::vector<std::string> seen; // read once the window's command has returned
+
+private:
+    void answer(HWND box) {
+        std::string shown;
+        HWND press = nullptr;
+        for (HWND c = GetWindow(box, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+            wchar_t cls[32]{};
+            GetClassNameW(c, cls, 32);
+            if (_wcsicmp(cls, L"Static") == 0 && !text(c).empty())
+                shown += (shown.empty() ? "" : "\n") + text(c);
+            if (_wcsicmp(cls, L"Button") == 0 && text(c) == answer_)
+                press = c;
+        }
+        if (press != nullptr && (seen.empty() || seen.back() != shown)) {
+            seen.push_back(shown);
+            PostMessageW(press, BM_CLICK, 0, 0);
+        }
+    }
+    std::string answer_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_{[this] {
+        while (!stop_) {
+            EnumWindows(
+                [](HWND w, LPARAM self) -> BOOL {
+                    wchar_t cls[16]{};
+                    DWORD pid = 0;
+                    GetWindowThreadProcessId(w, &pid);
+                    GetClassNameW(w, cls, 16);
+                    if (pid == GetCurrentProcessId() && IsWindowVisible(w) &&
+                        wcscmp(cls, L"#32770") == 0)
+                        reinterpret_cast<BoxAnswerer*>(self)->answer(w);
+                    return TRUE;
+                },
+                reinterpret_cast<LPARAM>(this));
+            Sleep(20);
+        }
+    }};
+};
+
+class WindowTest : public ::testing::Test {
+protected:
+    WindowTest() {
+        (void)CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        writeFile(image, std::vector<std::uint8_t>(40 * 20, 0x5A));
+        device.tarvex().config().expectedRecords = 20;
+    }
+    ~WindowTest() override { CoUninitialize(); }
+    HWND control(const char* name) const { return window->control(name); }
+    // What assistive technology reads of a control: its name, value and role.
+    std::tuple<std::string, std::string, long> described(const char* name) {
+        // The object WM_GETOBJECT answers with (Wine cannot marshal it through
+        // AccessibleObjectFromWindow: it has no proxy for IAccessible).
+        IAccessible* acc = describedAccessible(control(name));
+        if (acc == nullptr)
+            return {"(not described)", "", 0};
+        VARIANT self{}, role{};
+        self.vt = VT_I4, self.lVal = CHILDID_SELF;
+        BSTR accName = nullptr, accValue = nullptr;
+        acc->get_accName(self, &accName);
+        acc->get_accValue(self, &accValue);
+        acc->get_accRole(self, &role);
+        acc->Release();
+        std::tuple<std::string, std::string, long> out{
+            utf8FromWide(accName ? accName : L"").value_or("?"),
+            utf8FromWide(accValue ? accValue : L"").value_or("?"), role.lVal};
+        SysFreeString(accName), SysFreeString(accValue);
+        return out;
+    }
+    void key(UINT vk, bool shift = false) {
+        BYTE keys[256]{};
+        keys[VK_SHIFT] = shift ? 0x80 : 0;
+        SetKeyboardState(keys);
+        PostMessageW(GetFocus(), WM_KEYDOWN, vk, 1);
+        PostMessageW(GetFocus(), WM_KEYUP, vk, 0xC0000001);
+        window->processEvents();
+        keys[VK_SHIFT] = 0;
+        SetKeyboardState(keys);
+    }
+
+    TempDir dir;
+    const std::filesystem::path image = dir.path() / "quorvane.bin";
+    VirtualClock clock;
+    VirtualPlatform device{clock, defaultTarvexConfig()};
+    std::unique_ptr<frmMain> window = std::make_unique<frmMain>(device, image);
+};
+
+// Every control's rectangle, text, font, enabled state and place in the tab order against the
+// layout table, at the system's DPI and, after a move to a monitor of the other, at that one.
+TEST_F(WindowTest, LayoutAtBothDpisAgainstTheTable) {
+    const char* setting = std::getenv("QUORVANE_TEST_DPI");
+    const unsigned system = setting ? static_cast<unsigned>(std::atoi(setting)) : 96;
+    ShowWindow(window->hwnd(), SW_SHOWNOACTIVATE);
+    for (const unsigned dpi : {system, system == 96 ? 192U : 96U}) {
+        if (window->dpi() != dpi) { // as Windows tells a window moved to another monitor
+            RECT suggested{40, 30, 0, 0};
+            SendMessageW(window->hwnd(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                         reinterpret_cast<LPARAM>(&suggested));
+        }
+        ASSERT_EQ(window->dpi(), dpi);
+        UpdateWindow(window->hwnd());
+        const auto px = [dpi](int twips) {
+            return static_cast<int>(std::lround(twips * dpi / 1440.0));
+        };
+        RECT client{};
+        GetClientRect(window->hwnd(), &client);
+        EXPECT_EQ(client.right, px(layout::ClientWidth)) << dpi;
+        EXPECT_EQ(client.bottom, px(layout::ClientHeight)) << dpi;
+        EXPECT_EQ(text(window->hwnd()), layout::WindowCaption);
+        HDC dc = GetDC(window->hwnd());
+        for (const layout::Control& c : layout::Controls) {
+            HWND h = control(c.name);
+            ASSERT_NE(h, nullptr) << c.name;
+            RECT r{};
+            GetWindowRect(h, &r);
+            MapWindowPoints(nullptr, window->hwnd(), reinterpret_cast<POINT*>(&r), 2);
+            const layout::TwipRect t = layout::inWindow(c);
+            EXPECT_EQ(std::vector({r.left, r.top, r.right - r.left, r.bottom - r.top}),
+                      std::vector<LONG>({px(t.left), px(t.top), px(t.width), px(t.height)}))
+                << c.name << " at " << dpi;
+            EXPECT_EQ(text(h), c.caption) << c.name;
+            EXPECT_TRUE(IsWindowEnabled(h)) << c.name;
+            EXPECT_EQ(GetDlgCtrlID(h), 100 + (&c - layout::Controls.data())) << c.name;
+            LOGFONTW font{};
+            GetObjectW(reinterpret_cast<HFONT>(SendMessageW(h, WM_GETFONT, 0, 0)), sizeof(font),
+                       &font);
+            EXPECT_EQ(font.lfHeight, -std::lround(layout::FontPoints * dpi / 72)) << c.name;
+            const POINT mid{px(t.left + t.width / 2), px(t.top + t.height / 2)};
+            if (c.kind == layout::Kind::Bar || c.kind == layout::Kind::Field) {
+                const COLORREF colour =
+                    c.kind == layout::Kind::Bar ? RGB(128, 128, 255) : GetSysColor(COLOR_WINDOW);
+                EXPECT_EQ(GetPixel(dc, mid.x, mid.y), colour) << c.name << " at " << dpi;
+            }
+        }
+        ReleaseDC(window->hwnd(), dc);
+        // Only the buttons take the focus, in the table's order, and Tab comes round.
+        HWND first = GetNextDlgTabItem(window->hwnd(), nullptr, FALSE);
+        EXPECT_EQ(first, control("btnUpgradeFW"));
+        EXPECT_EQ(GetNextDlgTabItem(window->hwnd(), first, FALSE), control("Command2"));
+        EXPECT_EQ(GetNextDlgTabItem(window->hwnd(), control("Command2"), FALSE), first);
+    }
+}
+
+// Tab and Shift+Tab move between the buttons, Enter presses the focused one, Ctrl+Enter none;
+// each field is read out with its row's name and its text, the bar with its value.
+TEST_F(WindowTest, KeyboardAndScreenReaders) {
+    window->Form_Load();
+    EXPECT_EQ(GetFocus(), control("btnUpgradeFW"));
+    key(VK_TAB);
+    EXPECT_EQ(GetFocus(), control("Command2"));
+    key(VK_TAB, true);
+    EXPECT_EQ(GetFocus(), control("btnUpgradeFW"));
+    key(VK_TAB);
+    for (const layout::Control& c : layout::Controls) {
+        if (c.kind == layout::Kind::Field) {
+            EXPECT_EQ(described(c.name),
+                      std::make_tuple(std::string(c.accessibleName), text(control(c.name)),
+                                      long{ROLE_SYSTEM_TEXT}));
+        }
+    }
+    EXPECT_EQ(text(control("lblManuf")), " Tarvex Devices");
+    key(VK_RETURN); // the Tarvex's bootloader, from Command2
+    EXPECT_EQ(device.tarvex().bootloaderEntries(), 1);
+    EXPECT_EQ(std::get<1>(described("lblProduct")), " Tarvex Bootloader");
+    window->setProgress(2527.5F, 50.0);
+    EXPECT_EQ(described("Pic"), std::make_tuple(std::string("Firmware update progress"),
+                                                std::string("50%"), long{ROLE_SYSTEM_PROGRESSBAR}));
+}
+
+// The close box during the transfer: the question in the window's own box, answered "Stop";
+// the window goes, and every handle was closed once.
+TEST_F(WindowTest, ClosedDuringTheTransferEndsCleanly) {
+    window->Form_Load();
+    const HWND hwnd = window->hwnd();
+    device.onSleep = [&](std::int64_t) {
+        if (device.tarvex().records().size() == 5 && !window->closeRequested())
+            PostMessageW(hwnd, WM_CLOSE, 0, 0);
+    };
+    {
+        BoxAnswerer user("Stop");
+        SendMessageW(control("btnUpgradeFW"), BM_CLICK, 0, 0);
+        ASSERT_EQ(user.seen.size(), 1U);
+        EXPECT_NE(user.seen[0].find("?"), std::string::npos) << user.seen[0];
+    }
+    EXPECT_TRUE(window->unloaded());
+    EXPECT_FALSE(IsWindow(hwnd));
+    EXPECT_LT(device.tarvex().records().size(), 8U);
+    EXPECT_EQ(device.openHandles(), 0);
+    EXPECT_TRUE(device.misuse().empty());
+}
+
+// The access advice when loading, and failures of the commands, in the window's own message
+// box, each acknowledged by the user; nothing else is shown.
+TEST_F(WindowTest, MessagesInTheWindowsOwnBoxes) {
+    struct Case {
+        bool denied;
+        bool imageMissing;
+        int failDataReport;
+    };
+    for (const Case c : {Case{true, false, 0}, Case{false, true, 0}, Case{false, false, 3}}) {
+        VirtualPlatform api{clock, defaultTarvexConfig()};
+        api.tarvex().config().expectedRecords = 20;
+        api.tarvex().config().faults.failDataReport = c.failDataReport;
+        if (c.denied) {
+            api.tarvexAttached = false;
+            api.foreignAfter.push_back(foreign("\\\\?\\hid#t", 0x1209, AppModeProductId, false));
+        }
+        frmMain w(api, c.imageMissing ? dir.path() / "none.bin" : image);
+        std::vector<std::string> told; // what the commands told the window to show
+        w.setTraceHook([&told](const std::string& line) {
+            if (line.rfind("message: ", 0) == 0)
+                told.push_back(line.substr(9));
+        });
+        BoxAnswerer user("OK");
+        w.Form_Load();
+        if (!c.denied)
+            SendMessageW(w.control("btnUpgradeFW"), BM_CLICK, 0, 0);
+        ASSERT_EQ(told.size(), 1U);
+        EXPECT_EQ(user.seen, told);
+        if (c.denied)
+            EXPECT_EQ(told[0], deniedAccessAdvice(ThisSystem, w.state().AccessDeniedPath, false));
+        else
+            EXPECT_NE(told[0].find(c.imageMissing ? "is missing" : "rejected"), std::string::npos);
+    }
+}
+
+} // namespace
+} // namespace quorvane::test
