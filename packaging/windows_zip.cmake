@@ -7,7 +7,7 @@
 install(TARGETS quorvane RUNTIME DESTINATION . COMPONENT portable)
 install(FILES windows-README.txt RENAME README.txt DESTINATION . COMPONENT portable)
 install(TARGETS quorvane-demo RUNTIME DESTINATION demo COMPONENT portable)
-install(FILES ${QUORVANE_DEMO_DIR}/quorvane.bin DESTINATION demo COMPONENT portable)
+install(FILES $<TARGET_FILE_DIR:quorvane-demo>/quorvane.bin DESTINATION demo COMPONENT portable)
 
 set(CPACK_PACKAGE_NAME quorvane)
 set(CPACK_PACKAGE_VENDOR "quorvane developers")

@@ -130,6 +130,7 @@ protected:
 TEST_F(WindowTest, LayoutAtBothDpisAgainstTheTable) {
     const char* setting = std::getenv("QUORVANE_TEST_DPI");
     const unsigned system = setting ? static_cast<unsigned>(std::atoi(setting)) : 96;
+    ASSERT_EQ(window->dpi(), system) << "the window starts at the system's DPI";
     ShowWindow(window->hwnd(), SW_SHOWNOACTIVATE);
     for (const unsigned dpi : {system, system == 96 ? 192U : 96U}) {
         if (window->dpi() != dpi) { // as Windows tells a window moved to another monitor
