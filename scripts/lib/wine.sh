@@ -8,6 +8,11 @@ start_wine() {
     [ -x "$wine" ] || wine=$(command -v wine64 || command -v wine)
     wineserver=$(dirname "$wine")/wineserver
     [ -x "$wineserver" ] || wineserver=$(command -v wineserver)
+    # Wine, and everything it starts, on a fixed address layout. Debian's wine64 has no preloader
+    # to reserve the addresses Windows programs expect, so with the usual address randomisation
+    # about one start in several hundred ends at once, silently under WINEDEBUG=-all ("failed to
+    # map the shared user data": its fixed address was taken); without randomisation every start
+    # gets the same layout.
     fixed=(setarch "$(uname -m)" -R)
     WINEPREFIX=$(mktemp -d)
     export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -21,10 +26,13 @@ start_wine() {
         [ -e "/tmp/.X11-unix/X$n" ] && break
         sleep 0.1
     done
+    # The prefix is made, and every process its making started has ended, before the first
+    # program.
     "${fixed[@]}" "$wine" wineboot --init >/dev/null 2>&1
     "$wineserver" -w
-    # One server for the whole run, with Wine's own services started on it here, so that they
-    # do not keep a program's output open.
+    # Then one server for the whole run, rather than one started and stopped for each program,
+    # with Wine's own services started on it here: started by the first program, they would keep
+    # its output open, and CTest would wait for them.
     "${fixed[@]}" "$wineserver" -p
     "${fixed[@]}" "$wine" wineboot >/dev/null 2>&1
 }
