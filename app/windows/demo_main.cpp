@@ -108,7 +108,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
     const std::string picture = environment("QUORVANE_DEMO_SCREENSHOT");
     if (!picture.empty()) {
         const std::string scene = environment("QUORVANE_DEMO_SCENE");
-        if (scene != "" && scene != "found" && scene != "upgrading" && scene != "nodevice") {
+        if (!scene.empty() && scene != "found" && scene != "upgrading" && scene != "nodevice") {
             std::cerr << "quorvane-demo: QUORVANE_DEMO_SCENE is found, upgrading or nodevice\n";
             return 2;
         }
