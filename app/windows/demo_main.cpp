@@ -13,7 +13,9 @@
 #include "clock.h"
 #include "demo_support.h"
 #include "frmMain.h"
+#include "history_file.h"
 #include "image_location.h"
+#include "sleep_inhibitor.h"
 #include "virtual_platform.h"
 #include "window_picture.h"
 
@@ -103,7 +105,11 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
     std::optional<std::string> toldUser;
     quorvane::SteadyClock clock;
     quorvane::VirtualPlatform platform(clock, config);
-    frmMain window(platform, image);
+    // The demo holds off sleep and keeps the history as the program does; its lines name the
+    // virtual Tarvex's path.
+    const auto inhibitor = quorvane::makeSystemInhibitor();
+    const quorvane::HistoryFile history(quorvane::defaultHistoryPath());
+    frmMain window(platform, image, {inhibitor.get(), &history, "demo"});
 
     const std::string picture = environment("QUORVANE_DEMO_SCREENSHOT");
     if (!picture.empty()) {

@@ -146,8 +146,8 @@ void registerWindowClass(WNDPROC proc) {
 
 } // namespace
 
-frmMain::frmMain(HidPlatform& api, std::filesystem::path imagePath)
-    : ctx_{api, *this, state_}, updater_(ctx_, std::move(imagePath)) {
+frmMain::frmMain(HidPlatform& api, std::filesystem::path imagePath, CommandServices services)
+    : ctx_{api, *this, state_}, updater_(ctx_, std::move(imagePath), std::move(services)) {
     notifier_ = [this](const std::string& message, bool modal) {
         const std::wstring text = wide(message);
         const std::wstring title = wide(ApplicationTitle);

@@ -30,7 +30,7 @@ public:
     using Asker = std::function<bool(const std::string& question)>;
 
     // Creates the window, hidden, at the DPI of the monitor it starts on.
-    frmMain(HidPlatform& api, std::filesystem::path imagePath);
+    frmMain(HidPlatform& api, std::filesystem::path imagePath, CommandServices services = {});
     ~frmMain() override;
     frmMain(const frmMain&) = delete;
     frmMain& operator=(const frmMain&) = delete;
