@@ -3,7 +3,7 @@
 # and 11 has. Fails on any other file or DLL.
 #   cmake -DBUILD_DIR=... -DCPACK=... -DOBJDUMP=... -DVERSION=... -P check_package.cmake
 set(allowed_dlls KERNEL32 USER32 GDI32 COMCTL32 SETUPAPI HID WINMM OLEACC OLE32 OLEAUT32
-    ADVAPI32 msvcrt)
+    ADVAPI32 BCRYPT msvcrt) # BCRYPT: the system's own SHA-256 (CNG), in Windows since Vista
 set(folder quorvane-${VERSION}-windows-x86_64)
 set(expected_files ${folder}/README.txt ${folder}/quorvane.exe ${folder}/demo/quorvane-demo.exe
     ${folder}/demo/quorvane.bin)
