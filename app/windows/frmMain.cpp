@@ -8,7 +8,13 @@
 #include "windows_text.h"
 
 #include <commctrl.h>
+#include <dbt.h>
 #include <oleacc.h>
+
+// The HID class library; mingw-w64 declares its C functions without a C++ guard.
+extern "C" {
+#include <hidsdi.h>
+}
 
 #include <algorithm>
 #include <array>
@@ -314,6 +320,10 @@ LRESULT frmMain::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         layOut();
         return 0;
     }
+    case WM_DEVICECHANGE:
+        if (wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE)
+            interfacesChanged();
+        return TRUE;
     case WM_CLOSE:
         onClose();
         return 0;
@@ -330,6 +340,8 @@ LRESULT frmMain::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     }
     case WM_DESTROY:
+        if (deviceNotification_ != nullptr)
+            UnregisterDeviceNotification(std::exchange(deviceNotification_, nullptr));
         if (quitWhenGone_)
             PostQuitMessage(0);
         return 0;
@@ -373,9 +385,51 @@ void frmMain::Form_Load() {
         processEvents();
         state_.ProgressFullWidth = static_cast<std::int16_t>(std::lround(picWidthTwips_));
         ShowWindow(control("Pic"), SW_HIDE);
+        watchInterfaces(); // before the discovery, so that no change after it goes unseen
         // Nothing runs yet that a box could hold up.
         if (!FindAndShowDevice(ctx_) && !state_.AccessDeniedPath.empty())
             tellUser(deniedAccessAdvice(ThisSystem, state_.AccessDeniedPath, false));
+    });
+}
+
+void frmMain::watchInterfaces() {
+    DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+    filter.dbcc_size = sizeof(filter);
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    HidD_GetHidGuid(&filter.dbcc_classguid);
+    deviceNotification_ = RegisterDeviceNotificationW(hwnd_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    ctx_.api.interfacesChanged(); // what is there now is what the load finds
+    pollChanges();
+}
+
+void frmMain::pollChanges() {
+    if (ctx_.api.interfacesChanged())
+        interfacesChanged();
+    later(250, [this] { pollChanges(); });
+}
+
+void frmMain::interfacesChanged() {
+    const unsigned change = ++changes_;
+    later(300, [this, change] {
+        if (change == changes_) // the burst is over
+            rediscover();
+    });
+}
+
+void frmMain::rediscover() {
+    // During a command its own waits do the discovery.
+    runCommand([this] {
+        closeDeviceHandles(ctx_);
+        if (FindAndShowDevice(ctx_) || state_.AccessDeniedPath.empty()) {
+            deniedRetried_ = false, deniedAdvised_.clear();
+            return;
+        }
+        if (!std::exchange(deniedRetried_, true)) {
+            interfacesChanged();
+            return;
+        }
+        if (std::exchange(deniedAdvised_, state_.AccessDeniedPath) != state_.AccessDeniedPath)
+            notify(deniedAccessAdvice(ThisSystem, state_.AccessDeniedPath, false));
     });
 }
 

@@ -94,6 +94,13 @@ private:
     void layOut();
     LRESULT controlColour(HDC dc, HWND control);
     void onClose();
+    // Follows interfaces arriving and leaving while no command runs: WM_DEVICECHANGE for the
+    // HID interface class, and the platform's own news (the virtual Tarvex's) every 250 ms. A
+    // burst of changes gives one discovery, about a third of a second after the last.
+    void watchInterfaces();
+    void pollChanges();
+    void interfacesChanged();
+    void rediscover();
     template <typename Handler> void runCommand(Handler&& handler);
     void finishPendingClose();
     void trace(const std::string& line) const;
@@ -112,6 +119,10 @@ private:
     double percent_ = 0.0;
     std::map<UINT_PTR, std::function<void()>> pending_;
     UINT_PTR nextTimer_ = 1;
+    HDEVNOTIFY deviceNotification_ = nullptr;
+    unsigned changes_ = 0;       // the burst's last change is the one whose discovery runs
+    bool deniedRetried_ = false; // a refused interface is tried once more
+    std::string deniedAdvised_;  // the refused path the user was last told about
 
     TraceHook trace_;
     Notifier notifier_;

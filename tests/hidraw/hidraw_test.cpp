@@ -1,6 +1,7 @@
 // The program over hidraw against the virtual Tarvex made a kernel device (uhid), on the real
 // clock. Skipped where /dev/uhid cannot be opened; failed there when QUORVANE_REQUIRE_UHID is set.
 #include "firmware_updater.h"
+#include "frmMain.h"
 #include "hidraw_platform.h"
 #include "tarvex_fixture.h"
 #include "temp_dir.h"
@@ -11,6 +12,10 @@
 #include <poll.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTest>
 
 #include <atomic>
 #include <cstring>
@@ -210,6 +215,44 @@ TEST_F(HidrawTest, DiscoveryFollowsTheKernelsOrderAndTakesTheFirstTarvexProductI
             return s.opens == opens[k] && !s.open;
         })) << devices[k]->snapshot().opens
             << " opens of device " << k;
+}
+
+// The window over hidraw follows a Tarvex made after its load, and its removal (the time each
+// took is printed); one gone between the listing and the open, or the open and the first ioctl,
+// is a failed open.
+TEST_F(HidrawTest, TheWindowFollowsAPlugAndAnUnplugAndAVanishedNodeFailsToOpen) {
+    static int argc = 1;
+    static char name[] = "hidraw_test", *argv[] = {name, nullptr};
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static QApplication application(argc, argv);
+    frmMain window(api, "/nonexistent/quorvane.bin");
+    window.Form_Load();
+    QElapsedTimer since;
+    const auto followed = [&](const char* product) { // ms since `since` until the field shows it
+        while (window.label(InfoLabel::Product) != product && since.elapsed() < 5000)
+            QTest::qWait(5);
+        return since.elapsed();
+    };
+    since.start();
+    auto tarvex = plugIn(defaultTarvexConfig());
+    const std::int64_t plugged = followed(" Tarvex");
+    since.start();
+    tarvex.reset();
+    const std::int64_t unplugged = followed("");
+    std::printf("the window followed a plug in %lld ms and an unplug in %lld ms\n",
+                static_cast<long long>(plugged), static_cast<long long>(unplugged));
+    EXPECT_LT(plugged, 1000);
+    EXPECT_LT(unplugged, 1000);
+
+    tarvex = plugIn(defaultTarvexConfig());
+    const std::string path = tarvex->hidrawPath();
+    const OpenResult opened = api.open(path, OpenMode::Plain);
+    tarvex.reset();
+    ASSERT_TRUE(waitUntil([&] { return !std::filesystem::exists(path); }));
+    HidAttributes attributes;
+    EXPECT_FALSE(api.getAttributes(opened.handle, attributes));
+    EXPECT_TRUE(api.close(opened.handle));
+    EXPECT_EQ(api.open(path, OpenMode::Plain).handle, 0U);
 }
 
 // The report length the descriptor declares, the status byte (non-zero: the bootloader asks for

@@ -13,8 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include <dbt.h>
 #include <oleacc.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -263,6 +265,30 @@ TEST_F(WindowTest, MessagesInTheWindowsOwnBoxes) {
         else
             EXPECT_NE(told[0].find(c.imageMissing ? "is missing" : "rejected"), std::string::npos);
     }
+}
+
+// Arrivals and removals (a synthetic WM_DEVICECHANGE: Wine makes no HID device) and the
+// platform's own news reach the same discovery, once per burst.
+TEST_F(WindowTest, DeviceChangesStartOneDiscoveryPerBurst) {
+    device.tarvexAttached = false;
+    window->Form_Load();
+    device.clearLog();
+    const auto discoveries = [&] {
+        return std::ranges::count(device.log(), CallKind::Enumerate, &CallRecord::kind);
+    };
+    const auto pump = [&](ULONGLONG ms) {
+        for (const ULONGLONG end = GetTickCount64() + ms; GetTickCount64() < end; Sleep(10))
+            window->processEvents();
+    };
+    DEV_BROADCAST_HDR header{sizeof(DEV_BROADCAST_HDR), DBT_DEVTYP_DEVICEINTERFACE, 0};
+    for (const WPARAM event : {DBT_DEVICEARRIVAL, DBT_DEVICEREMOVECOMPLETE, DBT_DEVICEARRIVAL})
+        SendMessageW(window->hwnd(), WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&header));
+    pump(800);
+    EXPECT_EQ(discoveries(), 1);
+    device.tarvexAttached = true;
+    pump(1000);
+    EXPECT_EQ(discoveries(), 2);
+    EXPECT_NE(window->label(InfoLabel::Product).find("Tarvex"), std::string::npos);
 }
 
 } // namespace
