@@ -224,7 +224,8 @@ TEST_F(HidrawTest, TheWindowFollowsAPlugAndAnUnplugAndAVanishedNodeFailsToOpen) 
     static int argc = 1;
     static char name[] = "hidraw_test", *argv[] = {name, nullptr};
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QApplication application(argc, argv);
+    static const auto* application = new QApplication(argc, argv); // lives to the end
+    (void)application;
     frmMain window(api, "/nonexistent/quorvane.bin");
     window.Form_Load();
     QElapsedTimer since;
