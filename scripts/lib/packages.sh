@@ -23,6 +23,7 @@ ensure_packages() {
 BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins libudev-dev
                 libsystemd-dev libssl-dev nlohmann-json3-dev fonts-dejavu-core fonts-liberation2)
 # What the tests add: GoogleTest, clang with its sanitizer and fuzzer runtimes, the package and
-# desktop-file checkers, an X server for the screenshots, and a private D-Bus with a mock logind.
+# desktop-file checkers, an X server for the screenshots, a private D-Bus with a mock logind,
+# and umockdev for a mocked udev.
 TEST_PACKAGES=(libgtest-dev clang clang-format libclang-rt-14-dev lintian desktop-file-utils appstream
-               dpkg-dev file xvfb xauth dbus-daemon python3-dbusmock)
+               dpkg-dev file xvfb xauth dbus-daemon python3-dbusmock umockdev libumockdev-dev)
