@@ -176,7 +176,7 @@ TEST_F(WindowTest, ClosingDuringTheTransferAsksFirst) {
 
 // While idle the window follows the device: a burst of changes gives one discovery within a
 // second; unplugged, the fields clear and both handles close once. During a command only the
-// command's own polls look: changes it lived through start no discovery after it.
+// command's own polls look.
 TEST_F(WindowTest, FollowsTheDeviceWhileIdleAndStaysOutOfACommandsWay) {
     const auto discoveries = [&] {
         return std::ranges::count(device.log(), CallKind::Enumerate, &CallRecord::kind);
@@ -211,7 +211,6 @@ TEST_F(WindowTest, FollowsTheDeviceWhileIdleAndStaysOutOfACommandsWay) {
     const auto polls = std::ranges::count(device.log(), DiscoveryPauseMs, &CallRecord::sleepMs);
     EXPECT_EQ(discoveries(), polls + 1); // the count of units before the entry, then its polls
     EXPECT_TRUE(settled(" Tarvex Bootloader"));
-    EXPECT_EQ(discoveries(), polls + 1);
 }
 
 // A command through its button, the window closed during its first wait or not. Meanwhile both
