@@ -132,9 +132,9 @@ private:
     bool closeRequested_ = false;
     bool unloaded_ = false;
 
-    QTimer* settle_ = nullptr;     // the discovery after a burst of changes
-    bool deniedRetried_ = false;   // a refused node is tried once more: udev may not be done
-    std::string deniedAdvised_;    // the refused path the user was last told about
+    QTimer* settle_ = nullptr;   // the discovery after a burst of changes
+    bool deniedRetried_ = false; // a refused node is tried once more: udev may not be done
+    std::string deniedAdvised_;  // the refused path the user was last told about
 };
 
 } // namespace quorvane
