@@ -12,6 +12,14 @@
 
 namespace quorvane {
 
+// The unit a command works on when several may be connected (the command line's --serial or
+// --path). It is followed through its restarts by its serial number, or as the one Tarvex unit
+// on the bus that is not known to be another.
+struct UnitChoice {
+    std::string SerialNumber;        // as read when it was chosen; empty when it has none
+    std::vector<std::string> Others; // units (EnumeratedInterface::Unit) known not to be it
+};
+
 struct DeviceState {
     bool DeviceFound = false;
     DeviceHandle HidHandle;        // feature reports, attributes, capabilities
@@ -32,6 +40,12 @@ struct DeviceState {
     // Set by every discovery: each Tarvex unit (either mode, any vendor) present, once, in
     // enumeration order. More than one, and no command sends a report.
     std::vector<EnumeratedInterface> TarvexUnits;
+    // Set by a program that chose one unit among several: discovery neither opens nor counts
+    // the others.
+    std::optional<UnitChoice> Choice;
+    // Set by a program with no one to close it (the command line): a wait gives up after this
+    // long without any Tarvex on the bus. Unset, a wait goes on until the window is closed.
+    std::optional<std::int64_t> AbsentLimitMs;
 };
 
 } // namespace quorvane

@@ -4,6 +4,7 @@
 #include "discovery_messages.h"
 
 #include <algorithm>
+#include <array>
 #include <utility>
 
 namespace quorvane {
@@ -21,6 +22,40 @@ void noteUnit(DeviceState& s, EnumeratedInterface unit) {
         s.TarvexUnits.push_back(std::move(unit));
 }
 
+bool chosenOut(const DeviceState& s, const EnumeratedInterface& listed) {
+    return s.Choice && std::find(s.Choice->Others.begin(), s.Choice->Others.end(), listed.Unit) !=
+                           s.Choice->Others.end();
+}
+
+// The one Tarvex unit present that is not known to be another is the chosen one (or its
+// successor after a restart). When there are several, each that answers with another serial
+// number than the chosen one's is noted as another; its interface is opened for the string
+// alone, never sent a report.
+void setAsideOtherSerials(DeviceContext& ctx, const std::vector<std::string>& paths,
+                          const std::vector<std::optional<EnumeratedInterface>>& listed) {
+    UnitChoice& choice = *ctx.state.Choice;
+    std::vector<std::size_t> candidates;
+    std::vector<std::string> units;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (!listed[i] || !isTarvex(listed[i]->ProductID) || chosenOut(ctx.state, *listed[i]))
+            continue;
+        candidates.push_back(i);
+        if (std::find(units.begin(), units.end(), listed[i]->Unit) == units.end())
+            units.push_back(listed[i]->Unit);
+    }
+    if (units.size() < 2 || choice.SerialNumber.empty())
+        return;
+    for (std::size_t i : candidates) {
+        DeviceHandle h = DeviceHandle::fromOpen(ctx.api.open(paths[i], OpenMode::Plain));
+        std::array<std::uint8_t, 2 * DeviceStringBytes + 1> text{};
+        if (h.isOpen() &&
+            ctx.api.getString(h.raw(), StringKind::SerialNumber, text.data(), DeviceStringBytes) &&
+            utf8Text(deviceStringText(text.data(), DeviceStringBytes)) != choice.SerialNumber)
+            choice.Others.push_back(listed[i]->Unit);
+        h.close(ctx.api);
+    }
+}
+
 } // namespace
 
 bool FindTheHid(DeviceContext& ctx) {
@@ -31,13 +66,17 @@ bool FindTheHid(DeviceContext& ctx) {
     const std::vector<std::string> paths = ctx.api.enumerateInterfaces();
     // Units are counted from what the enumeration tells, without opening anything.
     std::vector<std::optional<EnumeratedInterface>> listed;
-    for (const std::string& path : paths) {
+    for (const std::string& path : paths)
         listed.push_back(ctx.api.enumerated(path));
-        if (listed.back() && isTarvex(listed.back()->ProductID))
-            noteUnit(s, *listed.back());
-    }
+    if (s.Choice)
+        setAsideOtherSerials(ctx, paths, listed);
+    for (const auto& l : listed)
+        if (l && isTarvex(l->ProductID) && !chosenOut(s, *l))
+            noteUnit(s, *l);
     for (std::size_t i = 0; i < paths.size(); ++i) {
         const std::string& path = paths[i];
+        if (listed[i] && chosenOut(s, *listed[i]))
+            continue; // another unit than the one chosen: never opened
         s.DevicePath = path;
         const OpenResult opened = ctx.api.open(path, OpenMode::Plain);
         s.HidHandle = DeviceHandle::fromOpen(opened);
@@ -72,7 +111,8 @@ bool CountTarvexUnits(DeviceContext& ctx) {
     bool shownListed = false;
     for (const std::string& path : ctx.api.enumerateInterfaces()) {
         shownListed |= path == s.DevicePath;
-        if (auto listed = ctx.api.enumerated(path); listed && isTarvex(listed->ProductID))
+        if (auto listed = ctx.api.enumerated(path);
+            listed && isTarvex(listed->ProductID) && !chosenOut(s, *listed))
             noteUnit(s, *listed);
     }
     return shownListed;
@@ -111,6 +151,8 @@ WaitOutcome WaitForDevice(DeviceContext& ctx, WaitForm form,
             ctx.window.notify(deniedAccessAdvice(ThisSystem, s.AccessDeniedPath, true));
         if (now - lastSighting >= AbsentNoticeMs && !std::exchange(toldAbsent, true))
             ctx.window.notify(notBackYetMessage());
+        if (s.AbsentLimitMs && now - lastSighting >= *s.AbsentLimitMs)
+            return WaitOutcome::StayedAway;
         if (!s.DeviceFound)
             return std::nullopt;
         if (!requiredProductId || s.Attributes.ProductID == *requiredProductId)

@@ -31,13 +31,14 @@ enum class WaitOutcome {
     WindowClosed,      // the user closed the window; nothing further was done
     StayedInWrongMode, // found only in the other mode for WrongModeLimitMs
     SeveralUnits,      // more than one Tarvex present (TarvexUnits); nothing was sent
+    StayedAway,        // no Tarvex on the bus for AbsentLimitMs
 };
 
 // Closes both handles and polls every 100 ms until the device is present. With
 // `requiredProductId` set, sightings of the device under the other product ID do not end the
 // wait, until they have gone on for WrongModeLimitMs. Tells the user, once each and without
 // stopping, when the device has been away for AbsentNoticeMs and when it came back on an
-// interface this account may not open.
+// interface this account may not open. Gives up after AbsentLimitMs away, when that is set.
 WaitOutcome WaitForDevice(DeviceContext& ctx, WaitForm form,
                           std::optional<std::uint16_t> requiredProductId = std::nullopt);
 

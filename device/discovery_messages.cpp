@@ -26,6 +26,12 @@ std::string notBackYetMessage() {
            "bootloader.";
 }
 
+std::string notBackMessage(std::int64_t limitMs) {
+    return "The Tarvex did not come back within " + std::to_string(limitMs / 1000) +
+           " seconds. Unplug it and plug it in again: the update can be run again from its "
+           "bootloader.";
+}
+
 std::string deniedAccessAdvice(HostSystem system, const std::string& path, bool commandRunning) {
     const std::string seen = commandRunning ? "The Tarvex is back (" : "A Tarvex is connected (";
     if (system == HostSystem::Windows) {

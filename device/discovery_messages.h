@@ -26,6 +26,9 @@ std::string severalUnitsMessage(const std::vector<EnumeratedInterface>& units);
 // Said once when a command's wait has not seen the Tarvex for AbsentNoticeMs.
 std::string notBackYetMessage();
 
+// Why a wait gave up: no Tarvex on the bus for `limitMs`.
+std::string notBackMessage(std::int64_t limitMs);
+
 // What to do when a Tarvex is present at `path` but its interface may not be opened, in the
 // system's own terms. While a command runs the advice never asks to unplug the device.
 std::string deniedAccessAdvice(HostSystem system, const std::string& path, bool commandRunning);

@@ -42,6 +42,8 @@ void CommandRun::finish(const DeviceState& state, const std::optional<std::strin
     record_.message = stopped ? "" : failure.value_or("");
     if (services_.history)
         services_.history->append(record_);
+    if (services_.lastRecord)
+        *services_.lastRecord = record_;
 }
 
 } // namespace quorvane

@@ -15,7 +15,8 @@ namespace quorvane {
 struct CommandServices {
     SleepInhibitor* inhibitor = nullptr;
     const HistoryFile* history = nullptr;
-    std::string program = "window"; // as the history names it: "window", "cli", "demo"
+    std::string program = "window";     // as the history names it: "window", "cli", "demo"
+    UpdateRecord* lastRecord = nullptr; // given a copy of each line (the command line prints it)
 };
 
 class CommandRun {

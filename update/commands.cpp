@@ -46,13 +46,13 @@ std::optional<std::size_t> FirmwareUpdater::reportLength(ReportKind kind) {
 bool FirmwareUpdater::shownUnitAlone() {
     const bool listed = CountTarvexUnits(ctx_);
     if (ctx_.state.TarvexUnits.size() > 1)
-        return fail(severalUnitsMessage(ctx_.state.TarvexUnits));
+        return fail(severalUnitsMessage(ctx_.state.TarvexUnits), FailureKind::Units);
     if (listed)
         return true;
     // Another unit may have taken its place: the user sees it before anything is sent to it.
     closeDeviceHandles(ctx_);
     FindAndShowDevice(ctx_);
-    return fail(MessageShownUnitLeft);
+    return fail(MessageShownUnitLeft, FailureKind::Units);
 }
 
 bool FirmwareUpdater::EnterBootloader() {
@@ -115,6 +115,7 @@ void FirmwareUpdater::upgrade() {
     CommandRun run(services_, ctx_.state, "upgrade");
     const ImageCheck image = checkFirmwareImage(imagePath_);
     if (image.problem) {
+        fail(*image.problem, FailureKind::Image);
         ctx_.window.tellUser(*image.problem);
         run.finish(ctx_.state, image.problem, false);
         return;

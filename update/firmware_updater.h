@@ -15,6 +15,16 @@
 
 namespace quorvane {
 
+// What kind of failure ended a command, for programs that tell them apart (the command line's
+// exit codes).
+enum class FailureKind {
+    None,
+    Units,   // no Tarvex to send to, or more than one and none chosen; nothing was sent
+    Image,   // the image cannot be sent; nothing was touched
+    Device,  // the device refused, failed or left during the command
+    NotBack, // the device did not come back, or not in the mode it should
+};
+
 class FirmwareUpdater {
 public:
     FirmwareUpdater(DeviceContext ctx, std::filesystem::path imagePath,
@@ -34,10 +44,11 @@ public:
     bool EnterBootloader();
 
     const std::optional<std::string>& failure() const { return failure_; }
+    FailureKind failureKind() const { return failure_ ? failureKind_ : FailureKind::None; }
     const std::filesystem::path& imagePath() const { return imagePath_; }
 
 private:
-    bool fail(const std::string& message);
+    bool fail(const std::string& message, FailureKind kind = FailureKind::Device);
     // The command's result after a wait for the device: true when it was found as required;
     // a closed window ends the command quietly, the other mode with `wrongModeMessage`.
     bool settleWait(WaitOutcome outcome, const std::string& wrongModeMessage);
@@ -62,6 +73,7 @@ private:
     // Data reports the device took in the last transfer.
     std::int64_t recordsSent_ = 0;
     std::optional<std::string> failure_;
+    FailureKind failureKind_ = FailureKind::None;
     // The status report could not be read before the transfer; said if a record is refused.
     bool statusUnread_ = false;
 };

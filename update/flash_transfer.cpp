@@ -96,15 +96,18 @@ bool FirmwareUpdater::settleWait(WaitOutcome outcome, const std::string& wrongMo
     case WaitOutcome::WindowClosed:
         return false;
     case WaitOutcome::SeveralUnits:
-        return fail(severalUnitsMessage(ctx_.state.TarvexUnits));
+        return fail(severalUnitsMessage(ctx_.state.TarvexUnits), FailureKind::Units);
+    case WaitOutcome::StayedAway:
+        return fail(notBackMessage(*ctx_.state.AbsentLimitMs), FailureKind::NotBack);
     case WaitOutcome::StayedInWrongMode:
         break;
     }
-    return fail(wrongModeMessage);
+    return fail(wrongModeMessage, FailureKind::NotBack);
 }
 
-bool FirmwareUpdater::fail(const std::string& message) {
+bool FirmwareUpdater::fail(const std::string& message, FailureKind kind) {
     failure_ = message;
+    failureKind_ = kind;
     return false;
 }
 
