@@ -1,0 +1,366 @@
+#include "cli.h"
+
+#include "captions.h"
+#include "console_window.h"
+#include "device_info.h"
+#include "discovery_messages.h"
+#include "firmware_updater.h"
+#include "history_file.h"
+#include "tracing_platform.h"
+#include "unit_choice.h"
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <optional>
+
+namespace quorvane {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+const char* const ExitCodesHelp = R"(
+Exit codes:
+  0    done
+  1    bad usage
+  2    no Tarvex is connected, or more than one and none was chosen with --serial or --path
+  3    the firmware image is refused
+  4    the device failed during the command
+  5    the device did not come back as it should
+  130  interrupted (Ctrl-C, or the console was closed)
+)";
+
+struct Options {
+    bool verbose = false, quiet = false, json = false, all = false;
+    std::string image, serial, path;
+    std::size_t count = 20;
+};
+
+std::string modeName(std::uint16_t productId) {
+    return productId == BootModeProductId ? "bootloader" : "application";
+}
+
+std::string ids(std::uint16_t vendor, std::uint16_t product) {
+    std::array<char, 16> text{};
+    std::snprintf(text.data(), text.size(), "%04x:%04x", vendor, product);
+    return text.data();
+}
+
+const char* openErrorText(OpenError error) {
+    switch (error) {
+    case OpenError::None:
+        return "opened";
+    case OpenError::AccessDenied:
+        return "access denied";
+    case OpenError::NotFound:
+        return "gone";
+    default:
+        return "not opened";
+    }
+}
+
+// What one run of a command works with: the platform (traced with -v), the console, the state.
+struct Session {
+    Session(CliEnvironment& env, const Options& o)
+        : env(env), options(o), tracer(env.platform, env.err),
+          api(o.verbose ? static_cast<HidPlatform&>(tracer) : env.platform),
+          window(api, env.err, env.terminal, o.quiet, env.interrupted), ctx{api, window, state} {
+        state.AbsentLimitMs = CliAbsentLimitMs;
+    }
+    bool interrupted() const { return window.closeRequested(); }
+
+    CliEnvironment& env;
+    const Options& options;
+    TracingPlatform tracer;
+    HidPlatform& api;
+    ConsoleWindow window;
+    DeviceState state;
+    DeviceContext ctx;
+};
+
+Json listingJson(const TarvexListing& u) {
+    const auto length = u.capabilities ? Json(u.capabilities->FeatureReportByteLength) : Json();
+    return {
+        {"mode", modeName(u.attributes.ProductID)},
+        {"vendor_id", u.attributes.VendorID},
+        {"product_id", u.attributes.ProductID},
+        {"manufacturer", utf8Text(u.manufacturer)},
+        {"product", utf8Text(u.product)},
+        {"version", u.opened ? Json(utf8Text(versionText(u.attributes.VersionNumber))) : Json()},
+        {"serial_number", utf8Text(u.serialNumber)},
+        {"report_length", length},
+        {"path", u.path},
+        {"opened", u.opened}};
+}
+
+int listUnits(Session& s) {
+    const std::vector<TarvexListing> units = listTarvexUnits(s.api);
+    Json all = Json::array();
+    if (s.options.all) {
+        for (const std::string& path : s.api.enumerateInterfaces()) {
+            const auto listed = s.api.enumerated(path);
+            const OpenResult opened = s.api.open(path, OpenMode::Plain);
+            HidAttributes a{};
+            const bool read = opened.handle != 0 && s.api.getAttributes(opened.handle, a);
+            if (opened.handle != 0)
+                s.api.close(opened.handle);
+            if (!read && listed)
+                a = {listed->VendorID, listed->ProductID, 0};
+            all.push_back({{"path", path},
+                           {"vendor_id", read || listed ? Json(a.VendorID) : Json()},
+                           {"product_id", read || listed ? Json(a.ProductID) : Json()},
+                           {"opened", opened.handle != 0},
+                           {"open_error", openErrorText(opened.error)}});
+        }
+    }
+    for (const TarvexListing& u : units)
+        if (u.openError == OpenError::AccessDenied)
+            s.window.say(deniedAccessAdvice(ThisSystem, u.path, false));
+    std::ostream& out = s.env.out;
+    if (s.options.json) {
+        Json result = {{"tarvex", Json::array()}};
+        for (const TarvexListing& u : units)
+            result["tarvex"].push_back(listingJson(u));
+        if (s.options.all)
+            result["interfaces"] = all;
+        out << result.dump(2) << '\n';
+        return ExitDone;
+    }
+    if (units.empty())
+        out << "No Tarvex is connected.\n";
+    for (const TarvexListing& u : units) {
+        out << "Tarvex at " << u.path << "\n";
+        if (!u.opened) {
+            out << "  " << ids(u.attributes.VendorID, u.attributes.ProductID) << ", "
+                << openErrorText(u.openError == OpenError::None ? OpenError::Other : u.openError)
+                << "\n";
+            continue;
+        }
+        out << "  Mode:           "
+            << (u.attributes.ProductID == BootModeProductId ? "bootloader" : "application firmware")
+            << "\n  Manufacturer:   " << utf8Text(u.manufacturer)
+            << "\n  Product:        " << utf8Text(u.product)
+            << "\n  Version:        " << utf8Text(versionText(u.attributes.VersionNumber))
+            << "\n  Serial number:  " << utf8Text(u.serialNumber) << "\n  Report length:  "
+            << (u.capabilities ? std::to_string(u.capabilities->FeatureReportByteLength) + " bytes"
+                               : std::string("unknown"))
+            << "\n";
+    }
+    if (s.options.all) {
+        out << "HID interfaces: " << all.size() << "\n";
+        for (const Json& i : all)
+            out << "  "
+                << (i["vendor_id"].is_null() ? std::string("????:????")
+                                             : ids(i["vendor_id"], i["product_id"]))
+                << "  " << i["open_error"].get<std::string>() << "  "
+                << i["path"].get<std::string>() << "\n";
+    }
+    return ExitDone;
+}
+
+// Finds the one Tarvex the command is for; an exit code when there is none to send to.
+std::optional<int> findTarget(Session& s) {
+    const Options& o = s.options;
+    if (!o.serial.empty() || !o.path.empty()) {
+        UnitChoiceResult chosen =
+            chooseUnit(listTarvexUnits(s.api), !o.path.empty(), o.path.empty() ? o.serial : o.path);
+        if (!chosen.choice) {
+            s.window.tellUser(chosen.problem);
+            return ExitNoUnit;
+        }
+        s.state.Choice = std::move(chosen.choice);
+    }
+    FindAndShowDevice(s.ctx);
+    if (s.interrupted())
+        return ExitInterrupted;
+    if (s.state.TarvexUnits.size() > 1) {
+        s.window.tellUser(severalUnitsMessage(s.state.TarvexUnits) +
+                          " Or choose one with --serial or --path.");
+        return ExitNoUnit;
+    }
+    if (!s.state.DeviceFound) {
+        s.window.tellUser(s.state.AccessDeniedPath.empty()
+                              ? std::string("No Tarvex is connected.")
+                              : deniedAccessAdvice(ThisSystem, s.state.AccessDeniedPath, false));
+        return ExitNoUnit;
+    }
+    return std::nullopt;
+}
+
+int exitCodeOf(const FirmwareUpdater& updater, bool interrupted) {
+    if (interrupted)
+        return ExitInterrupted;
+    switch (updater.failureKind()) {
+    case FailureKind::None:
+        return ExitDone;
+    case FailureKind::Units:
+        return ExitNoUnit;
+    case FailureKind::Image:
+        return ExitImage;
+    case FailureKind::NotBack:
+        return ExitNotBack;
+    case FailureKind::Device:
+        break;
+    }
+    return ExitDevice;
+}
+
+// What an interrupt left: where the Tarvex is and what to do.
+std::string stoppedMessage(const Session& s, bool upgrade, const UpdateRecord& r) {
+    if (!upgrade)
+        return "Interrupted while the Tarvex switched to its bootloader; it may be there now.";
+    if (s.window.caption() == CaptionFinishing)
+        return "Interrupted while the Tarvex restarts: all " + std::to_string(r.recordsTotal) +
+               " records were sent. Run \"quorvane-cli list\" to see it come back.";
+    return "Interrupted after " + std::to_string(r.recordsSent) + " of " +
+           std::to_string(r.recordsTotal) +
+           " records; no further record was sent. The Tarvex is in its bootloader: run the "
+           "update again to finish it.";
+}
+
+std::string doneMessage(const Session& s, bool upgrade, const UpdateRecord& r) {
+    const std::string serial = utf8Text(s.state.SerialNumber);
+    const std::string unit = "The Tarvex" + (serial.empty() ? "" : " " + serial);
+    if (!upgrade)
+        return unit + " is in its bootloader (" + s.state.DevicePath + ").";
+    return unit + " runs its new firmware, version " +
+           utf8Text(versionText(s.state.Attributes.VersionNumber)) + " (" +
+           std::to_string(r.recordsSent) + " records sent).";
+}
+
+// The upgrade or Force Bootloader Mode on the one Tarvex present or chosen.
+int command(Session& s, bool upgrade) {
+    UpdateRecord record;
+    record.outcome = "failed";
+    const HistoryFile history(s.env.historyPath);
+    std::filesystem::path image =
+        s.options.image.empty()
+            ? s.env.defaultImage
+            : std::filesystem::path(std::u8string(s.options.image.begin(), s.options.image.end()));
+    FirmwareUpdater updater(
+        s.ctx, image,
+        {s.env.inhibitor, s.env.historyPath.empty() ? nullptr : &history, "cli", &record});
+    int code = ExitDone;
+    if (const auto refused = findTarget(s)) {
+        code = *refused;
+        record.message = s.window.told().value_or("");
+        record.outcome = code == ExitInterrupted ? "stopped" : "failed";
+    } else {
+        upgrade ? updater.upgrade() : updater.forceBootloader();
+        code = exitCodeOf(updater, s.interrupted());
+    }
+    closeDeviceHandles(s.ctx);
+    std::string message = record.message;
+    if (code == ExitInterrupted)
+        message = stoppedMessage(s, upgrade, record);
+    else if (code == ExitDone)
+        message = doneMessage(s, upgrade, record);
+    if (s.options.json) {
+        Json result = toJson(record);
+        result["message"] = message;
+        result["exit_code"] = code;
+        s.env.out << result.dump(2) << '\n';
+    } else {
+        const std::string outcome = code == ExitDone          ? "completed"
+                                    : code == ExitInterrupted ? "stopped"
+                                                              : "failed";
+        s.env.out << outcome << ": " << message << '\n';
+    }
+    return code;
+}
+
+int showHistory(Session& s) {
+    std::vector<UpdateRecord> lines = HistoryFile(s.env.historyPath).read();
+    if (lines.size() > s.options.count)
+        lines.erase(lines.begin(), lines.end() - static_cast<std::ptrdiff_t>(s.options.count));
+    std::ostream& out = s.env.out;
+    if (s.options.json) {
+        Json all = Json::array();
+        for (const UpdateRecord& r : lines)
+            all.push_back(toJson(r));
+        out << all.dump(2) << '\n';
+        return ExitDone;
+    }
+    if (lines.empty())
+        out << "The update history is empty.\n";
+    for (const UpdateRecord& r : lines) {
+        const auto& d = r.deviceAfter ? r.deviceAfter : r.deviceBefore;
+        out << r.started << "  " << r.program << "  " << r.command << "  " << r.outcome;
+        if (d)
+            out << "  " << (d->serialNumber.empty() ? d->path : d->serialNumber) << " "
+                << (r.deviceBefore ? r.deviceBefore->version : "?") << " -> "
+                << (r.deviceAfter ? r.deviceAfter->version : "?");
+        if (r.image)
+            out << "  " << r.recordsSent << "/" << r.recordsTotal << " records of "
+                << r.image->path;
+        if (!r.message.empty())
+            out << "  (" << r.message << ")";
+        out << '\n';
+    }
+    return ExitDone;
+}
+
+} // namespace
+
+int runCli(const std::vector<std::string>& args, CliEnvironment& env) {
+    Options o;
+    CLI::App app("Updates the firmware of a Tarvex connected to this computer.", "quorvane-cli");
+    app.set_version_flag("--version", "quorvane-cli " QUORVANE_DISPLAY_VERSION);
+    app.footer(ExitCodesHelp);
+    app.require_subcommand(1);
+    app.fallthrough();
+    app.add_flag("-v,--verbose", o.verbose,
+                 "Trace every platform call and every report, byte for byte, on standard error");
+    app.add_flag("-q,--quiet", o.quiet, "Print only the outcome");
+    auto json = [&o](CLI::App* sub) {
+        sub->add_flag("--json", o.json, "Print the result as JSON");
+    };
+    auto unit = [&o](CLI::App* sub) {
+        auto* serial = sub->add_option("--serial", o.serial,
+                                       "The Tarvex with this serial number, when several are "
+                                       "connected");
+        sub->add_option("--path", o.path, "The Tarvex at this interface path (see list)")
+            ->excludes(serial);
+    };
+
+    CLI::App* list = app.add_subcommand("list", "List every Tarvex connected");
+    list->add_flag("--all", o.all,
+                   "Also list every HID interface, with its IDs and whether it "
+                   "could be opened");
+    json(list);
+    CLI::App* update = app.add_subcommand("update", "Update the Tarvex's firmware");
+    update->add_option("--image", o.image,
+                       "The firmware image (default: quorvane.bin beside this program)");
+    unit(update);
+    json(update);
+    CLI::App* boot = app.add_subcommand("bootloader", "Switch the Tarvex to its bootloader");
+    unit(boot);
+    json(boot);
+    CLI::App* history = app.add_subcommand("history", "Show the update history");
+    history->add_option("-n", o.count, "Show the last N lines (default 20)")
+        ->check(CLI::PositiveNumber);
+    json(history);
+    for (CLI::App* sub : {list, update, boot, history})
+        sub->footer(ExitCodesHelp);
+
+    try {
+        std::vector<std::string> reversed(args.rbegin(), args.rend());
+        app.parse(reversed);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e, env.out, env.err);
+        return code == 0 ? ExitDone : ExitUsage;
+    }
+
+    Session s(env, o);
+    if (list->parsed())
+        return listUnits(s);
+    if (history->parsed())
+        return showHistory(s);
+    return command(s, update->parsed());
+}
+
+} // namespace quorvane

@@ -1,0 +1,30 @@
+// quorvane-cli: the Tarvex firmware update from a terminal, on the machine's HID devices.
+#include "cli.h"
+#include "executable_directory.h"
+#include "firmware_image.h"
+#include "history_file.h"
+#include "system_platform.h"
+#include "terminal.h"
+
+#include <iostream>
+
+int main(int argc, char* argv[]) {
+    using namespace quorvane;
+    prepareConsole();
+    const std::atomic<bool>& interrupted = catchInterrupts();
+    const auto platform = makeSystemPlatform();
+    const auto inhibitor = makeSystemInhibitor();
+    const auto directory = executableDirectory();
+    CliEnvironment env{*platform,
+                       std::cout,
+                       std::cerr,
+                       errorIsTerminal(),
+                       inhibitor.get(),
+                       defaultHistoryPath(),
+                       directory ? firmwareImagePath(*directory) : std::filesystem::path(),
+                       &interrupted};
+    const int code = runCli(std::vector<std::string>(argv + 1, argv + argc), env);
+    std::cout.flush();
+    interruptsDone();
+    return code;
+}

@@ -1,0 +1,34 @@
+#include "terminal.h"
+
+#include <csignal>
+#include <unistd.h>
+
+namespace quorvane {
+
+namespace {
+
+std::atomic<bool> interrupted{false};
+
+extern "C" void onInterrupt(int /*signal*/) {
+    interrupted.store(true);
+}
+
+} // namespace
+
+const std::atomic<bool>& catchInterrupts() {
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    action.sa_flags = SA_RESETHAND; // the second one ends the program
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
+    return interrupted;
+}
+
+void interruptsDone() {}
+
+bool errorIsTerminal() {
+    return isatty(STDERR_FILENO) == 1;
+}
+
+} // namespace quorvane

@@ -1,0 +1,42 @@
+#include "terminal.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <io.h>
+
+namespace quorvane {
+
+namespace {
+
+std::atomic<bool> interrupted{false};
+std::atomic<bool> done{false};
+
+BOOL WINAPI onConsoleEvent(DWORD event) {
+    if (event == CTRL_C_EVENT && interrupted.exchange(true))
+        return FALSE; // the second Ctrl-C: the default, which ends the program
+    interrupted.store(true);
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+        // Windows ends the program when this returns (or after 5 s): the command stops first.
+        for (int waited = 0; !done.load() && waited < 4500; waited += 50)
+            ::Sleep(50);
+    }
+    return TRUE;
+}
+
+} // namespace
+
+const std::atomic<bool>& catchInterrupts() {
+    ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+    return interrupted;
+}
+
+void interruptsDone() {
+    done.store(true);
+}
+
+bool errorIsTerminal() {
+    return _isatty(_fileno(stderr)) != 0;
+}
+
+} // namespace quorvane

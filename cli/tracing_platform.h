@@ -1,0 +1,30 @@
+// -v: every platform call of a command with its result, and every report sent and read byte
+// for byte, written as it happens, so that a user can hand support an exact trace.
+#pragma once
+
+#include "forwarding_platform.h"
+
+#include <ostream>
+
+namespace quorvane {
+
+class TracingPlatform final : public ForwardingPlatform {
+public:
+    TracingPlatform(HidPlatform& inner, std::ostream& out) : ForwardingPlatform(inner), out_(out) {}
+
+    std::vector<std::string> enumerateInterfaces() override;
+    OpenResult open(const std::string& path, OpenMode mode) override;
+    bool close(RawHandle h) override;
+    bool getAttributes(RawHandle h, HidAttributes& a) override;
+    bool getCapabilities(RawHandle h, HidCapabilities& c) override;
+    bool setFeature(RawHandle h, const std::uint8_t* b, std::size_t n) override;
+    bool getFeature(RawHandle h, std::uint8_t* b, std::size_t n) override;
+    bool getString(RawHandle h, StringKind k, std::uint8_t* b, std::size_t n) override;
+    void sleep(int ms) override;
+
+private:
+    std::ostream& line(const char* call);
+    std::ostream& out_;
+};
+
+} // namespace quorvane
