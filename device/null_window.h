@@ -1,5 +1,5 @@
 // A window that shows nothing, for programs that have none: the benchmark (which measures the
-// program, not a toolkit) and the probe.
+// program, not a toolkit) and the listing of every Tarvex.
 #pragma once
 
 #include "window_seam.h"

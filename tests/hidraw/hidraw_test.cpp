@@ -11,14 +11,20 @@
 #include <linux/uhid.h>
 #include <poll.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTest>
 
+#include <nlohmann/json.hpp>
+
+#include <array>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <mutex>
 #include <thread>
 
@@ -291,6 +297,45 @@ TEST_P(UpgradeTest, EveryRecordArrivesByteForByteThroughTheBootloaderRestart) {
 INSTANTIATE_TEST_SUITE_P(Records, UpgradeTest,
                          ::testing::Values(std::tuple(65, 0, 16, 0), std::tuple(41, 7, 3, 0),
                                            std::tuple(101, 7, 3, 0), std::tuple(65, 0, 10, 3)));
+
+namespace fs = std::filesystem;
+
+// quorvane-cli as a user runs it: its standard output (with standard error, when asked), shown.
+// Its history goes to `state`.
+std::string runCli(const fs::path& state, const std::string& arguments, int& status,
+                   const char* redirect = "") {
+    const std::string command =
+        "XDG_STATE_HOME=" + state.string() + " " QUORVANE_CLI " " + arguments + redirect;
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    for (std::array<char, 4096> chunk{}; pipe && std::fgets(chunk.data(), chunk.size(), pipe);)
+        out += chunk.data();
+    status = pipe != nullptr ? WEXITSTATUS(::pclose(pipe)) : -1;
+    std::cout << "$ quorvane-cli " << arguments << "\n" << out << "(exit " << status << ")\n";
+    return out;
+}
+
+TEST_F(HidrawTest, TheCommandLineListsTheTarvexAndUpdatesIt) {
+    TarvexConfig t = defaultTarvexConfig();
+    t.expectedRecords = 120;
+    const auto tarvex = plugIn(t);
+    TempDir dir;
+    const auto bytes = imageBytes(RecordSize * 120, 5);
+    writeFile(dir.path() / "firmware.bin", bytes);
+    int status = -1;
+    const auto listed = nlohmann::json::parse(runCli(dir.path(), "list --json", status));
+    EXPECT_EQ(status, 0);
+    ASSERT_EQ(listed["tarvex"].size(), 1U);
+    EXPECT_TRUE(listed["tarvex"][0]["path"] == tarvex->hidrawPath() &&
+                listed["tarvex"][0]["serial_number"] == "TX-000417" &&
+                listed["tarvex"][0]["mode"] == "application");
+    runCli(dir.path(), "update --image " + (dir.path() / "firmware.bin").string(), status, " 2>&1");
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(waitUntil([&] { return !tarvex->snapshot().open; }));
+    std::vector<Record> sent(120);
+    std::memcpy(sent.data(), bytes.data(), bytes.size());
+    EXPECT_EQ(tarvex->snapshot().model.records(), sent);
+}
 
 } // namespace
 } // namespace quorvane::test

@@ -12,16 +12,18 @@ same() { diff <(echo "$2") <(echo "$3") >&2 || fail "$1: files differ (< expecte
 program() { [ "$(stat -c %a "$1")" = 755 ] && [ "$(head -c4 "$1" | tail -c3)" = ELF ]; }
 expected() { # what an install under the prefix $1 creates, and $2
     local s=$1/share i=$1/share/icons/hicolor
-    printf '%s\n' opt/quorvane/{README.txt,quorvane} "$1/bin/quorvane" ${2:-} \
+    printf '%s\n' opt/quorvane/{README.txt,quorvane,quorvane-cli} "$1"/bin/quorvane{,-cli} ${2:-} \
         "$1/lib/udev/rules.d/70-quorvane.rules" "$s/applications/quorvane.desktop" \
-        "$s"/doc/quorvane/{changelog.gz,copyright} "$s/man/man1/quorvane.1.gz" \
+        "$s"/doc/quorvane/{changelog.gz,copyright} "$s"/man/man1/quorvane{,-cli}.1.gz \
         "$i"/{16x16,32x32}/apps/quorvane.png "$i/scalable/apps/quorvane.svg" \
         "$s/metainfo/quorvane.metainfo.xml" | sort
 }
 follow() { # the launcher, the desktop entry, its icons and the metainfo lead where they should
     local r=$1 s=$1/$2/share entry=$1/$2/share/applications/quorvane.desktop
-    [ "$(readlink "$r/$2/bin/quorvane")" = /opt/quorvane/quorvane ] || fail "the launcher"
-    program "$r/opt/quorvane/quorvane" || fail "the program"
+    for p in quorvane quorvane-cli; do
+        [ "$(readlink "$r/$2/bin/$p")" = /opt/quorvane/$p ] || fail "the launcher $p"
+        program "$r/opt/quorvane/$p" || fail "the program $p"
+    done
     [ -L "$r/$2/bin/$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$entry")" ] || fail "Exec not on PATH"
     for n in 16 32; do # the width and height in the PNG header
         od -An -tu1 -j16 -N8 "$s/icons/hicolor/${n}x$n/apps/$(sed -n 's/^Icon=//p' "$entry").png" |
@@ -50,8 +52,9 @@ deb_lintian) need lintian && lintian --fail-on error "$(one "$pk/quorvane_*.deb"
 tgz_layout)
     archive=$(one "$pk/quorvane-*.tar.gz") root=$scratch/tgz-root && d=$(basename "$archive" .tar.gz)
     rm -rf "$root" && mkdir -p "$root" && tar -xzf "$archive" -C "$root"
-    same .tgz "$(printf '%s\n' "$d"/{70-quorvane.rules,README.txt,quorvane})" "$(files "$root")"
-    program "$root/$d/quorvane" && grep -q 'quorvane\.bin' "$root/$d/README.txt" || fail "tgz"
+    same .tgz "$(printf '%s\n' "$d"/{70-quorvane.rules,README.txt,quorvane,quorvane-cli})" \
+        "$(files "$root")"
+    program "$root/$d/quorvane" && program "$root/$d/quorvane-cli" && grep -q 'quorvane\.bin' "$root/$d/README.txt" || fail "tgz"
     cmp "$root/$d/70-quorvane.rules" "$src/packaging/70-quorvane.rules" ;;
 install_destdir)
     for prefix in usr usr/local; do
