@@ -210,9 +210,14 @@ int exitCodeOf(const FirmwareUpdater& updater, bool interrupted) {
 }
 
 // What an interrupt left: where the Tarvex is and what to do.
-std::string stoppedMessage(const Session& s, bool upgrade, const UpdateRecord& r) {
+std::string stoppedMessage(const Session& s, bool upgrade, bool ran, const UpdateRecord& r) {
+    if (!ran)
+        return "Interrupted before anything was sent to the Tarvex.";
     if (!upgrade)
         return "Interrupted while the Tarvex switched to its bootloader; it may be there now.";
+    if (s.window.caption() == CaptionSwitching)
+        return "Interrupted while the Tarvex switched to its bootloader; no firmware was sent. "
+               "Run the update again.";
     if (s.window.caption() == CaptionFinishing)
         return "Interrupted while the Tarvex restarts: all " + std::to_string(r.recordsTotal) +
                " records were sent. Run \"quorvane-cli list\" to see it come back.";
@@ -245,7 +250,8 @@ int command(Session& s, bool upgrade) {
         s.ctx, image,
         {s.env.inhibitor, s.env.historyPath.empty() ? nullptr : &history, "cli", &record});
     int code = ExitDone;
-    if (const auto refused = findTarget(s)) {
+    const auto refused = findTarget(s);
+    if (refused) {
         code = *refused;
         record.message = s.window.told().value_or("");
         record.outcome = code == ExitInterrupted ? "stopped" : "failed";
@@ -256,7 +262,7 @@ int command(Session& s, bool upgrade) {
     closeDeviceHandles(s.ctx);
     std::string message = record.message;
     if (code == ExitInterrupted)
-        message = stoppedMessage(s, upgrade, record);
+        message = stoppedMessage(s, upgrade, !refused, record);
     else if (code == ExitDone)
         message = doneMessage(s, upgrade, record);
     if (s.options.json) {

@@ -335,6 +335,9 @@ TEST_F(HidrawTest, TheCommandLineListsTheTarvexAndUpdatesIt) {
     std::vector<Record> sent(120);
     std::memcpy(sent.data(), bytes.data(), bytes.size());
     EXPECT_EQ(tarvex->snapshot().model.records(), sent);
+    const auto line = nlohmann::json::parse(runCli(dir.path(), "history --json -n 1", status));
+    EXPECT_TRUE(line.size() == 1 && line[0]["outcome"] == "completed" &&
+                line[0]["records_sent"] == 120 && line[0]["program"] == "cli");
 }
 
 } // namespace
