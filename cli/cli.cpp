@@ -184,7 +184,7 @@ std::optional<int> findTarget(Session& s) {
     }
     if (!s.state.DeviceFound) {
         s.window.tellUser(s.state.AccessDeniedPath.empty()
-                              ? std::string("No Tarvex is connected.")
+                              ? std::string(MessageNoTarvex)
                               : deniedAccessAdvice(ThisSystem, s.state.AccessDeniedPath, false));
         return ExitNoUnit;
     }

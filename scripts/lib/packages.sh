@@ -19,8 +19,8 @@ ensure_packages() {
 # What building and running quorvane needs.
 # Liberation Sans stands in for the window's MS Sans Serif, so captions fit their boxes. The
 # hidraw nodes through libudev, logind's inhibitor through sd-bus, SHA-256 from libcrypto, JSON
-# for the update history.
-BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins libudev-dev
+# for the update history and the command line's output, CLI11 for its arguments.
+BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins libudev-dev libcli11-dev
                 libsystemd-dev libssl-dev nlohmann-json3-dev fonts-dejavu-core fonts-liberation2)
 # What the tests add: GoogleTest, clang with its sanitizer and fuzzer runtimes, the package and
 # desktop-file checkers, an X server for the screenshots, a private D-Bus with a mock logind,
