@@ -66,6 +66,7 @@ bool FindTheHid(DeviceContext& ctx) {
     const std::vector<std::string> paths = ctx.api.enumerateInterfaces();
     // Units are counted from what the enumeration tells, without opening anything.
     std::vector<std::optional<EnumeratedInterface>> listed;
+    listed.reserve(paths.size());
     for (const std::string& path : paths)
         listed.push_back(ctx.api.enumerated(path));
     if (s.Choice)
