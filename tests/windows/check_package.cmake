@@ -1,12 +1,13 @@
 # Makes the Windows zip with CPack and checks it: its name, the files it holds, and the DLLs
-# quorvane.exe and quorvane-demo.exe import, each of which must be one that every Windows 10
-# and 11 has. Fails on any other file or DLL.
+# quorvane.exe, quorvane-demo.exe and quorvane-cli.exe import, each of which must be one that
+# every Windows 10 and 11 has, and their subsystem (the windows 2, the console program 3). Fails
+# on any other file or DLL.
 #   cmake -DBUILD_DIR=... -DCPACK=... -DOBJDUMP=... -DVERSION=... -P check_package.cmake
 set(allowed_dlls KERNEL32 USER32 GDI32 COMCTL32 SETUPAPI HID WINMM OLEACC OLE32 OLEAUT32
     ADVAPI32 BCRYPT msvcrt) # BCRYPT: the system's own SHA-256 (CNG), in Windows since Vista
 set(folder quorvane-${VERSION}-windows-x86_64)
-set(expected_files ${folder}/README.txt ${folder}/quorvane.exe ${folder}/demo/quorvane-demo.exe
-    ${folder}/demo/quorvane.bin)
+set(expected_files ${folder}/README.txt ${folder}/quorvane.exe ${folder}/quorvane-cli.exe
+    ${folder}/demo/quorvane-demo.exe ${folder}/demo/quorvane.bin)
 
 execute_process(COMMAND ${CPACK} --config ${BUILD_DIR}/CPackConfig.cmake
                 WORKING_DIRECTORY ${BUILD_DIR} RESULT_VARIABLE status OUTPUT_VARIABLE out
@@ -29,7 +30,10 @@ if(NOT status EQUAL 0 OR NOT files STREQUAL expected_files)
 endif()
 message(STATUS "${zip}: ${files}")
 
-foreach(exe quorvane.exe demo/quorvane-demo.exe)
+foreach(entry quorvane.exe:2 demo/quorvane-demo.exe:2 quorvane-cli.exe:3)
+  string(REPLACE ":" ";" entry ${entry})
+  list(GET entry 0 exe)
+  list(GET entry 1 subsystem)
   file(SIZE ${scratch}/${folder}/${exe} size)
   execute_process(COMMAND ${OBJDUMP} -p ${scratch}/${folder}/${exe} OUTPUT_VARIABLE dump
                   RESULT_VARIABLE status)
@@ -53,8 +57,8 @@ foreach(exe quorvane.exe demo/quorvane-demo.exe)
       message(FATAL_ERROR "${exe} imports ${dll}.dll, which is not one every Windows has")
     endif()
   endforeach()
-  if(NOT dump MATCHES "Subsystem[ \t]+0*2[ \t]")
-    message(FATAL_ERROR "${exe} is not a program of the Windows subsystem (a window, no console)")
+  if(NOT dump MATCHES "Subsystem[ \t]+0*${subsystem}[ \t]")
+    message(FATAL_ERROR "${exe} is not of subsystem ${subsystem} (2: a window, 3: a console)")
   endif()
   message(STATUS "${exe}: ${size} bytes, imports ${dlls}")
 endforeach()
