@@ -3,6 +3,7 @@
 #pragma once
 
 #include "device_context.h"
+#include "device_follower.h"
 #include "device_state.h"
 #include "firmware_updater.h"
 #include "window_seam.h"
@@ -132,9 +133,8 @@ private:
     bool closeRequested_ = false;
     bool unloaded_ = false;
 
-    QTimer* settle_ = nullptr;   // the discovery after a burst of changes
-    bool deniedRetried_ = false; // a refused node is tried once more: udev may not be done
-    std::string deniedAdvised_;  // the refused path the user was last told about
+    QTimer* settle_ = nullptr; // the discovery after a burst of changes
+    DeviceFollower follower_;
 };
 
 } // namespace quorvane

@@ -419,17 +419,8 @@ void frmMain::interfacesChanged() {
 void frmMain::rediscover() {
     // During a command its own waits do the discovery.
     runCommand([this] {
-        closeDeviceHandles(ctx_);
-        if (FindAndShowDevice(ctx_) || state_.AccessDeniedPath.empty()) {
-            deniedRetried_ = false, deniedAdvised_.clear();
-            return;
-        }
-        if (!std::exchange(deniedRetried_, true)) {
-            interfacesChanged();
-            return;
-        }
-        if (std::exchange(deniedAdvised_, state_.AccessDeniedPath) != state_.AccessDeniedPath)
-            notify(deniedAccessAdvice(ThisSystem, state_.AccessDeniedPath, false));
+        if (follower_.rediscover(ctx_))
+            interfacesChanged(); // a refused node, once more
     });
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "device_context.h"
+#include "device_follower.h"
 #include "device_state.h"
 #include "firmware_updater.h"
 #include "window_seam.h"
@@ -120,9 +121,8 @@ private:
     std::map<UINT_PTR, std::function<void()>> pending_;
     UINT_PTR nextTimer_ = 1;
     HDEVNOTIFY deviceNotification_ = nullptr;
-    unsigned changes_ = 0;       // the burst's last change is the one whose discovery runs
-    bool deniedRetried_ = false; // a refused interface is tried once more
-    std::string deniedAdvised_;  // the refused path the user was last told about
+    unsigned changes_ = 0; // the burst's last change is the one whose discovery runs
+    DeviceFollower follower_;
 
     TraceHook trace_;
     Notifier notifier_;
