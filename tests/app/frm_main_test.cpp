@@ -199,6 +199,12 @@ TEST_F(WindowTest, FollowsTheDeviceWhileIdleAndStaysOutOfACommandsWay) {
     device.tarvexAttached = false;
     EXPECT_TRUE(settled(""));
     EXPECT_TRUE(device.openHandles() == 0 && device.misuse().empty());
+    // A Tarvex this account may not open: tried once more a second later, then explained once.
+    device.foreignAfter = {foreign("/dev/hidraw5", 1, AppModeProductId, false)};
+    QTest::qWait(2200);
+    EXPECT_EQ(notices,
+              std::vector<std::string>{deniedAccessAdvice(ThisSystem, "/dev/hidraw5", false)});
+    device.foreignAfter.clear();
 
     device.tarvexAttached = true;
     ASSERT_TRUE(settled(" Tarvex"));
