@@ -6,6 +6,7 @@
 #include "discovery_messages.h"
 #include "firmware_updater.h"
 #include "history_file.h"
+#include "tarvex_identity.h"
 #include "tracing_platform.h"
 #include "unit_choice.h"
 
@@ -39,16 +40,6 @@ struct Options {
     std::string image, serial, path;
     std::size_t count = 20;
 };
-
-std::string modeName(std::uint16_t productId) {
-    return productId == BootModeProductId ? "bootloader" : "application";
-}
-
-std::string ids(std::uint16_t vendor, std::uint16_t product) {
-    std::array<char, 16> text{};
-    std::snprintf(text.data(), text.size(), "%04x:%04x", vendor, product);
-    return text.data();
-}
 
 const char* openErrorText(OpenError error) {
     switch (error) {
@@ -135,13 +126,12 @@ int listUnits(Session& s) {
     for (const TarvexListing& u : units) {
         out << "Tarvex at " << u.path << "\n";
         if (!u.opened) {
-            out << "  " << ids(u.attributes.VendorID, u.attributes.ProductID) << ", "
+            out << "  " << idsText(u.attributes.VendorID, u.attributes.ProductID) << ", "
                 << openErrorText(u.openError == OpenError::None ? OpenError::Other : u.openError)
                 << "\n";
             continue;
         }
-        out << "  Mode:           "
-            << (u.attributes.ProductID == BootModeProductId ? "bootloader" : "application firmware")
+        out << "  Mode:           " << modeDescription(u.attributes.ProductID)
             << "\n  Manufacturer:   " << utf8Text(u.manufacturer)
             << "\n  Product:        " << utf8Text(u.product)
             << "\n  Version:        " << utf8Text(versionText(u.attributes.VersionNumber))
@@ -155,7 +145,7 @@ int listUnits(Session& s) {
         for (const Json& i : all)
             out << "  "
                 << (i["vendor_id"].is_null() ? std::string("????:????")
-                                             : ids(i["vendor_id"], i["product_id"]))
+                                             : idsText(i["vendor_id"], i["product_id"]))
                 << "  " << i["open_error"].get<std::string>() << "  "
                 << i["path"].get<std::string>() << "\n";
     }
@@ -172,7 +162,7 @@ std::optional<int> findTarget(Session& s) {
             s.window.tellUser(chosen.problem);
             return ExitNoUnit;
         }
-        s.state.Choice = std::move(chosen.choice);
+        s.state.Unit = std::move(chosen.choice);
     }
     FindAndShowDevice(s.ctx);
     if (s.interrupted())
@@ -191,40 +181,27 @@ std::optional<int> findTarget(Session& s) {
     return std::nullopt;
 }
 
-int exitCodeOf(const FirmwareUpdater& updater, bool interrupted) {
-    if (interrupted)
-        return ExitInterrupted;
-    switch (updater.failureKind()) {
-    case FailureKind::None:
+int exitCodeOf(const UpdateSession& session) {
+    switch (session.outcome()) {
+    case Outcome::Completed:
         return ExitDone;
+    case Outcome::Stopped:
+        return ExitInterrupted;
+    case Outcome::Failed:
+        break;
+    }
+    switch (session.failureKind()) {
     case FailureKind::Units:
         return ExitNoUnit;
     case FailureKind::Image:
         return ExitImage;
     case FailureKind::NotBack:
         return ExitNotBack;
+    case FailureKind::None:
     case FailureKind::Device:
         break;
     }
     return ExitDevice;
-}
-
-// What an interrupt left: where the Tarvex is and what to do.
-std::string stoppedMessage(const Session& s, bool upgrade, bool ran, const UpdateRecord& r) {
-    if (!ran)
-        return "Interrupted before anything was sent to the Tarvex.";
-    if (!upgrade)
-        return "Interrupted while the Tarvex switched to its bootloader; it may be there now.";
-    if (s.window.caption() == CaptionSwitching)
-        return "Interrupted while the Tarvex switched to its bootloader; no firmware was sent. "
-               "Run the update again.";
-    if (s.window.caption() == CaptionFinishing)
-        return "Interrupted while the Tarvex restarts: all " + std::to_string(r.recordsTotal) +
-               " records were sent. Run \"quorvane-cli list\" to see it come back.";
-    return "Interrupted after " + std::to_string(r.recordsSent) + " of " +
-           std::to_string(r.recordsTotal) +
-           " records; no further record was sent. The Tarvex is in its bootloader: run the "
-           "update again to finish it.";
 }
 
 std::string doneMessage(const Session& s, bool upgrade, const UpdateRecord& r) {
@@ -250,31 +227,31 @@ int command(Session& s, bool upgrade) {
         s.ctx, image,
         {s.env.inhibitor, s.env.historyPath.empty() ? nullptr : &history, "cli", &record});
     int code = ExitDone;
-    const auto refused = findTarget(s);
-    if (refused) {
+    std::string message;
+    if (const auto refused = findTarget(s)) {
         code = *refused;
-        record.message = s.window.told().value_or("");
-        record.outcome = code == ExitInterrupted ? "stopped" : "failed";
+        record.message = code == ExitInterrupted
+                             ? "Interrupted before anything was sent to the Tarvex."
+                             : s.window.told().value_or("");
+        record.outcome = outcomeName(code == ExitInterrupted ? Outcome::Stopped : Outcome::Failed);
+        message = record.message;
     } else {
         upgrade ? updater.upgrade() : updater.forceBootloader();
-        code = exitCodeOf(updater, s.interrupted());
+        const UpdateSession& session = *updater.lastSession();
+        code = exitCodeOf(session);
+        message = record.message;
+        // A plain success says what the Tarvex runs now; the session's words follow.
+        if (code == ExitDone && !session.stopped())
+            message = doneMessage(s, upgrade, record) + (message.empty() ? "" : " " + message);
     }
     closeDeviceHandles(s.ctx);
-    std::string message = record.message;
-    if (code == ExitInterrupted)
-        message = stoppedMessage(s, upgrade, !refused, record);
-    else if (code == ExitDone)
-        message = doneMessage(s, upgrade, record);
     if (s.options.json) {
         Json result = toJson(record);
         result["message"] = message;
         result["exit_code"] = code;
         s.env.out << result.dump(2) << '\n';
     } else {
-        const std::string outcome = code == ExitDone          ? "completed"
-                                    : code == ExitInterrupted ? "stopped"
-                                                              : "failed";
-        s.env.out << outcome << ": " << message << '\n';
+        s.env.out << record.outcome << ": " << message << '\n';
     }
     return code;
 }

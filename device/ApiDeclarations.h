@@ -38,6 +38,9 @@ struct EnumeratedInterface {
     std::u16string Product; // empty where the enumeration does not name it
     // Names the physical device: the interfaces (top-level collections) of one device share it.
     std::string Unit;
+    // Unit names where the device is plugged (its USB port chain or location), so it survives
+    // the device's restarts into its other mode; false where it names only this enumeration.
+    bool UnitIsPlace = false;
 };
 
 // Why a feature report could not be exchanged.

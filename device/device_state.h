@@ -12,12 +12,11 @@
 
 namespace quorvane {
 
-// The unit a command works on when several may be connected (the command line's --serial or
-// --path). It is followed through its restarts by its serial number, or as the one Tarvex unit
-// on the bus that is not known to be another.
-struct UnitChoice {
-    std::string SerialNumber;        // as read when it was chosen; empty when it has none
-    std::vector<std::string> Others; // units (EnumeratedInterface::Unit) known not to be it
+// The one unit a command talks to, known by what survives its restarts: where it is plugged,
+// else its serial number; where neither is known, it is the one Tarvex on the bus.
+struct UnitIdentity {
+    std::string Place;        // EnumeratedInterface::Unit where UnitIsPlace; else empty
+    std::string SerialNumber; // as read when it was chosen; empty when it has none
 };
 
 struct DeviceState {
@@ -37,12 +36,19 @@ struct DeviceState {
     // Set by every discovery that found no Tarvex: the path of an interface with the Tarvex's
     // product ID that could not be opened because access to it was denied; else empty.
     std::string AccessDeniedPath;
+    // What the enumeration told of DevicePath when the device was found; nothing where it
+    // could not tell.
+    std::optional<EnumeratedInterface> Listed;
     // Set by every discovery: each Tarvex unit (either mode, any vendor) present, once, in
-    // enumeration order. More than one, and no command sends a report.
+    // enumeration order; with a Unit set, only that one. Before a command's first report there
+    // must be exactly one.
     std::vector<EnumeratedInterface> TarvexUnits;
-    // Set by a program that chose one unit among several: discovery neither opens nor counts
-    // the others.
-    std::optional<UnitChoice> Choice;
+    // The unit a command talks to, from its first report on (or as --serial or --path chose
+    // it): discovery then finds only this one and never opens another it can tell apart.
+    std::optional<UnitIdentity> Unit;
+    // Tarvex units seen while Unit was set that are not it: never sent a byte. Kept until the
+    // next command, so its outcome can say they were there.
+    std::vector<EnumeratedInterface> OtherUnits;
     // Set by a program with no one to close it (the command line): a wait gives up after this
     // long without any Tarvex on the bus. Unset, a wait goes on until the window is closed.
     std::optional<std::int64_t> AbsentLimitMs;

@@ -2,6 +2,7 @@
 
 #include "device_info.h"
 #include "discovery_messages.h"
+#include "tarvex_identity.h"
 
 #include <algorithm>
 #include <array>
@@ -11,49 +12,43 @@ namespace quorvane {
 
 namespace {
 
-bool isTarvex(std::uint16_t productId) {
-    return productId == AppModeProductId || productId == BootModeProductId;
+bool sameUnit(const EnumeratedInterface& a, const EnumeratedInterface& b) {
+    return a.Unit == b.Unit;
 }
 
-// Notes a Tarvex unit unless one of its interfaces was noted already.
-void noteUnit(DeviceState& s, EnumeratedInterface unit) {
-    if (std::none_of(s.TarvexUnits.begin(), s.TarvexUnits.end(),
-                     [&](const EnumeratedInterface& u) { return u.Unit == unit.Unit; }))
-        s.TarvexUnits.push_back(std::move(unit));
+// Notes a Tarvex unit in `units` unless one of its interfaces was noted already.
+void noteUnit(std::vector<EnumeratedInterface>& units, const EnumeratedInterface& unit) {
+    if (std::none_of(units.begin(), units.end(),
+                     [&](const EnumeratedInterface& u) { return sameUnit(u, unit); }))
+        units.push_back(unit);
 }
 
-bool chosenOut(const DeviceState& s, const EnumeratedInterface& listed) {
-    return s.Choice && std::find(s.Choice->Others.begin(), s.Choice->Others.end(), listed.Unit) !=
-                           s.Choice->Others.end();
+// What the listing alone tells of an interface against the unit a command talks to.
+enum class Match { Yes, No, Unknown };
+
+Match placeMatch(const DeviceState& s, const std::optional<EnumeratedInterface>& listed) {
+    if (!s.Unit)
+        return Match::Yes;
+    if (!listed || !listed->UnitIsPlace || s.Unit->Place.empty())
+        return Match::Unknown;
+    return listed->Unit == s.Unit->Place ? Match::Yes : Match::No;
 }
 
-// The one Tarvex unit present that is not known to be another is the chosen one (or its
-// successor after a restart). When there are several, each that answers with another serial
-// number than the chosen one's is noted as another; its interface is opened for the string
-// alone, never sent a report.
-void setAsideOtherSerials(DeviceContext& ctx, const std::vector<std::string>& paths,
-                          const std::vector<std::optional<EnumeratedInterface>>& listed) {
-    UnitChoice& choice = *ctx.state.Choice;
-    std::vector<std::size_t> candidates;
-    std::vector<std::string> units;
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        if (!listed[i] || !isTarvex(listed[i]->ProductID) || chosenOut(ctx.state, *listed[i]))
-            continue;
-        candidates.push_back(i);
-        if (std::find(units.begin(), units.end(), listed[i]->Unit) == units.end())
-            units.push_back(listed[i]->Unit);
-    }
-    if (units.size() < 2 || choice.SerialNumber.empty())
-        return;
-    for (std::size_t i : candidates) {
-        DeviceHandle h = DeviceHandle::fromOpen(ctx.api.open(paths[i], OpenMode::Plain));
-        std::array<std::uint8_t, 2 * DeviceStringBytes + 1> text{};
-        if (h.isOpen() &&
-            ctx.api.getString(h.raw(), StringKind::SerialNumber, text.data(), DeviceStringBytes) &&
-            utf8Text(deviceStringText(text.data(), DeviceStringBytes)) != choice.SerialNumber)
-            choice.Others.push_back(listed[i]->Unit);
-        h.close(ctx.api);
-    }
+// The serial number of the interface open on `handle`: a string query, never a report.
+std::optional<std::string> serialOf(HidPlatform& api, RawHandle handle) {
+    std::array<std::uint8_t, 2 * DeviceStringBytes + 1> text{};
+    if (!api.getString(handle, StringKind::SerialNumber, text.data(), DeviceStringBytes))
+        return std::nullopt;
+    return utf8Text(deviceStringText(text.data(), DeviceStringBytes));
+}
+
+// A Tarvex opened on HidHandle whose place the listing could not tell: the unit the command
+// talks to by its serial number, or, where it has none, as the one Tarvex unit on the bus.
+bool identifiedBySerial(DeviceContext& ctx) {
+    const DeviceState& s = ctx.state;
+    if (s.Unit->SerialNumber.empty())
+        return s.TarvexUnits.size() <= 1;
+    return serialOf(ctx.api, s.HidHandle.raw()) == s.Unit->SerialNumber;
 }
 
 } // namespace
@@ -63,36 +58,48 @@ bool FindTheHid(DeviceContext& ctx) {
     s.DeviceFound = false;
     s.AccessDeniedPath.clear();
     s.TarvexUnits.clear();
+    s.Listed.reset();
     const std::vector<std::string> paths = ctx.api.enumerateInterfaces();
-    // Units are counted from what the enumeration tells, without opening anything.
+    // Units are counted from what the enumeration tells, without opening anything; with a unit
+    // to talk to, the others it tells apart are set aside unopened.
     std::vector<std::optional<EnumeratedInterface>> listed;
+    std::vector<Match> match;
     listed.reserve(paths.size());
-    for (const std::string& path : paths)
+    match.reserve(paths.size());
+    for (const std::string& path : paths) {
         listed.push_back(ctx.api.enumerated(path));
-    if (s.Choice)
-        setAsideOtherSerials(ctx, paths, listed);
-    for (const auto& l : listed)
-        if (l && isTarvex(l->ProductID) && !chosenOut(s, *l))
-            noteUnit(s, *l);
+        match.push_back(placeMatch(s, listed.back()));
+        if (!listed.back() || !isTarvexProduct(listed.back()->ProductID))
+            continue;
+        noteUnit(match.back() == Match::No ? s.OtherUnits : s.TarvexUnits, *listed.back());
+    }
     for (std::size_t i = 0; i < paths.size(); ++i) {
         const std::string& path = paths[i];
-        if (listed[i] && chosenOut(s, *listed[i]))
-            continue; // another unit than the one chosen: never opened
+        if (match[i] == Match::No)
+            continue; // another unit than the one the command talks to: never opened
         s.DevicePath = path;
         const OpenResult opened = ctx.api.open(path, OpenMode::Plain);
         s.HidHandle = DeviceHandle::fromOpen(opened);
         if (opened.error == OpenError::AccessDenied && s.AccessDeniedPath.empty() && listed[i] &&
-            isTarvex(listed[i]->ProductID))
+            isTarvexProduct(listed[i]->ProductID))
             s.AccessDeniedPath = path;
         s.Attributes = HidAttributes{};
         // An interface that cannot be opened is rejected like one whose attributes fail.
         s.LastResult =
             s.HidHandle.isOpen() && ctx.api.getAttributes(s.HidHandle.raw(), s.Attributes);
-        if (s.LastResult && isTarvex(s.Attributes.ProductID)) {
-            s.DeviceFound = true;
-            if (!listed[i]) // a unit the enumeration could not tell of
-                noteUnit(s, {s.Attributes.VendorID, s.Attributes.ProductID, {}, path});
-            break;
+        if (s.LastResult && isTarvexProduct(s.Attributes.ProductID)) {
+            const EnumeratedInterface seen = listed[i].value_or(EnumeratedInterface{
+                s.Attributes.VendorID, s.Attributes.ProductID, {}, path, false});
+            if (match[i] == Match::Yes || identifiedBySerial(ctx)) {
+                s.DeviceFound = true;
+                s.Listed = listed[i];
+                noteUnit(s.TarvexUnits, seen); // a unit the enumeration could not tell of
+                break;
+            }
+            // Told apart by its serial number: another unit, closed again untouched.
+            std::erase_if(s.TarvexUnits,
+                          [&](const EnumeratedInterface& u) { return sameUnit(u, seen); });
+            noteUnit(s.OtherUnits, seen);
         }
         if (auto closed = s.HidHandle.close(ctx.api))
             s.LastResult = *closed;
@@ -112,9 +119,9 @@ bool CountTarvexUnits(DeviceContext& ctx) {
     bool shownListed = false;
     for (const std::string& path : ctx.api.enumerateInterfaces()) {
         shownListed |= path == s.DevicePath;
-        if (auto listed = ctx.api.enumerated(path);
-            listed && isTarvex(listed->ProductID) && !chosenOut(s, *listed))
-            noteUnit(s, *listed);
+        const auto listed = ctx.api.enumerated(path);
+        if (listed && isTarvexProduct(listed->ProductID))
+            noteUnit(placeMatch(s, listed) == Match::No ? s.OtherUnits : s.TarvexUnits, *listed);
     }
     return shownListed;
 }
@@ -133,35 +140,49 @@ bool FindAndShowDevice(DeviceContext& ctx) {
     return ctx.state.DeviceFound;
 }
 
-WaitOutcome WaitForDevice(DeviceContext& ctx, WaitForm form,
-                          std::optional<std::uint16_t> requiredProductId) {
+std::optional<UnitIdentity> identityOfShownUnit(const DeviceState& s) {
+    if (!s.DeviceFound)
+        return std::nullopt;
+    const bool place = s.Listed && s.Listed->UnitIsPlace;
+    return UnitIdentity{place ? s.Listed->Unit : std::string(), utf8Text(s.SerialNumber)};
+}
+
+WaitOutcome WaitForDevice(DeviceContext& ctx, WaitForm form, const WaitRules& rules) {
     DeviceState& s = ctx.state;
     std::optional<std::int64_t> firstWrongSighting;
-    std::int64_t lastSighting = ctx.api.nowMs();
+    std::int64_t lastFound = ctx.api.nowMs();
     bool toldAbsent = false;
     bool toldDenied = false;
+    bool toldWrongMode = false;
     // The poll's outcome when it ends the wait; says, without stopping, what the user should
     // know meanwhile.
     auto settled = [&]() -> std::optional<WaitOutcome> {
-        if (s.TarvexUnits.size() > 1)
+        if (!s.Unit && s.TarvexUnits.size() > 1)
             return WaitOutcome::SeveralUnits;
         const std::int64_t now = ctx.api.nowMs();
-        if (s.DeviceFound || !s.TarvexUnits.empty()) // on the bus, though perhaps not openable
-            lastSighting = now;
+        if (s.DeviceFound)
+            lastFound = now;
+        else
+            firstWrongSighting.reset(); // off the bus: a wrong mode is judged afresh
         if (!s.AccessDeniedPath.empty() && !std::exchange(toldDenied, true))
             ctx.window.notify(deniedAccessAdvice(ThisSystem, s.AccessDeniedPath, true));
-        if (now - lastSighting >= AbsentNoticeMs && !std::exchange(toldAbsent, true))
+        if (now - lastFound >= AbsentNoticeMs && !toldDenied && !std::exchange(toldAbsent, true))
             ctx.window.notify(notBackYetMessage());
-        if (s.AbsentLimitMs && now - lastSighting >= *s.AbsentLimitMs)
+        // On the bus but not to be opened counts as away: the advice was told.
+        if (s.AbsentLimitMs && now - lastFound >= *s.AbsentLimitMs)
             return WaitOutcome::StayedAway;
         if (!s.DeviceFound)
             return std::nullopt;
-        if (!requiredProductId || s.Attributes.ProductID == *requiredProductId)
+        if (!rules.requiredProductId || s.Attributes.ProductID == *rules.requiredProductId)
             return WaitOutcome::Found;
         if (!firstWrongSighting)
             firstWrongSighting = now;
-        if (now - *firstWrongSighting >= WrongModeLimitMs)
+        const std::int64_t inWrongMode = now - *firstWrongSighting;
+        if (rules.wrongModeLimitMs && inWrongMode >= *rules.wrongModeLimitMs)
             return WaitOutcome::StayedInWrongMode;
+        if (!rules.wrongModeNotice.empty() && inWrongMode >= AbsentNoticeMs &&
+            !std::exchange(toldWrongMode, true))
+            ctx.window.notify(rules.wrongModeNotice);
         closeDeviceHandles(ctx);
         s.DeviceFound = false;
         return std::nullopt;

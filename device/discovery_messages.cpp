@@ -1,22 +1,22 @@
 #include "discovery_messages.h"
 
 #include "device_info.h"
-
-#include <array>
-#include <cstdio>
+#include "tarvex_identity.h"
 
 namespace quorvane {
 
-std::string severalUnitsMessage(const std::vector<EnumeratedInterface>& units) {
+std::string unitsText(const std::vector<EnumeratedInterface>& units) {
     std::string list;
     for (const EnumeratedInterface& unit : units) {
-        std::array<char, 16> ids{};
-        std::snprintf(ids.data(), ids.size(), "%04x:%04x", unit.VendorID, unit.ProductID);
-        list += (list.empty() ? "" : ", ") + std::string(ids.data());
+        list += (list.empty() ? "" : ", ") + idsText(unit.VendorID, unit.ProductID);
         if (!unit.Product.empty())
             list += " \"" + utf8Text(unit.Product) + "\"";
     }
-    return "More than one Tarvex is connected (" + list +
+    return list;
+}
+
+std::string severalUnitsMessage(const std::vector<EnumeratedInterface>& units) {
+    return "More than one Tarvex is connected (" + unitsText(units) +
            "). Connect only the Tarvex you want to update, then try again.";
 }
 

@@ -19,6 +19,9 @@ inline constexpr HostSystem ThisSystem = HostSystem::Linux;
 // A wait tells the user after this long without any Tarvex on the bus.
 inline constexpr std::int64_t AbsentNoticeMs = 30000;
 
+// Units named by their vendor and product IDs and product strings: 1d50:2211 "Tarvex", ...
+std::string unitsText(const std::vector<EnumeratedInterface>& units);
+
 // Why no report goes out when several Tarvex units are present: each named by its vendor and
 // product IDs and its product string.
 std::string severalUnitsMessage(const std::vector<EnumeratedInterface>& units);

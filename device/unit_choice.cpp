@@ -3,24 +3,17 @@
 #include "device_info.h"
 #include "discovery.h"
 #include "null_window.h"
+#include "tarvex_identity.h"
 
 #include <algorithm>
 
 namespace quorvane {
 
-namespace {
-
-bool isTarvex(std::uint16_t productId) {
-    return productId == AppModeProductId || productId == BootModeProductId;
-}
-
-} // namespace
-
 std::vector<TarvexListing> listTarvexUnits(HidPlatform& api) {
     std::vector<TarvexListing> units;
     for (const std::string& path : api.enumerateInterfaces()) {
         const auto listed = api.enumerated(path);
-        if (listed && !isTarvex(listed->ProductID))
+        if (listed && !isTarvexProduct(listed->ProductID))
             continue;
         NullWindow window;
         DeviceState s;
@@ -28,11 +21,12 @@ std::vector<TarvexListing> listTarvexUnits(HidPlatform& api) {
         TarvexListing unit;
         unit.path = path;
         unit.unit = listed ? listed->Unit : path;
+        unit.unitIsPlace = listed && listed->UnitIsPlace;
         const OpenResult opened = api.open(path, OpenMode::Plain);
         s.HidHandle = DeviceHandle::fromOpen(opened);
         unit.openError = opened.error;
         unit.opened = s.HidHandle.isOpen() && api.getAttributes(s.HidHandle.raw(), s.Attributes);
-        if (unit.opened && isTarvex(s.Attributes.ProductID)) {
+        if (unit.opened && isTarvexProduct(s.Attributes.ProductID)) {
             unit.attributes = s.Attributes;
             ReadDeviceCaps(ctx);
             unit.capabilities = s.Capabilities;
@@ -71,12 +65,8 @@ UnitChoiceResult chooseUnit(const std::vector<TarvexListing>& units, bool byPath
                          "\"" + key + "\" is connected.";
         return result;
     }
-    UnitChoice choice{utf8Text(chosen->serialNumber), {}};
-    for (const TarvexListing& unit : units)
-        if (unit.unit != chosen->unit &&
-            std::find(choice.Others.begin(), choice.Others.end(), unit.unit) == choice.Others.end())
-            choice.Others.push_back(unit.unit);
-    result.choice = std::move(choice);
+    result.choice = UnitIdentity{chosen->unitIsPlace ? chosen->unit : std::string(),
+                                 utf8Text(chosen->serialNumber)};
     result.path = chosen->path;
     return result;
 }

@@ -14,6 +14,7 @@ namespace quorvane {
 struct TarvexListing {
     std::string path;
     std::string unit; // EnumeratedInterface::Unit; the path where the enumeration tells none
+    bool unitIsPlace = false;
     bool opened = false;
     OpenError openError = OpenError::None;
     HidAttributes attributes; // from the enumeration when it could not be opened
@@ -25,7 +26,7 @@ struct TarvexListing {
 std::vector<TarvexListing> listTarvexUnits(HidPlatform& api);
 
 struct UnitChoiceResult {
-    std::optional<UnitChoice> choice;
+    std::optional<UnitIdentity> choice;
     std::string path;    // the chosen unit's interface
     std::string problem; // why none was chosen: none or several match
 };

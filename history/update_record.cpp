@@ -38,6 +38,18 @@ std::optional<DeviceSnapshot> deviceFrom(const json& j) {
 
 } // namespace
 
+const char* outcomeName(Outcome outcome) {
+    switch (outcome) {
+    case Outcome::Completed:
+        return "completed";
+    case Outcome::Failed:
+        return "failed";
+    case Outcome::Stopped:
+        break;
+    }
+    return "stopped";
+}
+
 json toJson(const UpdateRecord& r) {
     json image = nullptr;
     if (r.image)
@@ -53,7 +65,8 @@ json toJson(const UpdateRecord& r) {
             {"records_total", r.recordsTotal},
             {"outcome", r.outcome},
             {"message", r.message},
-            {"sleep_held_off", r.sleepHeldOff}};
+            {"sleep_held_off", r.sleepHeldOff},
+            {"other_units", r.otherUnits}};
 }
 
 std::optional<UpdateRecord> recordFromJson(const json& j) {
@@ -68,6 +81,8 @@ std::optional<UpdateRecord> recordFromJson(const json& j) {
         j.at("records_sent").get_to(r.recordsSent), j.at("records_total").get_to(r.recordsTotal);
         j.at("outcome").get_to(r.outcome), j.at("message").get_to(r.message);
         j.at("sleep_held_off").get_to(r.sleepHeldOff);
+        if (const auto others = j.find("other_units"); others != j.end()) // older lines lack it
+            others->get_to(r.otherUnits);
         return r;
     } catch (const json::exception&) {
         return std::nullopt;

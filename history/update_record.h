@@ -4,10 +4,15 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json_fwd.hpp>
 
 namespace quorvane {
+
+// How a command ended, and its name in the history, the JSON and the command line's outcome.
+enum class Outcome { Completed, Failed, Stopped };
+const char* outcomeName(Outcome outcome); // "completed", "failed", "stopped"
 
 // The device as the window showed it.
 struct DeviceSnapshot {
@@ -37,9 +42,11 @@ struct UpdateRecord {
     std::optional<ImageSummary> image; // the upgrade's, once checked
     std::int64_t recordsSent = 0;
     std::int64_t recordsTotal = 0;
-    std::string outcome; // "completed", "failed", "stopped"
+    std::string outcome; // outcomeName()
     std::string message; // what the user was told; empty when nothing
     bool sleepHeldOff = false;
+    // Other Tarvex units connected while the command ran, never sent a byte ("1d50:b046").
+    std::vector<std::string> otherUnits;
 };
 
 nlohmann::ordered_json toJson(const UpdateRecord& record);

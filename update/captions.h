@@ -11,8 +11,16 @@ inline constexpr const char* CaptionFinishing = "Finishing...";
 
 inline constexpr const char* MessageNoBootloader = "The device did not switch to its bootloader.";
 inline constexpr const char* MessageNoTarvex = "No Tarvex is connected. Connect it and try again.";
+inline constexpr const char* MessageTarvexJustFound =
+    "A Tarvex has just been found, so nothing was sent. Check what the window shows, then try "
+    "again.";
 inline constexpr const char* MessageShownUnitLeft =
     "The Tarvex shown is no longer connected, so nothing was sent.";
+
+// Told once, without stopping, when the bootloader is still there long after the last record.
+inline constexpr const char* StillFinishingMessage =
+    "The Tarvex is still finishing its update. Do not unplug it: the program goes on waiting "
+    "for it to restart into its new firmware.";
 
 inline constexpr const char* QuestionStopTransfer =
     "The firmware update is in progress. Stop it now? The Tarvex stays in its bootloader and the "

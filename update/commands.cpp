@@ -8,7 +8,6 @@
 #include "firmware_image.h"
 #include "sha256.h"
 
-#include <exception>
 #include <utility>
 
 namespace quorvane {
@@ -17,19 +16,21 @@ FirmwareUpdater::FirmwareUpdater(DeviceContext ctx, std::filesystem::path imageP
                                  CommandServices services)
     : ctx_(ctx), imagePath_(std::move(imagePath)), services_(std::move(services)) {}
 
-template <typename Steps> void FirmwareUpdater::guarded(Steps&& steps) {
-    const auto stopped = [this](const std::string& why) {
-        ctx_.window.setProgress(0, 0);
-        closeDeviceHandles(ctx_);
-        fail("The command stopped on an unexpected error: " + why);
-    };
-    try {
-        steps();
-    } catch (const std::exception& e) {
-        stopped(e.what());
-    } catch (...) {
-        stopped("unknown error");
-    }
+UpdateSession& FirmwareUpdater::begin(const char* command) {
+    statusUnread_ = false;
+    return session_.emplace(ctx_, services_, command);
+}
+
+UpdateSession& FirmwareUpdater::session() {
+    return session_ ? *session_ : begin("transfer");
+}
+
+std::optional<std::string> FirmwareUpdater::failure() const {
+    return session_ ? session_->failure() : std::nullopt;
+}
+
+FailureKind FirmwareUpdater::failureKind() const {
+    return session_ ? session_->failureKind() : FailureKind::None;
 }
 
 std::optional<std::size_t> FirmwareUpdater::reportLength(ReportKind kind) {
@@ -37,42 +38,34 @@ std::optional<std::size_t> FirmwareUpdater::reportLength(ReportKind kind) {
     const auto length =
         caps ? std::optional<std::size_t>(caps->FeatureReportByteLength) : std::nullopt;
     if (auto refused = refuseReportLength(kind, length, ctx_.api.maxReportLength())) {
-        fail(*refused);
+        session().fail(*refused);
         return std::nullopt;
     }
     return length;
 }
 
-bool FirmwareUpdater::shownUnitAlone() {
-    const bool listed = CountTarvexUnits(ctx_);
-    if (ctx_.state.TarvexUnits.size() > 1)
-        return fail(severalUnitsMessage(ctx_.state.TarvexUnits), FailureKind::Units);
-    if (listed)
-        return true;
-    // Another unit may have taken its place: the user sees it before anything is sent to it.
-    closeDeviceHandles(ctx_);
-    FindAndShowDevice(ctx_);
-    return fail(MessageShownUnitLeft, FailureKind::Units);
-}
-
 bool FirmwareUpdater::EnterBootloader() {
-    failure_.reset();
+    UpdateSession& session = this->session();
     DeviceState& s = ctx_.state;
+    session.enter(Phase::EnteringBootloader);
     const auto length = reportLength(ReportKind::BootloaderEntry);
-    if (!length)
+    if (!length || !session.mayReport())
         return false;
     std::vector<std::uint8_t> commandBuffer = makeReportBuffer(CommandBufferSize, *length);
     buildBootloaderEntryReport(commandBuffer);
     s.LastResult = s.HidHandle.isOpen() &&
                    ctx_.api.setFeature(s.HidHandle.raw(), commandBuffer.data(), *length);
-    return settleWait(WaitForDevice(ctx_, WaitForm::InitialPoll, BootModeProductId),
+    session.enter(Phase::WaitingForBootloader);
+    return settleWait(WaitForDevice(ctx_, WaitForm::InitialPoll, {BootModeProductId}),
                       MessageNoBootloader);
 }
 
 bool FirmwareUpdater::unlockIfAsked() {
+    UpdateSession& session = this->session();
     DeviceState& s = ctx_.state;
+    session.enter(Phase::Unlocking);
     const auto length = reportLength(ReportKind::Status);
-    if (!length)
+    if (!length || !session.mayReport())
         return false;
     if (s.FeatureReport.size() < *length)
         s.FeatureReport.resize(*length, 0);
@@ -82,7 +75,7 @@ bool FirmwareUpdater::unlockIfAsked() {
     statusUnread_ = !s.LastResult;
     if (!s.LastResult || !statusWantsUnlock(s.FeatureReport))
         return true;
-    if (!reportLength(ReportKind::Unlock))
+    if (!reportLength(ReportKind::Unlock) || !session.mayReport())
         return false;
     std::vector<std::uint8_t> commandBuffer = makeReportBuffer(CommandBufferSize, *length);
     buildUnlockReport(commandBuffer);
@@ -90,77 +83,94 @@ bool FirmwareUpdater::unlockIfAsked() {
     return true;
 }
 
-void FirmwareUpdater::report() {
-    if (!ctx_.window.closeRequested() && failure_)
-        ctx_.window.tellUser(*failure_);
-}
-
 bool FirmwareUpdater::deviceAtHand() {
     if (ctx_.state.DeviceFound)
         return true;
     closeDeviceHandles(ctx_);
+    // A device found only now is shown first: nothing goes to a unit the user has not seen.
     if (FindAndShowDevice(ctx_))
-        return true;
+        return session().fail(MessageTarvexJustFound, FailureKind::Units);
     const std::string& denied = ctx_.state.AccessDeniedPath;
-    ctx_.window.tellUser(denied.empty() ? MessageNoTarvex
-                                        : deniedAccessAdvice(ThisSystem, denied, false));
-    return false;
+    return session().fail(denied.empty() ? MessageNoTarvex
+                                         : deniedAccessAdvice(ThisSystem, denied, false),
+                          FailureKind::Units);
 }
 
 void FirmwareUpdater::upgrade() {
-    if (!deviceAtHand())
-        return;
-    // Nothing is touched before the image is known to be sendable; the records read now are
-    // the ones sent, whatever happens to the file meanwhile.
-    CommandRun run(services_, ctx_.state, "upgrade");
-    const ImageCheck image = checkFirmwareImage(imagePath_);
-    if (image.problem) {
-        fail(*image.problem, FailureKind::Image);
-        ctx_.window.tellUser(*image.problem);
-        run.finish(ctx_.state, image.problem, false);
-        return;
-    }
-    const std::size_t bytes = image.records.size() * RecordSize;
-    run.setImage({displayPath(imagePath_), bytes, sha256Hex(image.records.data(), bytes)},
-                 static_cast<std::int64_t>(image.records.size()));
-    failure_.reset();
-    recordsSent_ = 0;
+    UpdateSession& session = begin("upgrade");
     WindowSeam& w = ctx_.window;
-    w.setUpgradeEnabled(false);
-
-    guarded([&] {
-        run.holdSleep();
-        if (!shownUnitAlone())
+    session.run([&] {
+        if (!deviceAtHand())
+            return;
+        session.start();
+        // Nothing is touched before the image is known to be sendable; the records read now
+        // are the ones sent, whatever happens to the file meanwhile.
+        const ImageCheck image = checkFirmwareImage(imagePath_);
+        if (image.problem) {
+            session.fail(*image.problem, FailureKind::Image);
+            return;
+        }
+        const std::size_t bytes = image.records.size() * RecordSize;
+        session.setImage({displayPath(imagePath_), bytes, sha256Hex(image.records.data(), bytes)},
+                         static_cast<std::int64_t>(image.records.size()));
+        w.setUpgradeEnabled(false);
+        if (!session.pinUnit())
             return;
         if (ctx_.state.Attributes.ProductID == AppModeProductId) {
             w.setUpgradeCaption(CaptionSwitching);
             if (!EnterBootloader())
                 return;
         }
-        if (!settleWait(WaitForDevice(ctx_, WaitForm::Plain, BootModeProductId),
+        session.enter(Phase::WaitingForBootloader);
+        if (!settleWait(WaitForDevice(ctx_, WaitForm::Plain, {BootModeProductId}),
                         MessageNoBootloader))
             return;
         if (unlockIfAsked())
             SendFlashData(image.records);
     });
-    report();
-    run.setRecordsSent(recordsSent_);
-    run.finish(ctx_.state, failure_, w.closeRequested());
-    closeDeviceHandles(ctx_);
-    w.unload();
+    end(true);
 }
 
 void FirmwareUpdater::forceBootloader() {
-    if (!deviceAtHand())
-        return;
-    CommandRun run(services_, ctx_.state, "bootloader");
-    failure_.reset();
-    guarded([&] {
-        run.holdSleep();
-        shownUnitAlone() && EnterBootloader();
+    UpdateSession& session = begin("bootloader");
+    session.run([&] {
+        if (!deviceAtHand())
+            return;
+        session.start();
+        session.pinUnit() && EnterBootloader();
     });
-    report();
-    run.finish(ctx_.state, failure_, ctx_.window.closeRequested());
+    end(false);
+}
+
+void FirmwareUpdater::end(bool upgrade) {
+    UpdateSession& session = *session_;
+    DeviceState& s = ctx_.state;
+    WindowSeam& w = ctx_.window;
+    // Refused before its first report: the user sees what is connected now, and may act on it.
+    const bool refused = session.started() && !session.anythingSent() &&
+                         session.failureKind() != FailureKind::None &&
+                         session.failureKind() != FailureKind::Image;
+    session.run([&] {
+        s.Unit.reset();
+        if (refused) {
+            closeDeviceHandles(ctx_);
+            FindAndShowDevice(ctx_);
+        }
+    });
+    s.Unit.reset();
+    const std::string told = session.message();
+    session.finish();
+    if (!w.closeRequested() && !session.stopped() && !told.empty())
+        w.tellUser(told);
+    if (!upgrade)
+        return;
+    // Once anything was sent the window's work is done; a user who closed it sees it go.
+    if (session.anythingSent() || w.closeRequested()) {
+        closeDeviceHandles(ctx_);
+        w.unload();
+    } else {
+        w.setUpgradeEnabled(true);
+    }
 }
 
 } // namespace quorvane

@@ -1,12 +1,13 @@
 // The window's two commands, "Upgrade Firmware" and "Force Bootloader Mode", and the transfer
-// they drive. Owned by the window; works only through the two seams.
+// they drive. Owned by the window; works only through the two seams, each command as one
+// update session.
 #pragma once
 
 #include "command_reports.h"
-#include "command_run.h"
 #include "device_context.h"
 #include "discovery.h"
 #include "tarvex_protocol.h"
+#include "update_session.h"
 
 #include <filesystem>
 #include <optional>
@@ -15,65 +16,53 @@
 
 namespace quorvane {
 
-// What kind of failure ended a command, for programs that tell them apart (the command line's
-// exit codes).
-enum class FailureKind {
-    None,
-    Units,   // no Tarvex to send to, or more than one and none chosen; nothing was sent
-    Image,   // the image cannot be sent; nothing was touched
-    Device,  // the device refused, failed or left during the command
-    NotBack, // the device did not come back, or not in the mode it should
-};
-
 class FirmwareUpdater {
 public:
     FirmwareUpdater(DeviceContext ctx, std::filesystem::path imagePath,
                     CommandServices services = {});
 
-    // The two commands, "Upgrade Firmware" and "Force Bootloader Mode". With no device found,
-    // each looks once more and, finding none, tells the user. The window runs one at a time.
+    // The two commands, "Upgrade Firmware" and "Force Bootloader Mode". With no device shown,
+    // each looks once more, shows what it finds and tells the user; nothing is sent. The window
+    // runs one at a time. An upgrade that sent anything ends by unloading the window; one refused
+    // before its first report leaves it open, showing what is connected now.
     void upgrade();
     void forceBootloader();
 
     // Sends `records` (the image as checked) to the bootloader and waits for the device; true
     // when the device came back running its application firmware. On false, failure() says why
-    // (unless the window was closed).
+    // (unless the user stopped it). Outside a command it runs as a session of its own.
     bool SendFlashData(const std::vector<Record>& records);
     // Sends the bootloader-entry report and waits for the device in its bootloader; false
     // (with failure()) when it could not be sent or the device stayed in its application.
     bool EnterBootloader();
 
-    const std::optional<std::string>& failure() const { return failure_; }
-    FailureKind failureKind() const { return failure_ ? failureKind_ : FailureKind::None; }
+    // The last command's session: its unit, phase, records and outcome.
+    const UpdateSession* lastSession() const { return session_ ? &*session_ : nullptr; }
+    std::optional<std::string> failure() const;
+    FailureKind failureKind() const;
     const std::filesystem::path& imagePath() const { return imagePath_; }
 
 private:
-    bool fail(const std::string& message, FailureKind kind = FailureKind::Device);
+    UpdateSession& begin(const char* command);
+    // The running session, or a new one for a step run on its own.
+    UpdateSession& session();
+    // Ends a command: records its outcome, tells the user, and leaves the window as it should.
+    void end(bool upgrade);
     // The command's result after a wait for the device: true when it was found as required;
-    // a closed window ends the command quietly, the other mode with `wrongModeMessage`.
+    // a closed window stops the command, the other mode fails it with `wrongModeMessage`.
     bool settleWait(WaitOutcome outcome, const std::string& wrongModeMessage);
     // Reads the status report and unlocks the bootloader when a status byte asks for it.
     bool unlockIfAsked();
     // The device's report length when it can carry `kind`; else fails the command.
     std::optional<std::size_t> reportLength(ReportKind kind);
-    // True when a device was found, by now or by one more discovery; else tells the user why
-    // there is none.
+    // True when a device is shown; else looks once more, shows what it finds and fails with
+    // why nothing was sent.
     bool deviceAtHand();
-    // False, with the failure, when more than one Tarvex is present or the one shown has left.
-    bool shownUnitAlone();
-    // Runs a command's steps; an unexpected error (an exception from any layer) fails it like
-    // any other failure, with both handles closed.
-    template <typename Steps> void guarded(Steps&& steps);
-    // Tells the user what went wrong, unless the window was closed.
-    void report();
 
     DeviceContext ctx_;
     std::filesystem::path imagePath_;
     CommandServices services_;
-    // Data reports the device took in the last transfer.
-    std::int64_t recordsSent_ = 0;
-    std::optional<std::string> failure_;
-    FailureKind failureKind_ = FailureKind::None;
+    std::optional<UpdateSession> session_;
     // The status report could not be read before the transfer; said if a record is refused.
     bool statusUnread_ = false;
 };

@@ -13,7 +13,7 @@
 namespace quorvane {
 
 bool FirmwareUpdater::SendFlashData(const std::vector<Record>& records) {
-    failure_.reset();
+    UpdateSession& session = this->session();
     DeviceState& s = ctx_.state;
     WindowSeam& w = ctx_.window;
     if (!s.DeviceFound)
@@ -24,6 +24,8 @@ bool FirmwareUpdater::SendFlashData(const std::vector<Record>& records) {
         return false;
     const std::size_t reportLength = *length;
     const auto blockCount = static_cast<std::int64_t>(records.size());
+    if (session.recordsTotal() != blockCount) // a transfer run on its own
+        session.setImage({}, blockCount);
     std::vector<std::uint8_t> reportBuffer = makeReportBuffer(ReportBufferSize, reportLength);
 
     ctx_.api.sleep(SettlePauseMs);
@@ -36,46 +38,47 @@ bool FirmwareUpdater::SendFlashData(const std::vector<Record>& records) {
                    ctx_.api.getString(s.OverlappedHandle.raw(), StringKind::Manufacturer,
                                       probe.data(), DeviceStringBytes);
     if (!s.LastResult)
-        return fail("The device did not answer before the transfer; no firmware was sent.");
+        return session.fail("The device did not answer before the transfer; no firmware was sent.");
 
     w.setUpgradeCaption(CaptionUpdating);
-
-    std::int64_t& blocksSent = recordsSent_;
-    blocksSent = 0;
+    session.enter(Phase::Sending);
     for (const Record& block : records) {
+        // The user may have asked to stop while the last record went out.
+        if (!session.mayReport()) {
+            closeDeviceHandles(ctx_);
+            return false;
+        }
         buildDataReport(reportBuffer, block);
         s.LastResult = s.HidHandle.isOpen() &&
                        ctx_.api.setFeature(s.HidHandle.raw(), reportBuffer.data(), reportLength);
+        const std::int64_t blocksSent = session.recordsSent();
         if (!s.LastResult) {
             w.setProgress(0, 0);
             closeDeviceHandles(ctx_);
             const std::string of = " of " + std::to_string(blockCount);
             if (ctx_.api.lastReportFailure() == ReportFailure::DeviceGone)
-                return fail("The device left the bus after " + std::to_string(blocksSent) + of +
-                            " firmware records were sent; the update is incomplete.");
-            return fail("The device rejected firmware record " + std::to_string(blocksSent + 1) +
-                        of + "; the update is incomplete." +
-                        (statusUnread_ && blocksSent == 0
-                             ? " Its status report could not be read before the transfer."
-                             : ""));
+                return session.fail("The device left the bus after " + std::to_string(blocksSent) +
+                                    of + " firmware records were sent; the update is incomplete.");
+            return session.fail("The device rejected firmware record " +
+                                std::to_string(blocksSent + 1) + of +
+                                "; the update is incomplete." +
+                                (statusUnread_ && blocksSent == 0
+                                     ? " Its status report could not be read before the transfer."
+                                     : ""));
         }
         ctx_.api.sleep(RecordPauseMs);
-        ++blocksSent;
+        session.recordAccepted();
         // The product in 32 bits, the division in floating point, as the bar always had it.
-        const std::int32_t product =
-            static_cast<std::int32_t>(blocksSent) * static_cast<std::int32_t>(s.ProgressFullWidth);
+        const std::int32_t product = static_cast<std::int32_t>(blocksSent + 1) *
+                                     static_cast<std::int32_t>(s.ProgressFullWidth);
         w.setProgress(
             static_cast<float>(static_cast<double>(product) / static_cast<double>(blockCount)),
-            100.0 * static_cast<double>(blocksSent) / static_cast<double>(blockCount));
+            100.0 * static_cast<double>(blocksSent + 1) / static_cast<double>(blockCount));
         w.repaintProgress();
         w.processEvents();
-        // Nothing goes out while the user is asked.
-        if (w.closeRequested() && w.confirmStop(QuestionStopTransfer)) {
-            closeDeviceHandles(ctx_);
-            return false;
-        }
     }
 
+    session.enter(Phase::Finishing);
     w.setUpgradeCaption(CaptionFinishing);
     w.setProgress(0, 0);
     closeDeviceHandles(ctx_);
@@ -85,30 +88,34 @@ bool FirmwareUpdater::SendFlashData(const std::vector<Record>& records) {
         closeDeviceHandles(ctx_); // the pair an earlier attempt left open
         FindAndShowDevice(ctx_);
     }
-    return settleWait(WaitForDevice(ctx_, WaitForm::Plain, AppModeProductId),
+    session.enter(Phase::WaitingForApplication);
+    // The bootloader may go on writing its flash for a while: the window waits as long as it
+    // takes, and says why; the command line gives up at its own limit.
+    WaitRules rules{AppModeProductId, s.AbsentLimitMs, StillFinishingMessage};
+    return settleWait(WaitForDevice(ctx_, WaitForm::Plain, rules),
                       "The device did not restart into its application firmware after the update.");
 }
 
 bool FirmwareUpdater::settleWait(WaitOutcome outcome, const std::string& wrongModeMessage) {
+    UpdateSession& session = this->session();
     switch (outcome) {
     case WaitOutcome::Found:
         return true;
     case WaitOutcome::WindowClosed:
+        session.noteStopped();
         return false;
     case WaitOutcome::SeveralUnits:
-        return fail(severalUnitsMessage(ctx_.state.TarvexUnits), FailureKind::Units);
-    case WaitOutcome::StayedAway:
-        return fail(notBackMessage(*ctx_.state.AbsentLimitMs), FailureKind::NotBack);
+        return session.fail(severalUnitsMessage(ctx_.state.TarvexUnits), FailureKind::Units);
+    case WaitOutcome::StayedAway: {
+        const std::string& denied = ctx_.state.AccessDeniedPath;
+        return session.fail(denied.empty() ? notBackMessage(*ctx_.state.AbsentLimitMs)
+                                           : deniedAccessAdvice(ThisSystem, denied, false),
+                            FailureKind::NotBack);
+    }
     case WaitOutcome::StayedInWrongMode:
         break;
     }
-    return fail(wrongModeMessage, FailureKind::NotBack);
-}
-
-bool FirmwareUpdater::fail(const std::string& message, FailureKind kind) {
-    failure_ = message;
-    failureKind_ = kind;
-    return false;
+    return session.fail(wrongModeMessage, FailureKind::NotBack);
 }
 
 } // namespace quorvane

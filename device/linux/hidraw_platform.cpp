@@ -77,6 +77,7 @@ std::optional<HidrawNode> describeHidrawNode(udev* context, const char* syspath)
     node.serialNumber = text(udev_device_get_property_value(hid, "HID_UNIQ"));
     const std::string phys = text(udev_device_get_property_value(hid, "HID_PHYS"));
     node.listed.Unit = phys.empty() ? text(udev_device_get_syspath(hid)) : "phys:" + phys;
+    node.listed.UnitIsPlace = !phys.empty();
     // A USB device names itself; its interfaces share it as their unit.
     if (udev_device* usb =
             udev_device_get_parent_with_subsystem_devtype(hid, "usb", "usb_device")) {
@@ -85,7 +86,9 @@ std::optional<HidrawNode> describeHidrawNode(udev* context, const char* syspath)
         node.serialNumber = text(udev_device_get_sysattr_value(usb, "serial"));
         node.releaseNumber = static_cast<std::uint16_t>(std::strtoul(
             text(udev_device_get_sysattr_value(usb, "bcdDevice")).c_str(), nullptr, 16));
+        // Its sysfs path is its port chain: the same after a restart into its other mode.
         node.listed.Unit = text(udev_device_get_syspath(usb));
+        node.listed.UnitIsPlace = true;
     }
     node.listed.Product = utf16(node.product);
     return node;

@@ -120,12 +120,12 @@ std::optional<EnumeratedInterface> VirtualPlatform::enumerated(const std::string
     // opens nothing.
     if (const ForeignInterface* f = findForeign(path))
         return EnumeratedInterface{f->attributes.VendorID, f->attributes.ProductID, f->product,
-                                   f->unit.empty() ? f->path : f->unit};
+                                   f->unit.empty() ? f->path : f->unit, f->unitIsPlace};
     tarvex_.advance(clock_.nowMs());
     if (!tarvexAttached || !tarvex_.present() || path != tarvexPath())
         return std::nullopt;
     const TarvexPersonality& p = tarvex_.personality();
-    return EnumeratedInterface{p.vendorId, p.productId, p.product, TarvexUnit};
+    return EnumeratedInterface{p.vendorId, p.productId, p.product, TarvexUnit, tarvexUnitIsPlace};
 }
 
 OpenResult VirtualPlatform::open(const std::string& path, OpenMode mode) {

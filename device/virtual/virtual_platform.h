@@ -28,6 +28,9 @@ struct ForeignInterface {
     // The device it belongs to; empty: a device of its own. A sibling collection of the
     // Tarvex names TarvexUnit.
     std::string unit;
+    // The enumeration tells where it is plugged (as USB does); false, as a platform that
+    // cannot tell the place.
+    bool unitIsPlace = true;
 };
 
 // The unit every interface of the virtual Tarvex belongs to, across its re-enumerations.
@@ -74,6 +77,9 @@ public:
     std::vector<ForeignInterface> foreignBefore;
     std::vector<ForeignInterface> foreignAfter;
     bool tarvexAttached = true;
+    // The enumeration tells where the Tarvex is plugged; false plays a platform that cannot,
+    // where only its serial number tells it apart.
+    bool tarvexUnitIsPlace = true;
     // Failing enumeration (no device information set).
     bool failEnumeration = false;
     // The longest feature report the simulated HID stack carries (Linux's by default).

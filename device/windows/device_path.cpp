@@ -60,4 +60,12 @@ std::optional<EnumeratedInterface> interfaceOfDevicePath(std::string_view path) 
     return found;
 }
 
+bool isUsbDeviceInstance(std::string_view instanceId) {
+    std::string text(instanceId.size(), '\0');
+    std::transform(instanceId.begin(), instanceId.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const auto hardware = text.substr(0, text.find('\\', 4));
+    return text.rfind("usb\\", 0) == 0 && hardware.find("&mi_") == std::string::npos;
+}
+
 } // namespace quorvane

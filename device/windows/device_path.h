@@ -14,4 +14,8 @@ namespace quorvane {
 // product ID. Never used to choose an interface, only to count and explain them.
 std::optional<EnumeratedInterface> interfaceOfDevicePath(std::string_view path);
 
+// A device instance ID names a USB device itself (USB\VID_1D50&PID_2211\TX-000417), not one
+// interface of a composite device (USB\VID_1D50&PID_2211&MI_00\...) or another bus's node.
+bool isUsbDeviceInstance(std::string_view instanceId);
+
 } // namespace quorvane

@@ -4,6 +4,7 @@
 #include "windows_text.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstddef>
 #include <optional>
@@ -11,6 +12,7 @@
 
 #include <windows.h>
 
+#include <cfgmgr32.h>
 #include <setupapi.h>
 
 // The HID class library (hidsdi.h brings hidpi.h); mingw-w64 declares its C functions without a
@@ -62,7 +64,8 @@ std::optional<std::string> pathFromDetail(const DetailData& detail, DWORD buffer
 
 // The path of one interface: a first call without a buffer reports the size its detail needs,
 // a second fills a buffer of that size. Nothing when the interface has no usable path.
-std::optional<std::string> interfacePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& interfaceData) {
+std::optional<std::string> interfacePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& interfaceData,
+                                         SP_DEVINFO_DATA& device) {
     DWORD required = 0;
     // Fails by design (ERROR_INSUFFICIENT_BUFFER); only the size it reports is wanted.
     ::SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, nullptr, 0, &required, nullptr);
@@ -77,11 +80,42 @@ std::optional<std::string> interfacePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA&
         const auto size = static_cast<DWORD>(buffer.size() * sizeof(DetailData));
         DWORD needed = 0;
         if (::SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, buffer.data(), size, &needed,
-                                               nullptr))
+                                               &device))
             return pathFromDetail(buffer.front(), size);
         if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed <= size)
             return std::nullopt;
         required = needed;
+    }
+    return std::nullopt;
+}
+
+// A device node's instance ID, such as USB\VID_1D50&PID_2211\TX-000417.
+std::wstring instanceId(DEVINST node) {
+    std::array<WCHAR, MAX_DEVICE_ID_LEN + 1> id{};
+    if (::CM_Get_Device_IDW(node, id.data(), MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS)
+        return {};
+    return id.data();
+}
+
+// Where the USB device behind a HID device node is plugged: the first location path of its
+// nearest USB device ancestor (not one of its interfaces), such as
+// PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2), else its location information. Its application
+// firmware and its bootloader are different devices to Windows, on the same port.
+std::optional<std::string> usbPlaceOf(DEVINST node) {
+    for (DEVINST parent = 0; ::CM_Get_Parent(&parent, node, 0) == CR_SUCCESS; node = parent) {
+        const auto id = utf8FromWide(instanceId(parent));
+        if (!id || !isUsbDeviceInstance(*id))
+            continue;
+        for (ULONG property : {ULONG{CM_DRP_LOCATION_PATHS}, ULONG{CM_DRP_LOCATION_INFORMATION}}) {
+            std::array<WCHAR, 1024> text{};
+            ULONG bytes = sizeof(text) - sizeof(WCHAR); // a terminator stays
+            if (::CM_Get_DevNode_Registry_PropertyW(parent, property, nullptr, text.data(), &bytes,
+                                                    0) == CR_SUCCESS &&
+                text[0] != L'\0')
+                if (auto place = utf8FromWide(text.data()))
+                    return "usb:" + *place;
+        }
+        return std::nullopt;
     }
     return std::nullopt;
 }
@@ -99,9 +133,15 @@ void* WindowsPlatform::find(RawHandle handle) const {
 }
 
 // Windows names the vendor and product in every HID interface path; the product string would
-// need the interface opened.
+// need the interface opened. The unit is the USB device's place where the configuration
+// manager tells it, else what the path tells (which differs between the device's two modes).
 std::optional<EnumeratedInterface> WindowsPlatform::enumerated(const std::string& path) {
-    return interfaceOfDevicePath(path);
+    auto listed = interfaceOfDevicePath(path);
+    if (const auto place = places_.find(path); listed && place != places_.end()) {
+        listed->Unit = place->second;
+        listed->UnitIsPlace = true;
+    }
+    return listed;
 }
 
 ReportFailure WindowsPlatform::lastReportFailure() const {
@@ -116,6 +156,7 @@ std::size_t WindowsPlatform::maxReportLength() const {
 
 std::vector<std::string> WindowsPlatform::enumerateInterfaces() {
     std::vector<std::string> paths;
+    places_.clear();
     GUID hidGuid{};
     ::HidD_GetHidGuid(&hidGuid);
     const HDEVINFO set =
@@ -128,8 +169,13 @@ std::vector<std::string> WindowsPlatform::enumerateInterfaces() {
         // Fails with ERROR_NO_MORE_ITEMS past the last interface; any failure ends the list.
         if (!::SetupDiEnumDeviceInterfaces(set, nullptr, &hidGuid, index, &interfaceData))
             break;
-        if (auto path = interfacePath(set, interfaceData))
+        SP_DEVINFO_DATA device{};
+        device.cbSize = sizeof(device);
+        if (auto path = interfacePath(set, interfaceData, device)) {
+            if (auto place = usbPlaceOf(device.DevInst))
+                places_[*path] = std::move(*place);
             paths.push_back(std::move(*path));
+        }
     }
     ::SetupDiDestroyDeviceInfoList(set);
     return paths;

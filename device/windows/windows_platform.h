@@ -7,7 +7,9 @@
 #include "ApiDeclarations.h"
 #include "windows_clock.h"
 
+#include <map>
 #include <set>
+#include <string>
 
 namespace quorvane {
 
@@ -40,6 +42,8 @@ private:
     bool noteFailure(bool succeeded);
 
     std::set<RawHandle> open_;
+    // Where the last enumeration found each interface's USB device plugged, where it could.
+    std::map<std::string, std::string> places_;
     ReportFailure lastFailure_ = ReportFailure::Refused;
     WindowsClock clock_;
 };

@@ -142,13 +142,21 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
     std::optional<Ms> unplugAt; // the Tarvex is pulled out for good
     if (d.chance(3))
         unplugAt = d.say("unplugged at ms", d.in(0, 8000));
-    // Another unit: there from the start, or plugged in later on a node this user may not open.
+    // Another unit: there from the start, plugged in later on a node this user may not open,
+    // or plugged in while the Tarvex is off the bus, in either mode, with its serial number,
+    // another or none.
     const Ms secondAt =
         d.chance(4) ? d.say("a second unit from ms", d.chance(50) ? 0 : d.in(1, 9000)) : -1;
+    const bool secondInRestart = d.say("a second unit plugged in while it restarts", d.chance(8));
+    const U16 secondProduct = d.pick({AppModeProductId, BootModeProductId});
+    const std::u16string secondSerial = d.pick<const char16_t*>({u"TX-000417", u"TX-2", u""});
+    // The user stops the command at this time (0: never), as Ctrl-C may at any moment.
+    const Ms interruptAt = d.chance(6) ? d.say("interrupted at ms", d.in(1, 12000)) : 0;
     Ms changeAt = d.chance(5) ? d.say("the image overwritten at ms", d.in(0, 3000)) : -1;
     const Ms changedSize = d.pick({records, records + 1, records / 2}) * RecordSize;
     VirtualClock clock;
     VirtualPlatform api(clock, c);
+    api.foreignAfter.reserve(16); // handles point into it: units plugged in later never move it
     for (auto [list, name] :
          {std::pair{&api.foreignBefore, "before"}, {&api.foreignAfter, "after"}})
         for (auto n = d.chance(50) ? 0 : d.in(1, 3); n > 0; --n) {
@@ -179,6 +187,8 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
     FirmwareUpdater updater(ctx, imagePath);
     std::vector<std::string> broken;
     Ms events = 0, started = 0;
+    std::optional<Ms> restartUnitAt;      // when the unit plugged in during a restart came
+    std::size_t interruptedAt = SIZE_MAX; // the log's length when the user stopped a command
     bool running = false, upgrading = false, impatient = false;
     auto note = [&, traced = std::size_t{0}](const std::string& text) mutable {
         for (; trace && traced < log.size(); ++traced) { // the calls since the last note
@@ -204,6 +214,16 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
                                         .attributes = {2, BootModeProductId, 0x0100},
                                         .openable = secondAt == 0,
                                         .unit = ""});
+        if (secondInRestart && running && !api.tarvex().present() && !restartUnitAt) {
+            restartUnitAt = now;
+            api.foreignAfter.push_back({.path = "hid:newcomer",
+                                        .attributes = {0x1D50, secondProduct, 0x0100},
+                                        .serialNumber = secondSerial,
+                                        .unit = ""});
+        }
+        if (interruptAt > 0 && running && now - started >= interruptAt &&
+            !std::exchange(window.closing, true))
+            interruptedAt = log.size(), note("the user interrupts");
         if (changeAt >= 0 && upgrading && now >= started + changeAt) // sent as it was checked
             changeAt = -1, test::writeFile(imagePath, test::imageBytes(changedSize, seed + 1));
         if (running && now - started > 2 * PatienceMs) // no events: the user cannot stop it
@@ -212,7 +232,7 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
     window.onEvents = [&] {
         impatient = running && clock.nowMs() - started > PatienceMs;
         if ((++events == closeAtEvent || impatient) && !std::exchange(window.closing, true))
-            note("the user closes the window");
+            interruptedAt = log.size(), note("the user closes the window");
     };
     window.onMessage = [&](const std::string& text) {
         note("told: " + text);
@@ -254,24 +274,37 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
                            std::any_of(log.begin() + logBefore, log.end(), isEntry));
         succeeded[upgrade] += ok;
         // The user may close the window, but may not have to give up on a device that is there.
-        const bool closed = window.closing && !(impatient && !unplugAt && !f.neverReturn &&
-                                                !f.vanishAfterDataReports);
+        // A bootloader still there after the last record is waited for as long as it takes,
+        // and the user told why.
+        const bool stillFinishing = std::find(window.notices.begin(), window.notices.end(),
+                                              StillFinishingMessage) != window.notices.end();
+        const bool closed =
+            window.closing && (stillFinishing || !(impatient && !unplugAt && !f.neverReturn &&
+                                                   !f.vanishAfterDataReports));
         const bool told = window.messages.size() > toldBefore;
-        // An unexpected error, or a second unit, may stop a command the device went through.
+        // Another unit is told of, never a failure: what the Tarvex went through stands.
+        const bool toldOfFailure =
+            told && window.messages.back().rfind("Another Tarvex was connected", 0) != 0;
+        // An unexpected error, or a second unit there before the first report, may stop a
+        // command the device went through.
         const bool unsure = (program.throwAt > 0 && program.calls >= program.throwAt) ||
                             (secondAt >= 0 && clock.nowMs() >= secondAt);
-        if (ok ? told && !unsure : !closed && !told)
+        if (ok && restartUnitAt && !window.closing && !told)
+            broken.push_back("another unit came and went untold");
+        if (ok ? toldOfFailure && !unsure : !closed && !told)
             broken.push_back(ok        ? "a command that succeeded told of a failure"
                              : upgrade ? "the upgrade failed and told nothing"
                                        : "Force Bootloader Mode failed and told nothing");
         for (auto r = log.begin() + logBefore; twoUnits && r != log.end(); ++r)
             if (r->reached && (r->kind == CallKind::SetFeature || r->kind == CallKind::GetFeature))
                 broken.push_back("a report went out while two units were connected");
-        // (The window stays after a refused image, or a click that found no device.)
-        const std::string last = told ? window.messages.back() : "";
-        if (upgrade && window.unloads == 0 && last.find("firmware image \"") == last.npos &&
-            last != MessageNoTarvex && last.rfind("A Tarvex is connected", 0) != 0)
-            broken.push_back("the window stayed open after the upgrade");
+        // The window stays after an upgrade refused before its first report, and only then.
+        const bool sentAny = std::any_of(log.begin() + logBefore, log.end(), [](auto& r) {
+            return r.kind == CallKind::SetFeature || r.kind == CallKind::GetFeature;
+        });
+        if (upgrade && !unsure && (window.unloads == 0) == (sentAny || window.closing))
+            broken.push_back(sentAny ? "the window stayed open after the upgrade sent reports"
+                                     : "the window closed after an upgrade that sent nothing");
         if (window.closing || window.unloads > 0)
             break;
     }
@@ -281,6 +314,10 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         broken.push_back(std::to_string(api.openHandles()) + " handle(s) left open");
     note("");
 
+    // No report goes out once the user stopped the command.
+    for (std::size_t k = interruptedAt; k < log.size(); ++k)
+        if (log[k].kind == CallKind::SetFeature || log[k].kind == CallKind::GetFeature)
+            broken.push_back("call " + std::to_string(k) + ": a report after the interrupt");
     // Every report that reached an interface went to the Tarvex, with its declared length; to
     // its application firmware only the bootloader-entry report; to its bootloader the entry or
     // unlock report, or the image's next record.

@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 UpdateRecord numbered(std::int64_t n, const std::string& program = "cli") {
     UpdateRecord r;
     r.started = r.ended = utcNow(), r.program = program, r.command = "upgrade";
-    r.recordsSent = n, r.message = std::string(900, 'x'), r.outcome = "failed";
+    r.recordsSent = n, r.message = std::string(850, 'x'), r.outcome = "failed";
     r.deviceBefore = DeviceSnapshot{"bootloader", 1, 2, "1.0", "M", "P", "S", "/dev/hidraw0"};
     return r;
 }
