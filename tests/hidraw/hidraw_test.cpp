@@ -3,6 +3,7 @@
 #include "firmware_updater.h"
 #include "frmMain.h"
 #include "hidraw_platform.h"
+#include "qt_view.h"
 #include "tarvex_fixture.h"
 #include "temp_dir.h"
 
@@ -232,7 +233,8 @@ TEST_F(HidrawTest, TheWindowFollowsAPlugAndAnUnplugAndAVanishedNodeFailsToOpen) 
     qputenv("QT_QPA_PLATFORM", "offscreen");
     static const auto* application = new QApplication(argc, argv); // lives to the end
     (void)application;
-    frmMain window(api, "/nonexistent/quorvane.bin");
+    QtView view;
+    frmMain window(view, api, "/nonexistent/quorvane.bin");
     window.Form_Load();
     QElapsedTimer since;
     const auto followed = [&](const char* product) { // ms since `since` until the field shows it

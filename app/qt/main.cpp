@@ -1,9 +1,10 @@
 // quorvane: the Tarvex firmware updater, on the machine's HID devices. No command line; the
 // firmware image is quorvane.bin beside the executable.
-#include "app_identity.h"
 #include "frmMain.h"
 #include "history_file.h"
 #include "image_location.h"
+#include "qt_identity.h"
+#include "qt_view.h"
 #include "sleep_inhibitor.h"
 #include "system_platform.h"
 
@@ -41,10 +42,9 @@ int main(int argc, char* argv[]) {
     const auto platform = quorvane::makeSystemPlatform();
     const auto inhibitor = quorvane::makeSystemInhibitor();
     const quorvane::HistoryFile history(quorvane::defaultHistoryPath());
-    quorvane::frmMain window(*platform, quorvane::firmwareImageBesideExecutable(),
+    quorvane::QtView view;
+    quorvane::frmMain window(view, *platform, quorvane::firmwareImageBesideExecutable(),
                              {inhibitor.get(), &history, "window"});
     window.Form_Load();
-    if (window.unloaded())
-        return 0;
-    return QApplication::exec();
+    return view.run();
 }

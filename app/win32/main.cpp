@@ -5,6 +5,7 @@
 #include "image_location.h"
 #include "sleep_inhibitor.h"
 #include "system_platform.h"
+#include "win32_view.h"
 
 #include <windows.h>
 
@@ -13,8 +14,9 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
     const auto platform = quorvane::makeSystemPlatform();
     const auto inhibitor = quorvane::makeSystemInhibitor();
     const quorvane::HistoryFile history(quorvane::defaultHistoryPath());
-    quorvane::frmMain window(*platform, quorvane::firmwareImageBesideExecutable(),
+    quorvane::Win32View view;
+    quorvane::frmMain window(view, *platform, quorvane::firmwareImageBesideExecutable(),
                              {inhibitor.get(), &history, "window"});
     window.Form_Load();
-    return window.run();
+    return view.run();
 }

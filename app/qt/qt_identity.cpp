@@ -1,4 +1,4 @@
-#include "app_identity.h"
+#include "qt_identity.h"
 
 #include <QApplication>
 #include <QIcon>

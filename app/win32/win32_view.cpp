@@ -1,9 +1,8 @@
-#include "frmMain.h"
+#include "win32_view.h"
 
 #include "accessible_control.h"
 #include "app_identity.h"
-#include "discovery.h"
-#include "discovery_messages.h"
+#include "notice_box.h"
 #include "window_layout.h"
 #include "windows_text.h"
 
@@ -17,12 +16,8 @@ extern "C" {
 }
 
 #include <algorithm>
-#include <array>
 #include <cmath>
-#include <cstdio>
-#include <exception>
 #include <stdexcept>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -39,14 +34,6 @@ constexpr int ContinueButton = 101;
 
 std::wstring wide(const std::string& text) {
     return wideFromUtf8(text).value_or(L"?");
-}
-
-std::string utf8(const std::wstring& text) {
-    return utf8FromWide(text).value_or("?");
-}
-
-std::wstring windowText(HWND hwnd) {
-    return describedValue(hwnd, false);
 }
 
 // The design's font where the system has it as an outline font; else the system's outline
@@ -115,17 +102,8 @@ ControlClass classOf(layout::Kind kind) {
 }
 
 const char* fieldName(InfoLabel label) {
-    switch (label) {
-    case InfoLabel::Manufacturer:
-        return "lblManuf";
-    case InfoLabel::Product:
-        return "lblProduct";
-    case InfoLabel::Version:
-        return "lblVersion";
-    case InfoLabel::SerialNumber:
-        return "lblSerialNumber";
-    }
-    return "lblManuf";
+    constexpr const char* names[] = {"lblManuf", "lblProduct", "lblVersion", "lblSerialNumber"};
+    return names[static_cast<int>(label)];
 }
 
 void registerWindowClass(WNDPROC proc) {
@@ -152,39 +130,7 @@ void registerWindowClass(WNDPROC proc) {
 
 } // namespace
 
-frmMain::frmMain(HidPlatform& api, std::filesystem::path imagePath, CommandServices services)
-    : ctx_{api, *this, state_}, updater_(ctx_, std::move(imagePath), std::move(services)) {
-    notifier_ = [this](const std::string& message, bool modal) {
-        const std::wstring text = wide(message);
-        const std::wstring title = wide(ApplicationTitle);
-        if (modal) {
-            MessageBoxW(hwnd_, text.c_str(), title.c_str(), MB_OK | MB_ICONWARNING);
-            return;
-        }
-        // A box of its own thread: the command goes on while it is on the screen.
-        std::thread([text, title] {
-            MessageBoxW(nullptr, text.c_str(), title.c_str(),
-                        MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
-        }).detach();
-    };
-    asker_ = [this](const std::string& question) {
-        const std::wstring text = wide(question);
-        const std::wstring title = wide(ApplicationTitle);
-        const TASKDIALOG_BUTTON buttons[] = {{StopButton, L"Stop"}, {ContinueButton, L"Continue"}};
-        TASKDIALOGCONFIG config{};
-        config.cbSize = sizeof(config);
-        config.hwndParent = hwnd_;
-        config.pszWindowTitle = title.c_str();
-        config.pszMainIcon = TD_WARNING_ICON;
-        config.pszContent = text.c_str();
-        config.cButtons = 2;
-        config.pButtons = buttons;
-        config.nDefaultButton = ContinueButton;
-        int pressed = ContinueButton;
-        if (FAILED(TaskDialogIndirect(&config, &pressed, nullptr, nullptr)))
-            return false;
-        return pressed == StopButton;
-    };
+Win32View::Win32View() {
     registerWindowClass(windowProc);
     const std::wstring caption = wide(layout::WindowCaption);
     CreateWindowExW(0, WindowClass, caption.c_str(), WindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
@@ -194,20 +140,19 @@ frmMain::frmMain(HidPlatform& api, std::filesystem::path imagePath, CommandServi
         throw std::runtime_error("cannot create the window");
     dpi_ = GetDpiForWindow(hwnd_);
     barBrush_ = CreateSolidBrush(RGB(layout::BarRed, layout::BarGreen, layout::BarBlue));
-    picWidthTwips_ = static_cast<float>(layout::control("Pic").rect.width);
+    barTwips_ = static_cast<float>(layout::control("Pic").rect.width);
     createControls();
     layOut();
 }
 
-frmMain::~frmMain() {
-    Form_Terminate();
+Win32View::~Win32View() {
     if (hwnd_ != nullptr)
         DestroyWindow(hwnd_);
     DeleteObject(font_);
     DeleteObject(barBrush_);
 }
 
-void frmMain::createControls() {
+void Win32View::createControls() {
     HINSTANCE instance = GetModuleHandleW(nullptr);
     int id = FirstControlId;
     for (const layout::Control& c : layout::Controls) {
@@ -231,11 +176,11 @@ void frmMain::createControls() {
                      SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
-int frmMain::pixels(double twips) const {
+int Win32View::pixels(double twips) const {
     return static_cast<int>(std::lround(twips * dpi_ / layout::TwipsPerInch));
 }
 
-void frmMain::layOut() {
+void Win32View::layOut() {
     const int width = pixels(layout::ClientWidth);
     const int height = pixels(layout::ClientHeight);
     RECT outer{0, 0, width, height};
@@ -256,7 +201,7 @@ void frmMain::layOut() {
         layout::TwipRect r = layout::inWindow(c);
         HWND control = this->control(c.name);
         const int width =
-            c.kind == layout::Kind::Bar ? std::max(0, pixels(picWidthTwips_)) : pixels(r.width);
+            c.kind == layout::Kind::Bar ? std::max(0, pixels(barTwips_)) : pixels(r.width);
         SetWindowPos(control, nullptr, pixels(r.left), pixels(r.top), width, pixels(r.height),
                      SWP_NOZORDER | SWP_NOACTIVATE);
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
@@ -266,19 +211,19 @@ void frmMain::layOut() {
         DeleteObject(previous);
 }
 
-HWND frmMain::control(std::string_view name) const {
+HWND Win32View::control(std::string_view name) const {
     const auto it = controls_.find(name);
     return it == controls_.end() ? nullptr : it->second;
 }
 
-LRESULT CALLBACK frmMain::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK Win32View::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         auto* window =
-            static_cast<frmMain*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+            static_cast<Win32View*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         window->hwnd_ = hwnd;
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(window));
     }
-    auto* window = reinterpret_cast<frmMain*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    auto* window = reinterpret_cast<Win32View*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (window == nullptr)
         return DefWindowProcW(hwnd, message, wParam, lParam);
     if (message == WM_NCDESTROY) {
@@ -291,7 +236,7 @@ LRESULT CALLBACK frmMain::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPA
     return window->handle(message, wParam, lParam);
 }
 
-LRESULT frmMain::handle(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT Win32View::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_COMMAND: {
         const HWND from = reinterpret_cast<HWND>(lParam);
@@ -303,10 +248,10 @@ LRESULT frmMain::handle(UINT message, WPARAM wParam, LPARAM lParam) {
                 SendMessageW(focus, BM_CLICK, 0, 0);
             return 0;
         }
-        if (HIWORD(wParam) == BN_CLICKED && from == control("btnUpgradeFW"))
-            btnUpgradeFW_Click();
-        else if (HIWORD(wParam) == BN_CLICKED && from == control("Command2"))
-            Command2_Click();
+        if (events_ != nullptr && HIWORD(wParam) == BN_CLICKED && from == control("btnUpgradeFW"))
+            events_->btnUpgradeFW_Click();
+        else if (events_ != nullptr && HIWORD(wParam) == BN_CLICKED && from == control("Command2"))
+            events_->Command2_Click();
         return 0;
     }
     case WM_CTLCOLORSTATIC:
@@ -321,11 +266,13 @@ LRESULT frmMain::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     }
     case WM_DEVICECHANGE:
-        if (wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE)
-            interfacesChanged();
+        if (events_ != nullptr &&
+            (wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE))
+            events_->interfacesChanged();
         return TRUE;
     case WM_CLOSE:
-        onClose();
+        if (events_ == nullptr || events_->closeAsked())
+            DestroyWindow(hwnd_);
         return 0;
     case WM_APP:
     case WM_TIMER: {
@@ -350,7 +297,7 @@ LRESULT frmMain::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     }
 }
 
-LRESULT frmMain::controlColour(HDC dc, HWND control) {
+LRESULT Win32View::controlColour(HDC dc, HWND control) {
     int colour = COLOR_BTNFACE;
     const auto isField = [&](const layout::Control& c) {
         return c.kind == layout::Kind::Field && this->control(c.name) == control;
@@ -367,145 +314,64 @@ LRESULT frmMain::controlColour(HDC dc, HWND control) {
     return reinterpret_cast<LRESULT>(GetSysColorBrush(colour));
 }
 
-void frmMain::btnUpgradeFW_Click() {
-    runCommand([this] { updater_.upgrade(); });
+void Win32View::show() {
+    ShowWindow(hwnd_, SW_SHOWNORMAL);
+    UpdateWindow(hwnd_);
+    SetFocus(control("btnUpgradeFW"));
 }
 
-void frmMain::Command2_Click() {
-    runCommand([this] { updater_.forceBootloader(); });
-}
-
-void frmMain::Form_Load() {
-    // Run as a command: a close that arrives while the window comes up waits for it.
-    runCommand([this] {
-        ShowWindow(hwnd_, SW_SHOWNORMAL);
-        UpdateWindow(hwnd_);
-        SetFocus(control("btnUpgradeFW"));
-        // Let the window reach the screen before discovery holds up the thread.
-        processEvents();
-        state_.ProgressFullWidth = static_cast<std::int16_t>(std::lround(picWidthTwips_));
-        ShowWindow(control("Pic"), SW_HIDE);
-        watchInterfaces(); // before the discovery, so that no change after it goes unseen
-        // Nothing runs yet that a box could hold up.
-        if (!FindAndShowDevice(ctx_) && !state_.AccessDeniedPath.empty())
-            tellUser(deniedAccessAdvice(ThisSystem, state_.AccessDeniedPath, false));
-    });
-}
-
-void frmMain::watchInterfaces() {
+void Win32View::watchInterfaces(int /*descriptor: Windows has none*/) {
     DEV_BROADCAST_DEVICEINTERFACE_W filter{};
     filter.dbcc_size = sizeof(filter);
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     HidD_GetHidGuid(&filter.dbcc_classguid);
     deviceNotification_ = RegisterDeviceNotificationW(hwnd_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
-    ctx_.api.interfacesChanged(); // what is there now is what the load finds
-    pollChanges();
 }
 
-void frmMain::pollChanges() {
-    if (ctx_.api.interfacesChanged())
-        interfacesChanged();
-    later(250, [this] { pollChanges(); });
-}
-
-void frmMain::interfacesChanged() {
-    const unsigned change = ++changes_;
-    later(300, [this, change] {
-        if (change == changes_) // the burst is over
-            rediscover();
-    });
-}
-
-void frmMain::rediscover() {
-    // During a command its own waits do the discovery.
-    runCommand([this] {
-        if (follower_.rediscover(ctx_))
-            interfacesChanged(); // a refused node, once more
-    });
-}
-
-void frmMain::Form_Unload() {
-    closeDeviceHandles(ctx_);
-    unloaded_ = true;
-}
-
-void frmMain::Form_Terminate() {
-    closeDeviceHandles(ctx_);
-}
-
-void frmMain::setNotifier(Notifier notifier) {
-    if (notifier)
-        notifier_ = std::move(notifier);
-}
-
-void frmMain::setAsker(Asker asker) {
-    if (asker)
-        asker_ = std::move(asker);
-}
-
-template <typename Handler> void frmMain::runCommand(Handler&& handler) {
-    // A click delivered while a command processes window events is ignored, so one command
-    // runs at a time.
-    if (unloaded_ || running_)
-        return;
-    running_ = true;
-    try {
-        std::forward<Handler>(handler)();
-    } catch (const std::exception& e) {
-        tellUser(std::string("The command stopped: ") + e.what());
-    }
-    running_ = false;
-    finishPendingClose();
-}
-
-void frmMain::finishPendingClose() {
-    if (running_ || !closeRequested_ || unloaded_)
-        return;
-    Form_Unload();
+void Win32View::closeWindow() {
     if (hwnd_ != nullptr)
         DestroyWindow(hwnd_);
 }
 
-void frmMain::onClose() {
-    if (unloaded_) {
-        DestroyWindow(hwnd_);
-        return;
-    }
-    if (running_) {
-        // The running command sees closeRequested() at its next check: a wait returns at once,
-        // the transfer asks first. The window closes after it has returned.
-        if (!closeRequested_)
-            trace("close requested while a command runs");
-        closeRequested_ = true;
-        return;
-    }
-    Form_Unload();
-    DestroyWindow(hwnd_);
-}
-
-void frmMain::close() {
+void Win32View::requestClose() {
     if (hwnd_ != nullptr)
         SendMessageW(hwnd_, WM_CLOSE, 0, 0);
 }
 
-void frmMain::later(unsigned delayMs, std::function<void()> action) {
+void Win32View::pressUpgrade() {
+    // The button's own click, through the window's message handling.
+    SendMessageW(control("btnUpgradeFW"), BM_CLICK, 0, 0);
+}
+
+void Win32View::later(int ms, std::function<void()> action) {
     if (hwnd_ == nullptr)
         return;
     const UINT_PTR id = nextTimer_++;
     pending_.emplace(id, std::move(action));
-    if (delayMs == 0)
+    if (ms <= 0)
         PostMessageW(hwnd_, WM_APP, id, 0);
     else
-        SetTimer(hwnd_, id, delayMs, nullptr);
+        SetTimer(hwnd_, id, static_cast<UINT>(ms), nullptr);
 }
 
-int frmMain::run() {
+namespace {
+
+// Dialog keys (Tab, Enter, Esc) go to the top-level window the message is for: the window or a
+// notice of its.
+bool dialogMessage(MSG& msg) {
+    HWND root = msg.hwnd != nullptr ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
+    return root != nullptr && IsDialogMessageW(root, &msg);
+}
+
+} // namespace
+
+int Win32View::run() {
     if (hwnd_ == nullptr)
         return 0;
     quitWhenGone_ = true;
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        if (hwnd_ != nullptr && IsDialogMessageW(hwnd_, &msg))
+        if (dialogMessage(msg))
             continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
@@ -513,71 +379,7 @@ int frmMain::run() {
     return 0;
 }
 
-std::string frmMain::label(InfoLabel label) const {
-    HWND field = control(fieldName(label));
-    return field == nullptr ? std::string() : utf8(windowText(field));
-}
-
-void frmMain::setLabel(InfoLabel label, const std::u16string& text) {
-    HWND field = control(fieldName(label));
-    if (field == nullptr)
-        return;
-    // A field's text stands one space off its left edge.
-    const std::wstring value =
-        text.empty() ? std::wstring() : L" " + std::wstring(text.begin(), text.end());
-    if (windowText(field) == value)
-        return;
-    SetWindowTextW(field, value.c_str());
-    NotifyWinEvent(EVENT_OBJECT_VALUECHANGE, field, OBJID_CLIENT, CHILDID_SELF);
-    trace(std::string(fieldName(label)) + " = \"" + utf8(value) + "\"");
-}
-
-void frmMain::setUpgradeCaption(const std::string& caption) {
-    HWND button = control("btnUpgradeFW");
-    if (button == nullptr || utf8(windowText(button)) == caption)
-        return;
-    SetWindowTextW(button, wide(caption).c_str());
-    trace("btnUpgradeFW caption = \"" + caption + "\"");
-}
-
-void frmMain::setUpgradeEnabled(bool enabled) {
-    HWND button = control("btnUpgradeFW");
-    if (button == nullptr || (IsWindowEnabled(button) != FALSE) == enabled)
-        return;
-    EnableWindow(button, enabled ? TRUE : FALSE);
-    trace(enabled ? "btnUpgradeFW enabled" : "btnUpgradeFW disabled");
-}
-
-void frmMain::setProgressVisible(bool visible) {
-    HWND bar = control("Pic");
-    if (bar == nullptr || ((GetWindowLongPtrW(bar, GWL_STYLE) & WS_VISIBLE) != 0) == visible)
-        return;
-    ShowWindow(bar, visible ? SW_SHOWNA : SW_HIDE);
-    trace(visible ? "Pic shown" : "Pic hidden");
-}
-
-void frmMain::setProgress(float twips, double percent) {
-    HWND bar = control("Pic");
-    if (bar == nullptr || twips == picWidthTwips_)
-        return;
-    picWidthTwips_ = twips;
-    const layout::TwipRect& r = layout::control("Pic").rect;
-    SetWindowPos(bar, nullptr, 0, 0, std::max(0, pixels(twips)), pixels(r.height),
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    SetWindowLongPtrW(bar, GWLP_USERDATA, std::lround(std::clamp(percent, 0.0, 100.0)));
-    NotifyWinEvent(EVENT_OBJECT_VALUECHANGE, bar, OBJID_CLIENT, CHILDID_SELF);
-    std::array<char, 64> line{};
-    std::snprintf(line.data(), line.size(), "Pic width = %.1f twips (%.0f%%)",
-                  static_cast<double>(twips), percent);
-    trace(line.data());
-}
-
-void frmMain::repaintProgress() {
-    if (HWND bar = control("Pic"))
-        RedrawWindow(bar, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
-}
-
-void frmMain::processEvents() {
+void Win32View::processEvents() {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
@@ -585,39 +387,79 @@ void frmMain::processEvents() {
             PostQuitMessage(static_cast<int>(msg.wParam));
             return;
         }
-        if (hwnd_ != nullptr && IsDialogMessageW(hwnd_, &msg))
+        if (dialogMessage(msg))
             continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
 }
 
-bool frmMain::confirmStop(const std::string& question) {
-    trace("question: " + question);
-    const bool stop = asker_(question);
-    closeRequested_ = stop;
-    return stop;
+void Win32View::setFieldText(InfoLabel label, const std::u16string& text) {
+    HWND field = control(fieldName(label));
+    if (field == nullptr)
+        return;
+    SetWindowTextW(field, std::wstring(text.begin(), text.end()).c_str());
+    NotifyWinEvent(EVENT_OBJECT_VALUECHANGE, field, OBJID_CLIENT, CHILDID_SELF);
 }
 
-void frmMain::tellUser(const std::string& message) {
-    trace("message: " + message);
-    notifier_(message, true);
+void Win32View::setUpgradeCaption(const std::string& caption) {
+    if (HWND button = control("btnUpgradeFW"))
+        SetWindowTextW(button, wide(caption).c_str());
 }
 
-void frmMain::notify(const std::string& message) {
-    trace("notice: " + message);
-    notifier_(message, false);
+void Win32View::setUpgradeEnabled(bool enabled) {
+    if (HWND button = control("btnUpgradeFW"))
+        EnableWindow(button, enabled ? TRUE : FALSE);
 }
 
-void frmMain::unload() {
-    trace("unload");
-    closeRequested_ = true;
-    finishPendingClose();
+void Win32View::setBarVisible(bool visible) {
+    if (HWND bar = control("Pic"))
+        ShowWindow(bar, visible ? SW_SHOWNA : SW_HIDE);
 }
 
-void frmMain::trace(const std::string& line) const {
-    if (trace_)
-        trace_(line);
+void Win32View::setBarWidth(float twips, double percent) {
+    HWND bar = control("Pic");
+    if (bar == nullptr)
+        return;
+    barTwips_ = twips;
+    const layout::TwipRect& r = layout::control("Pic").rect;
+    SetWindowPos(bar, nullptr, 0, 0, std::max(0, pixels(twips)), pixels(r.height),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowLongPtrW(bar, GWLP_USERDATA, std::lround(std::clamp(percent, 0.0, 100.0)));
+    NotifyWinEvent(EVENT_OBJECT_VALUECHANGE, bar, OBJID_CLIENT, CHILDID_SELF);
+}
+
+void Win32View::repaintBar() {
+    if (HWND bar = control("Pic"))
+        RedrawWindow(bar, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+}
+
+void Win32View::showMessage(const std::string& message) {
+    MessageBoxW(hwnd_, wide(message).c_str(), wide(ApplicationTitle).c_str(),
+                MB_OK | MB_ICONWARNING);
+}
+
+void Win32View::showNotice(const std::string& message) {
+    showNoticeBox(hwnd_, wide(ApplicationTitle), wide(message));
+}
+
+bool Win32View::askStop(const std::string& question) {
+    const std::wstring text = wide(question);
+    const std::wstring title = wide(ApplicationTitle);
+    const TASKDIALOG_BUTTON buttons[] = {{StopButton, L"Stop"}, {ContinueButton, L"Continue"}};
+    TASKDIALOGCONFIG config{};
+    config.cbSize = sizeof(config);
+    config.hwndParent = hwnd_;
+    config.pszWindowTitle = title.c_str();
+    config.pszMainIcon = TD_WARNING_ICON;
+    config.pszContent = text.c_str();
+    config.cButtons = 2;
+    config.pButtons = buttons;
+    config.nDefaultButton = ContinueButton;
+    int pressed = ContinueButton;
+    if (FAILED(TaskDialogIndirect(&config, &pressed, nullptr, nullptr)))
+        return false;
+    return pressed == StopButton;
 }
 
 } // namespace quorvane

@@ -1,0 +1,63 @@
+// The window drawn with Qt widgets (Linux): the controls of the layout table, the message
+// boxes, timers and the socket that tells of interfaces arriving and leaving. What the window
+// does is frmMain's; this only shows it and passes the user's actions on.
+#pragma once
+
+#include "window_view.h"
+
+#include <QWidget>
+
+#include <array>
+
+namespace quorvane {
+
+class CommandButton;
+class FieldLabel;
+class ProgressStrip;
+
+// Layout units: the window is laid out in twips, 15 of them to a pixel at 96 dots per inch.
+// Qt's own high-DPI scaling maps those pixels to the screen.
+inline constexpr double TwipsPerPixel = 15.0;
+int twipsToPixels(double twips);
+
+class QtView final : public QWidget, public WindowView {
+    Q_OBJECT
+
+public:
+    explicit QtView(QWidget* parent = nullptr);
+
+    // WindowView
+    void attach(WindowEvents* events) override { events_ = events; }
+    void show() override;
+    void setFieldText(InfoLabel field, const std::u16string& text) override;
+    void setUpgradeCaption(const std::string& caption) override;
+    void setUpgradeEnabled(bool enabled) override;
+    void setBarVisible(bool visible) override;
+    void setBarWidth(float twips, double percent) override;
+    void repaintBar() override;
+    void processEvents() override;
+    void showMessage(const std::string& message) override;
+    void showNotice(const std::string& message) override;
+    bool askStop(const std::string& question) override;
+    void later(int ms, std::function<void()> action) override;
+    void watchInterfaces(int descriptor) override;
+    void closeWindow() override;
+    void requestClose() override { close(); }
+    void pressUpgrade() override;
+    int run() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+
+    WindowEvents* events_ = nullptr;
+    std::array<FieldLabel*, 4> fields_{}; // in InfoLabel's order
+    CommandButton* btnUpgradeFW = nullptr;
+    CommandButton* Command2 = nullptr;
+    ProgressStrip* Pic = nullptr;
+    bool gone_ = false;
+};
+
+} // namespace quorvane

@@ -1,0 +1,41 @@
+// quorvane-demo, whichever toolkit shows its window: the updater's window on the virtual Tarvex
+// with the sample image built beside the executable, so a whole upgrade can be watched without
+// hardware.
+//
+// With QUORVANE_DEMO_SELF_DRIVE=1 (or where the program decides so) it drives itself: it prints
+// every change to the window, presses "Upgrade Firmware" through the toolkit and reports how the
+// upgrade ended (exit status 0 when the device came back in its application firmware with the
+// whole image and nobody was told of a failure).
+//
+// With QUORVANE_DEMO_SCREENSHOT=file it saves a picture of the window as the screen shows it,
+// then ends; exit status 0 when it was written. QUORVANE_DEMO_SCENE chooses what the picture
+// shows: `found` (the default: the virtual Tarvex found), `upgrading` (an upgrade half done) or
+// `nodevice`.
+#pragma once
+
+#include "virtual_platform.h"
+#include "window_view.h"
+
+#include <functional>
+#include <string>
+
+namespace quorvane {
+
+// Long enough for any upgrade of the sample image; a self-driving run that takes longer closes
+// the window, which stops the command.
+inline constexpr int SelfDriveLimitMs = 120000;
+
+struct DemoWindow {
+    WindowView& view;
+    // Saves a picture of the window to `path`; an error message, empty on success.
+    std::function<std::string(const std::string& path)> takePicture;
+    // Added to the line that starts a self-driven run: where the window is shown.
+    std::string shownIn;
+    // With a person at the window, once it has loaded: what the toolkit adds beside it.
+    std::function<void(VirtualPlatform&)> besideWindow;
+};
+
+// Runs the demo in the window; returns the program's exit status.
+int runDemo(DemoWindow window, bool selfDrive);
+
+} // namespace quorvane

@@ -1,0 +1,316 @@
+// The window's behaviour, once for both toolkits, against a recording view and the virtual
+// Tarvex on a virtual clock: the load, the two commands and their guard, closing in each phase,
+// following the device, and what reaches the user in which kind of box.
+#include "frmMain.h"
+
+#include "captions.h"
+#include "discovery_messages.h"
+#include "forwarding_platform.h"
+
+#include "tarvex_fixture.h"
+#include "temp_dir.h"
+#include "virtual_platform.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+
+namespace quorvane::test {
+namespace {
+
+// A view that records what it is asked to show and runs its timers on the virtual clock, when
+// events are processed and while the test lets time pass. A message box runs `whileMessage`
+// before it is acknowledged, as its own event loop would run what happens meanwhile.
+class RecordingView final : public WindowView {
+public:
+    explicit RecordingView(VirtualClock& clock) : clock_(clock) {}
+
+    void attach(WindowEvents* events) override { events_ = events; }
+    void show() override { note("show"); }
+    void setFieldText(InfoLabel field, const std::u16string& text) override {
+        fields[field] = utf8Text(text);
+    }
+    void setUpgradeCaption(const std::string& /*caption*/) override {}
+    void setUpgradeEnabled(bool /*enabled*/) override {}
+    void setBarVisible(bool visible) override { barVisible = visible; }
+    void setBarWidth(float /*twips*/, double /*percent*/) override {}
+    void repaintBar() override {}
+    void processEvents() override {
+        if (onEvents)
+            onEvents();
+        runDue();
+    }
+    void showMessage(const std::string& message) override {
+        messages.push_back(message);
+        if (whileMessage)
+            whileMessage();
+    }
+    void showNotice(const std::string& message) override { notices.push_back(message); }
+    bool askStop(const std::string& question) override {
+        questions.push_back(question);
+        return stopWhenAsked;
+    }
+    void later(int ms, std::function<void()> action) override {
+        timers_.emplace(clock_.nowMs() + ms, std::move(action));
+    }
+    void watchInterfaces(int descriptor) override { watched = descriptor; }
+    void closeWindow() override { note("closed"); }
+    void requestClose() override {
+        if (events_->closeAsked())
+            note("closed");
+    }
+    void pressUpgrade() override { events_->btnUpgradeFW_Click(); }
+    int run() override { return 0; }
+
+    // Lets `ms` pass in steps of 10 ms, running the timers that come due.
+    void idle(int ms) {
+        for (int t = 0; t < ms; t += 10)
+            clock_.advance(10), runDue();
+    }
+    bool closed() const { return std::ranges::count(calls, std::string("closed")) == 1; }
+
+    std::vector<std::string> calls, messages, notices, questions;
+    std::map<InfoLabel, std::string> fields;
+    bool barVisible = true, stopWhenAsked = true;
+    int watched = -2;
+    std::function<void()> onEvents, whileMessage;
+    std::function<void(const std::string&)> onCall;
+
+private:
+    void note(const std::string& call) {
+        calls.push_back(call);
+        if (onCall)
+            onCall(call);
+    }
+    void runDue() {
+        while (!timers_.empty() && timers_.begin()->first <= clock_.nowMs()) {
+            auto action = std::move(timers_.begin()->second);
+            timers_.erase(timers_.begin());
+            action();
+        }
+    }
+    VirtualClock& clock_;
+    WindowEvents* events_ = nullptr;
+    std::multimap<std::int64_t, std::function<void()>> timers_;
+};
+
+// A platform with a descriptor to watch: news comes only when the test gives it.
+class WatchedPlatform final : public ForwardingPlatform {
+public:
+    using ForwardingPlatform::ForwardingPlatform;
+    int changeDescriptor() override { return 7; }
+};
+
+class WindowTest : public ::testing::Test {
+protected:
+    WindowTest() {
+        writeFile(image, imageBytes(4 * RecordSize));
+        device.tarvex().config().expectedRecords = 4;
+    }
+    long enumerations() const {
+        return std::ranges::count(device.log(), CallKind::Enumerate, &CallRecord::kind);
+    }
+
+    TempDir dir;
+    const std::filesystem::path image = dir.path() / "quorvane.bin";
+    VirtualClock clock;
+    VirtualPlatform device{clock, defaultTarvexConfig()};
+    RecordingView view{clock};
+    std::unique_ptr<frmMain> window = std::make_unique<frmMain>(view, device, image);
+};
+
+TEST_F(WindowTest, LoadShowsTheWindowFirstThenTheTarvexAndWatchesTheInterfaces) {
+    long enumerationsWhenShown = -1;
+    view.onCall = [&](const std::string& call) {
+        if (call == "show")
+            enumerationsWhenShown = enumerations();
+    };
+    window->Form_Load();
+    EXPECT_EQ(enumerationsWhenShown, 0);
+    EXPECT_EQ(window->state().ProgressFullWidth, 5055);
+    EXPECT_FALSE(view.barVisible);
+    EXPECT_EQ(view.watched, -1); // the virtual Tarvex has no descriptor: it is polled
+    const std::map<InfoLabel, std::string> shown{{InfoLabel::Manufacturer, " Tarvex Devices"},
+                                                 {InfoLabel::Product, " Tarvex"},
+                                                 {InfoLabel::Version, " 2.13"},
+                                                 {InfoLabel::SerialNumber, " TX-000417"}};
+    EXPECT_EQ(view.fields, shown);
+    EXPECT_EQ(window->label(InfoLabel::Product), " Tarvex");
+    EXPECT_TRUE(view.messages.empty());
+}
+
+// No Tarvex that may be opened: the fields stay empty, and the user is told how to get access
+// in a box they must acknowledge, at load and at each click, which looks again and sends
+// nothing.
+TEST_F(WindowTest, WithoutDeviceClicksSendNothingAndTheDenialIsExplainedInMessageBoxes) {
+    device.tarvexAttached = false;
+    device.foreignBefore = {foreign("/dev/hidraw2", 1, 0x2211, false)};
+    window->Form_Load();
+    window->btnUpgradeFW_Click();
+    window->Command2_Click();
+    EXPECT_TRUE(view.fields.empty());
+    EXPECT_EQ(view.messages,
+              std::vector<std::string>(3, deniedAccessAdvice(ThisSystem, "/dev/hidraw2", false)));
+    EXPECT_TRUE(view.notices.empty());
+    EXPECT_EQ(device.tarvex().bootloaderEntries(), 0);
+}
+
+// A command through its button, or the load, with the window closed in one of its phases;
+// meanwhile both buttons are clicked again, and ignored. The window closes only once what ran
+// has returned, with both handles closed before it goes.
+struct CloseCase {
+    const char* name;
+    const char* button;  // "" for the load alone
+    const char* closeAt; // "", "load", "wait", "transfer"
+    bool stop;           // the answer when asked whether to stop
+    std::size_t records;
+    bool unloaded;
+    std::size_t questions;
+};
+
+TEST_F(WindowTest, ClosingInEachPhaseWaitsForWhatRuns) {
+    const CloseCase cases[] = {
+        {"upgrade to its end", "btnUpgradeFW", "", true, 4, true, 0},
+        {"bootloader to its end", "Command2", "", true, 0, false, 0},
+        {"closed while loading", "", "load", true, 0, true, 0},
+        {"upgrade closed while waiting", "btnUpgradeFW", "wait", true, 0, true, 0},
+        {"bootloader closed while waiting", "Command2", "wait", true, 0, true, 0},
+        {"upgrade closed while sending, Stop", "btnUpgradeFW", "transfer", true, 2, true, 1},
+        {"upgrade closed while sending, Continue", "btnUpgradeFW", "transfer", false, 4, true, 1},
+    };
+    for (const CloseCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        VirtualPlatform api{clock, defaultTarvexConfig()};
+        api.tarvex().config().expectedRecords = 4;
+        RecordingView v{clock};
+        v.stopWhenAsked = c.stop;
+        auto w = std::make_unique<frmMain>(v, api, image);
+        const std::string closeAt = c.closeAt;
+        bool clicked = false, runningWhenClosed = true;
+        int handlesWhenClosed = -1;
+        v.onEvents = [&] {
+            if (!clicked && (closeAt == "load" || api.tarvex().bootloaderEntries() == 1)) {
+                clicked = true;
+                w->btnUpgradeFW_Click();
+                w->Command2_Click();
+            }
+            const bool now = (closeAt == "load") ||
+                             (closeAt == "wait" && api.tarvex().bootloaderEntries() == 1) ||
+                             (closeAt == "transfer" && api.tarvex().records().size() == 2);
+            if (now && v.questions.empty())
+                v.requestClose();
+        };
+        v.onCall = [&](const std::string& call) {
+            if (call == "closed")
+                runningWhenClosed = w->commandRunning(), handlesWhenClosed = api.openHandles();
+        };
+        w->Form_Load();
+        if (std::string(c.button) == "btnUpgradeFW")
+            w->btnUpgradeFW_Click();
+        else if (std::string(c.button) == "Command2")
+            w->Command2_Click();
+        EXPECT_EQ(api.tarvex().bootloaderEntries(), closeAt == "load" ? 0 : 1);
+        EXPECT_EQ(api.tarvex().records().size(), c.records);
+        EXPECT_EQ(w->unloaded(), c.unloaded);
+        EXPECT_EQ(v.closed(), c.unloaded);
+        EXPECT_EQ(v.questions.size(), c.questions);
+        EXPECT_TRUE(v.messages.empty());
+        if (c.unloaded) {
+            EXPECT_FALSE(runningWhenClosed);
+            EXPECT_EQ(handlesWhenClosed, 0);
+        }
+        w.reset();
+        EXPECT_EQ(api.openHandles(), 0);
+        EXPECT_TRUE(api.misuse().empty());
+    }
+}
+
+// Closed while idle: Form_Unload closes both handles before the window goes; a window that is
+// destroyed without closing (Form_Terminate) closes them too.
+TEST_F(WindowTest, UnloadAndTerminateCloseTheHandles) {
+    window->Form_Load();
+    ASSERT_GT(device.openHandles(), 0);
+    view.requestClose();
+    EXPECT_TRUE(view.closed());
+    EXPECT_EQ(device.openHandles(), 0);
+
+    auto other = std::make_unique<frmMain>(view, device, image);
+    other->Form_Load();
+    ASSERT_GT(device.openHandles(), 0);
+    other.reset();
+    EXPECT_EQ(device.openHandles(), 0);
+    EXPECT_TRUE(device.misuse().empty());
+}
+
+// While idle the window follows the device: a burst of changes gives one discovery 300 ms after
+// its last change; a Tarvex this account may not open is tried once more 1000 ms later, then
+// explained once, in a notice that holds nothing up.
+TEST_F(WindowTest, FollowsTheDeviceWithOneDebounceAndOneRetry) {
+    WatchedPlatform watched(device);
+    auto w = std::make_unique<frmMain>(view, watched, image);
+    device.tarvexAttached = false;
+    w->Form_Load();
+    device.clearLog();
+    device.tarvexAttached = true;
+    w->interfacesChanged();
+    view.idle(200);
+    w->changeNewsReady(); // the platform's news of the same change
+    view.idle(290);
+    EXPECT_EQ(enumerations(), 0);
+    view.idle(10);
+    EXPECT_EQ(enumerations(), 1);
+    EXPECT_EQ(w->label(InfoLabel::Product), " Tarvex");
+
+    device.tarvexAttached = false;
+    device.foreignAfter = {foreign("/dev/hidraw5", 1, AppModeProductId, false)};
+    w->changeNewsReady();
+    view.idle(300);
+    EXPECT_EQ(enumerations(), 2);
+    EXPECT_EQ(w->label(InfoLabel::Product), "");
+    view.idle(990);
+    EXPECT_EQ(enumerations(), 2);
+    EXPECT_TRUE(view.notices.empty());
+    view.idle(10);
+    EXPECT_EQ(enumerations(), 3);
+    view.idle(5000);
+    EXPECT_EQ(enumerations(), 3);
+    EXPECT_EQ(view.notices,
+              std::vector<std::string>{deniedAccessAdvice(ThisSystem, "/dev/hidraw5", false)});
+    EXPECT_TRUE(view.messages.empty());
+}
+
+// A Tarvex plugged in or out while a message box holds the window: the fields stay as they are
+// while the box is open, and show what is connected once it is acknowledged.
+TEST_F(WindowTest, ChangesWhileABoxIsOpenAreDiscoveredWhenItCloses) {
+    struct Case {
+        const char* name;
+        bool attachedAtLoad;
+        const char* productAfter;
+    };
+    for (const Case c : {Case{"plugged in", false, " Tarvex"}, Case{"unplugged", true, ""}}) {
+        SCOPED_TRACE(c.name);
+        VirtualPlatform api{clock, defaultTarvexConfig()};
+        api.tarvexAttached = c.attachedAtLoad;
+        RecordingView v{clock};
+        // Missing image or no device: either way the command tells the user and ends.
+        frmMain w(v, api, dir.path() / "missing.bin");
+        w.Form_Load();
+        const std::string before = w.label(InfoLabel::Product);
+        std::string whileOpen = "?";
+        v.whileMessage = [&] {
+            api.tarvexAttached = !c.attachedAtLoad;
+            v.idle(1000); // polled and settled meanwhile
+            whileOpen = w.label(InfoLabel::Product);
+        };
+        w.btnUpgradeFW_Click();
+        ASSERT_EQ(v.messages.size(), 1U);
+        EXPECT_EQ(whileOpen, before);
+        EXPECT_EQ(w.label(InfoLabel::Product), c.productAfter);
+        EXPECT_EQ(v.fields[InfoLabel::Product], c.productAfter);
+        EXPECT_FALSE(w.unloaded());
+    }
+}
+
+} // namespace
+} // namespace quorvane::test
