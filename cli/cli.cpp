@@ -26,13 +26,13 @@ using Json = nlohmann::ordered_json;
 
 const char* const ExitCodesHelp = R"(
 Exit codes:
-  0    done
+  0    done (also when interrupted after every record was accepted)
   1    bad usage
   2    no Tarvex is connected, or more than one and none was chosen with --serial or --path
   3    the firmware image is refused
   4    the device failed during the command
   5    the device did not come back as it should
-  130  interrupted (Ctrl-C, or the console was closed)
+  130  interrupted (Ctrl-C, or the console was closed) before the transfer was complete
 )";
 
 struct Options {

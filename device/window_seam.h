@@ -1,5 +1,6 @@
-// The narrow view that discovery and update have of the window. The Qt window implements it;
-// tests implement it with a recorder.
+// The narrow view that discovery and update have of the window. The window's behaviour
+// (app/window) implements it over either toolkit, the command line over its console; tests
+// implement it with a recorder.
 #pragma once
 
 #include <string>

@@ -13,11 +13,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <thread>
 
 namespace quorvane {
 
@@ -287,12 +285,11 @@ bool HidrawPlatform::getString(RawHandle handle, StringKind kind, std::uint8_t* 
 
 void HidrawPlatform::sleep(int milliseconds) {
     if (milliseconds > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        clock_.sleep(milliseconds);
 }
 
 std::int64_t HidrawPlatform::nowMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    return clock_.nowMs();
 }
 
 } // namespace quorvane

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "ApiDeclarations.h"
+#include "clock.h"
 
 #include <map>
 #include <string>
@@ -46,6 +47,7 @@ public:
     std::int64_t nowMs() override;
 
 private:
+    SteadyClock clock_; // the program's one clock: pauses and times on the same steady clock
     struct OpenNode {
         int fd = -1;
         HidrawNode node; // read from udev when it was opened

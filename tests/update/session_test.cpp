@@ -1,0 +1,225 @@
+// One update session against the virtual Tarvex: the unit it talks to whatever else arrives,
+// where an interrupt stops it, and a bootloader that takes its time.
+#include "captions.h"
+#include "firmware_updater.h"
+#include "tarvex_fixture.h"
+#include "temp_dir.h"
+#include "unit_choice.h"
+
+#include <cstring>
+#include <functional>
+
+namespace quorvane::test {
+namespace {
+
+constexpr std::size_t Records = 50;
+
+class SessionTest : public TarvexFixture {
+public:
+    using TarvexFixture::api, TarvexFixture::window;
+    SessionTest() {
+        writeFile(image, bytes);
+        api.tarvex().config().expectedRecords = Records;
+        api.foreignAfter.reserve(4); // handles point into it
+    }
+    // A Tarvex as new, in `mode`, a second after the last test's.
+    void fresh(TarvexMode mode = TarvexMode::Application) {
+        api.tarvex().config().startMode = mode;
+        api.tarvex() = VirtualTarvex(api.tarvex().config());
+        clock.advance(1000);
+    }
+    // The upgrade (or Force Bootloader Mode) from the device as loaded; its history line.
+    UpdateRecord run(bool upgrade = true) {
+        EXPECT_TRUE(load());
+        FirmwareUpdater updater(ctx(), image, {nullptr, &history, "window"});
+        upgrade ? updater.upgrade() : updater.forceBootloader();
+        closeHandles();
+        expectHandlesBalanced();
+        const auto lines = history.read();
+        return lines.empty() ? UpdateRecord{} : lines.back();
+    }
+    // Every record arrived once, in order, byte for byte.
+    void expectImageDelivered() {
+        ASSERT_EQ(api.tarvex().records().size(), Records);
+        for (std::size_t k = 0; k < Records; ++k)
+            EXPECT_EQ(0, std::memcmp(api.tarvex().records()[k].data(), &bytes[k * RecordSize],
+                                     RecordSize))
+                << "record " << k + 1;
+    }
+    bool isReport(const CallRecord& r) const {
+        return r.kind == CallKind::SetFeature || r.kind == CallKind::GetFeature;
+    }
+
+    TempDir dir;
+    std::filesystem::path image = dir.path() / "quorvane.bin";
+    std::vector<std::uint8_t> bytes = imageBytes(Records * RecordSize);
+    HistoryFile history{dir.path() / "history.jsonl"};
+};
+
+// Another Tarvex-like unit plugged in while the Tarvex is off the bus (after the entry report,
+// or after the last record) or in the middle of the transfer: never sent a byte, never opened
+// where the listing tells it apart, and the update completes and says it was there.
+TEST_F(SessionTest, AUnitArrivingDuringTheUpdateIsNeverTouched) {
+    enum When { EnteringBootloader, MidTransfer, Restarting };
+    struct Row {
+        const char* name;
+        When when;
+        std::uint16_t product;
+        const char16_t* serial;
+        bool placeKnown; // false: the platform tells no place, the serial number tells them apart
+    };
+    const Row rows[] = {
+        {"boot, same serial, entering", EnteringBootloader, BootModeProductId, u"TX-000417", true},
+        {"app, other serial, entering", EnteringBootloader, AppModeProductId, u"TX-2", true},
+        {"boot, no serial, entering", EnteringBootloader, BootModeProductId, u"", true},
+        {"boot, same serial, mid-transfer", MidTransfer, BootModeProductId, u"TX-000417", true},
+        {"app, same serial, restarting", Restarting, AppModeProductId, u"TX-000417", true},
+        {"boot, other serial, restarting", Restarting, BootModeProductId, u"TX-2", true},
+        {"boot, no serial, restarting", Restarting, BootModeProductId, u"", true},
+        {"no place, boot, other serial, entering", EnteringBootloader, BootModeProductId, u"TX-2",
+         false},
+        {"no place, app, other serial, restarting", Restarting, AppModeProductId, u"TX-2", false},
+    };
+    for (const Row& row : rows)
+        for (bool chosen : {false, true}) { // as the command line's --serial chooses it
+            SCOPED_TRACE(std::string(row.name) + (chosen ? ", chosen by serial" : ""));
+            fresh();
+            api.foreignAfter.clear(), api.clearLog(), window.messages.clear();
+            api.tarvexUnitIsPlace = row.placeKnown;
+            ForeignInterface newcomer = foreign("newcomer", 0x1D50, row.product);
+            newcomer.serialNumber = row.serial, newcomer.unitIsPlace = row.placeKnown;
+            api.onSleep = [&](std::int64_t) {
+                const VirtualTarvex& t = api.tarvex();
+                const bool due = row.when == MidTransfer ? t.recordsReceived() == 10
+                                 : row.when == Restarting
+                                     ? !t.present() && t.recordsReceived() == int(Records)
+                                     : !t.present() && t.recordsReceived() == 0;
+                if (due && api.foreignAfter.empty())
+                    api.foreignAfter.push_back(newcomer);
+            };
+            if (chosen)
+                state.Unit = chooseUnit(listTarvexUnits(api), false, "TX-000417").choice;
+            const UpdateRecord r = run();
+            ASSERT_EQ(api.foreignAfter.size(), 1U) << "the newcomer never came";
+            expectImageDelivered();
+            for (const CallRecord& c : api.log()) {
+                EXPECT_FALSE(isReport(c) && !c.tarvex) << "a report to " << c.path;
+                EXPECT_FALSE(row.placeKnown && c.kind == CallKind::Open && c.path == "newcomer");
+                EXPECT_FALSE(row.placeKnown && c.kind == CallKind::GetAttributes &&
+                             c.path == "newcomer");
+            }
+            EXPECT_EQ(r.outcome, "completed");
+            EXPECT_EQ(r.otherUnits,
+                      std::vector<std::string>{row.product == AppModeProductId ? "1d50:2211"
+                                                                               : "1d50:b046"});
+            ASSERT_EQ(window.messages.size(), 1U);
+            EXPECT_NE(window.messages[0].find("was not touched"), std::string::npos);
+            api.onSleep = nullptr;
+        }
+}
+
+// An interrupt is honoured before the next report, and the outcome tells where it left the
+// Tarvex; every record accepted stays a completed update.
+TEST_F(SessionTest, AnInterruptStopsBeforeTheNextReportAndSaysWhereItLeftTheTarvex) {
+    struct Row {
+        const char* name;
+        bool upgrade;
+        TarvexMode from;
+        std::function<bool(const VirtualTarvex&)> when; // checked at every pause
+        const char* outcome;
+        const char* message;
+    };
+    const auto off = [](const VirtualTarvex& t) { return !t.present(); };
+    const Row rows[] = {
+        {"before anything", true, TarvexMode::Application,
+         [](const VirtualTarvex&) { return true; }, "stopped",
+         "Interrupted before anything was sent to the Tarvex."},
+        {"switching", true, TarvexMode::Application,
+         [&](const VirtualTarvex& t) { return off(t) && t.recordsReceived() == 0; }, "stopped",
+         "Interrupted while the Tarvex switched to its bootloader; no firmware was sent. Run the "
+         "update again."},
+        {"switching, Force Bootloader Mode", false, TarvexMode::Application, off, "stopped",
+         "Interrupted while the Tarvex switched to its bootloader; it may be there now."},
+        // The pause before the poll that finds the bootloader: no status read, no record.
+        {"the bootloader wait's last poll", true, TarvexMode::Bootloader,
+         [](const VirtualTarvex& t) { return t.present(); }, "stopped",
+         "Interrupted before anything was sent to the Tarvex."},
+        {"after record 7", true, TarvexMode::Application,
+         [](const VirtualTarvex& t) { return t.recordsReceived() == 7; }, "stopped",
+         "Interrupted after 7 of 50 records; no further record was sent. The Tarvex is in its "
+         "bootloader: run the update again to finish it."},
+        {"after the last record", true, TarvexMode::Application,
+         [](const VirtualTarvex& t) { return t.recordsReceived() == int(Records); }, "completed",
+         "Interrupted while the Tarvex restarts into its new firmware: all 50 records were "
+         "accepted."},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        fresh(row.from);
+        window.closing = false, window.messages.clear();
+        std::size_t stoppedAt = SIZE_MAX;
+        api.onSleep = [&](std::int64_t) {
+            if (!window.closing && row.when(api.tarvex()))
+                window.closing = true, stoppedAt = api.log().size();
+        };
+        if (std::string(row.name) == "before anything")
+            window.closing = true, stoppedAt = 0;
+        const UpdateRecord r = run(row.upgrade);
+        ASSERT_NE(stoppedAt, SIZE_MAX) << "never interrupted";
+        for (std::size_t k = stoppedAt; k < api.log().size(); ++k)
+            EXPECT_FALSE(isReport(api.log()[k])) << "call " << k << " after the interrupt";
+        EXPECT_EQ(r.outcome, row.outcome);
+        EXPECT_EQ(r.message, row.message);
+        EXPECT_TRUE(window.messages.empty()); // a closed window tells nothing more
+        api.onSleep = nullptr;
+    }
+}
+
+// After the last record the bootloader may go on writing its flash: the window waits as long
+// as it takes and says, once, after 30 s, not to unplug it. A device that comes back in the wrong
+// mode before the transfer is judged afresh each time it leaves the bus.
+TEST_F(SessionTest, ABootloaderThatTakesItsTimeIsWaitedFor) {
+    for (const int stayMs : {5000, 15000, 45000}) {
+        SCOPED_TRACE(stayMs);
+        fresh();
+        api.tarvex().config().faults.restartInto = TarvexMode::Bootloader;
+        window.notices.clear(), window.messages.clear(), window.unloads = 0;
+        std::optional<std::int64_t> lastRecordAt;
+        api.onSleep = [&](std::int64_t now) {
+            VirtualTarvex& t = api.tarvex();
+            if (t.recordsReceived() == int(Records) && !lastRecordAt)
+                lastRecordAt = now;
+            if (lastRecordAt && now - *lastRecordAt >= stayMs &&
+                t.mode() == TarvexMode::Bootloader && t.present())
+                t.config().faults.restartInto.reset(), t.restart(now, TarvexMode::Application);
+        };
+        const UpdateRecord r = run();
+        expectImageDelivered();
+        EXPECT_EQ(r.outcome, "completed");
+        EXPECT_EQ(r.message, "");
+        EXPECT_EQ(window.notices, std::vector<std::string>(stayMs > 30000, StillFinishingMessage));
+        EXPECT_EQ(window.unloads, 1);
+        EXPECT_EQ(api.tarvex().mode(), TarvexMode::Application);
+    }
+    // Back in its application twice for 8 s after the entry report, leaving the bus between:
+    // 16 s in the wrong mode, never 10 s at a stretch.
+    fresh();
+    api.tarvex().config().faults.stayAfterBootloaderEntry = true;
+    std::int64_t start = -1;
+    api.onSleep = [&](std::int64_t now) {
+        VirtualTarvex& t = api.tarvex();
+        if (start < 0 && t.bootloaderEntries() == 1)
+            start = now;
+        for (const auto& [at, mode] : {std::pair{500, TarvexMode::Application},
+                                       {8500, TarvexMode::Application},
+                                       {16500, TarvexMode::Bootloader}})
+            if (start >= 0 && now - start >= at && now - start < at + DiscoveryPauseMs)
+                t.restart(now, mode);
+    };
+    const UpdateRecord r = run();
+    expectImageDelivered();
+    EXPECT_EQ(r.outcome, "completed");
+}
+
+} // namespace
+} // namespace quorvane::test
