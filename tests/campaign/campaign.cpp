@@ -15,6 +15,7 @@
 #include <iostream>
 #include <map>
 #include <random>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <utility>
@@ -247,8 +248,9 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         api.onSleep(clock.nowMs());
         const auto toldBefore = window.messages.size(), logBefore = log.size();
         // (Units are counted from the enumeration: while it fails, none can be seen.)
-        const bool twoUnits =
-            secondAt >= 0 && clock.nowMs() >= secondAt && state.DeviceFound && !api.failEnumeration;
+        api.tarvex().advance(clock.nowMs());
+        const bool twoUnits = secondAt >= 0 && clock.nowMs() >= secondAt && state.DeviceFound &&
+                              !api.failEnumeration && api.tarvexAttached && api.tarvex().present();
         note(upgrade ? "click Upgrade" : "click Force Bootloader");
         started = clock.nowMs();
         running = true; // with no device found, the click looks again and says so
@@ -262,6 +264,20 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         }
         if (!std::exchange(running, false))
             continue;
+        // A command talks to one unit: the one its first report went to. Another unit it was
+        // shown alone (the Tarvex gone) may be that one; the oracle cannot judge its state.
+        std::set<std::string> targets;
+        for (auto r = log.begin() + logBefore; r != log.end(); ++r)
+            if (r->reached && (r->kind == CallKind::SetFeature || r->kind == CallKind::GetFeature))
+                targets.insert(r->tarvex ? std::string("the Tarvex") : r->path);
+        if (targets.size() > 1)
+            broken.push_back("one command sent reports to " + std::to_string(targets.size()) +
+                             " units");
+        if (!targets.empty() && !targets.count("the Tarvex")) {
+            if (window.closing || window.unloads > 0)
+                break;
+            continue;
+        }
         // Success: back in the application with the whole image, or in the bootloader after entry.
         VirtualTarvex& device = api.tarvex();
         device.advance(clock.nowMs());
@@ -327,7 +343,9 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         if ((r.kind != CallKind::SetFeature && r.kind != CallKind::GetFeature) || !r.reached)
             continue;
         const std::string at = "call " + std::to_string(k) + ": ";
-        if (!r.tarvex || (r.tarvexMode == TarvexMode::Application && !isEntry(r)))
+        if (!r.tarvex)
+            continue; // judged with its command
+        if ((r.tarvexMode == TarvexMode::Application && !isEntry(r)))
             broken.push_back(at + "a report other than the bootloader entry to " + r.path);
         else if (r.length != r.tarvexReportLength)
             broken.push_back(at + std::to_string(r.length) + " bytes to a device declaring " +
