@@ -115,4 +115,15 @@ inline std::vector<std::string> updateLog(const std::string& bus,
     return log;
 }
 
+// An update, to its end or to the device's fault.
+struct UpdateCase {
+    const char* name;
+    const char* faults; // the USB Tarvex's options
+    int exitCode;
+    const char* says; // a pattern the program's words match
+    int recordsTaken;
+    const char* bus; // as updateLog reads it
+    const char* last = "";
+};
+
 } // namespace quorvane::test

@@ -56,17 +56,6 @@ TEST_F(UsbTest, TheListShowsWhatTheUsbDeviceSays) {
     EXPECT_EQ(unit["report_length"], 65);
 }
 
-// An update through quorvane-cli, to its end or to the device's fault.
-struct UpdateCase {
-    const char* name;
-    const char* faults; // the USB Tarvex's options
-    int exitCode;
-    const char* says; // a pattern the program's words match
-    int recordsTaken;
-    const char* bus; // as updateLog reads it
-    const char* last = "";
-};
-
 TEST_F(UsbTest, AnUpdateDeliversEveryRecordOrSaysWhereTheDeviceFailed) {
     const UpdateCase cases[] = {
         {"complete", "", 0, "runs its new firmware, version 2\\.13 \\(12 records sent\\)", Records,
