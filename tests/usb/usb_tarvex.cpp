@@ -256,11 +256,7 @@ private:
     std::uint64_t onBus_ = 0; // the model's generation on the bus; 0: none
 };
 
-} // namespace
-} // namespace quorvane::test
-
-int main(int argc, char* argv[]) {
-    using namespace quorvane;
+int run(int argc, char* argv[]) {
     TarvexConfig config = defaultTarvexConfig();
     TarvexFaults& faults = config.faults;
     std::string logPath;
@@ -286,14 +282,26 @@ int main(int argc, char* argv[]) {
 
     FILE* log = std::fopen(logPath.c_str(), "w");
     if (log == nullptr)
-        test::die("cannot open " + logPath);
+        die("cannot open " + logPath);
     std::setvbuf(log, nullptr, _IOLBF, 0);
     struct sigaction stop {};
-    stop.sa_handler = [](int) { test::stopping = 1; };
+    stop.sa_handler = [](int) { stopping = 1; };
     ::sigaction(SIGTERM, &stop, nullptr);
     ::sigaction(SIGINT, &stop, nullptr);
-    test::UsbTarvex tarvex(std::move(config), vanishInReport, log);
+    UsbTarvex tarvex(std::move(config), vanishInReport, log);
     tarvex.makeGadget();
     tarvex.serve();
     return 0;
+}
+
+} // namespace
+} // namespace quorvane::test
+
+int main(int argc, char* argv[]) {
+    try {
+        return quorvane::test::run(argc, argv);
+    } catch (const std::exception& e) { // the gadget is removed on the way out
+        std::fprintf(stderr, "usb_tarvex: %s\n", e.what());
+        return 1;
+    }
 }

@@ -29,7 +29,7 @@ protected:
                           status);
     }
     std::vector<std::uint8_t> image(const char* name) const {
-        const auto bytes = imageBytes(RecordSize * Records, 3);
+        auto bytes = imageBytes(RecordSize * Records, 3);
         writeFile(dir.path() / name, bytes);
         return bytes;
     }
