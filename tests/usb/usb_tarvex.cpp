@@ -55,11 +55,11 @@ void put(const fs::path& file, const std::string& text) {
         die("cannot write \"" + text + "\" to " + file.string());
 }
 
-std::string hex(const std::uint8_t* bytes, std::size_t length, const char* format = "%02x") {
+std::string hex(const std::uint8_t* bytes, std::size_t length) {
     std::string text;
     for (std::size_t i = 0; i < length; ++i) {
-        char digits[8];
-        std::snprintf(digits, sizeof digits, format, bytes[i]);
+        char digits[4];
+        std::snprintf(digits, sizeof digits, "%02x", bytes[i]);
         text += digits;
     }
     return text;
@@ -107,7 +107,7 @@ public:
     ~UsbTarvex() { removeGadget(); }
 
     void makeGadget() {
-        removeGadget(); // what a killed run may have left
+        removeGadget();
         if (::mount("none", ConfigFs.c_str(), "configfs", 0, nullptr) != 0 && errno != EBUSY)
             die("cannot mount configfs");
         const fs::path config = Gadget / "configs/c.1", function = Gadget / "functions/ffs.tarvex";
@@ -234,9 +234,12 @@ private:
                      taken ? "ok" : "refused after its data stage");
     }
 
+    // Also what a killed run left, so nothing here fails for what is not there.
     void removeGadget() {
-        if (onBus_ != 0)
-            put(Gadget / "UDC", "\n");
+        if (const int udc = ::open((Gadget / "UDC").c_str(), O_WRONLY | O_CLOEXEC); udc >= 0) {
+            [[maybe_unused]] const ssize_t n = ::write(udc, "\n", 1); // off the bus
+            ::close(udc);
+        }
         if (ep0_ >= 0)
             ::close(ep0_);
         ::umount(FfsMount.c_str());
