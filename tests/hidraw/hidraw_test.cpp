@@ -13,7 +13,6 @@
 #include <linux/uhid.h>
 #include <poll.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -22,11 +21,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include <array>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <mutex>
 #include <thread>
 
