@@ -39,6 +39,7 @@ struct Options {
     bool verbose = false, quiet = false, json = false, all = false;
     std::string image, serial, path;
     std::size_t count = 20;
+    std::int64_t waitLimitS = CliAbsentLimitMs / 1000;
 };
 
 const char* openErrorText(OpenError error) {
@@ -60,7 +61,7 @@ struct Session {
         : env(env), options(o), tracer(env.platform, env.err),
           api(o.verbose ? static_cast<HidPlatform&>(tracer) : env.platform),
           window(api, env.err, env.terminal, o.quiet, env.interrupted), ctx{api, window, state} {
-        state.AbsentLimitMs = CliAbsentLimitMs;
+        state.AbsentLimitMs = o.waitLimitS * 1000;
     }
     bool interrupted() const { return window.closeRequested(); }
 
@@ -308,6 +309,10 @@ int runCli(const std::vector<std::string>& args, CliEnvironment& env) {
                                        "connected");
         sub->add_option("--path", o.path, "The Tarvex at this interface path (see list)")
             ->excludes(serial);
+        sub->add_option("--wait-limit", o.waitLimitS,
+                        "Give up waiting for the Tarvex after this many seconds without any "
+                        "Tarvex on the bus (default 120)")
+            ->check(CLI::PositiveNumber);
     };
 
     CLI::App* list = app.add_subcommand("list", "List every Tarvex connected");

@@ -20,7 +20,7 @@ class ProgressStrip;
 inline constexpr double TwipsPerPixel = 15.0;
 int twipsToPixels(double twips);
 
-class QtView final : public QWidget, public WindowView {
+class QtView : public QWidget, public WindowView {
     Q_OBJECT
 
 public:

@@ -4,7 +4,9 @@
 #include "frmMain.h"
 #include "hidraw_platform.h"
 #include "qt_view.h"
+#include "run_command.h"
 #include "tarvex_fixture.h"
+#include "tarvex_report_descriptor.h"
 #include "temp_dir.h"
 
 #include <fcntl.h>
@@ -12,7 +14,6 @@
 #include <linux/uhid.h>
 #include <poll.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -21,11 +22,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include <array>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <mutex>
 #include <thread>
 
@@ -120,17 +119,13 @@ private:
         if (wanted == 0)
             return true;
         const TarvexPersonality& p = model.personality();
-        const auto size = static_cast<std::uint16_t>(p.featureReportByteLength - 1);
-        // A vendor-defined collection with one feature report of `size` bytes and no report ID.
-        std::uint8_t items[] = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x09, 0x02, 0x15, 0x00,
-                                0x26, 0xFF, 0x00, 0x75, 0x08, 0x96, 0,    0,    0xB1, 0x02, 0xC0};
-        std::memcpy(&items[17], &size, 2); // little-endian, as HID items are
+        const std::vector<std::uint8_t> items = tarvexReportDescriptor(p.featureReportByteLength);
         event = {UHID_CREATE2, {}};
         uhid_create2_req& create = event.u.create2;
         std::strncpy(reinterpret_cast<char*>(create.name), utf8Text(p.product).c_str(), 127);
         std::strncpy(reinterpret_cast<char*>(create.phys), phys_.c_str(), 63);
         std::strncpy(reinterpret_cast<char*>(create.uniq), utf8Text(p.serialNumber).c_str(), 63);
-        std::memcpy(create.rd_data, items, create.rd_size = sizeof items);
+        std::memcpy(create.rd_data, items.data(), create.rd_size = items.size());
         create.bus = 0x03; // USB
         create.vendor = p.vendorId, create.product = p.productId, create.version = p.version;
         generation_ = wanted;
@@ -302,19 +297,11 @@ INSTANTIATE_TEST_SUITE_P(Records, UpgradeTest,
 
 namespace fs = std::filesystem;
 
-// quorvane-cli as a user runs it: its standard output (with standard error, when asked), shown.
-// Its history goes to `state`.
+// quorvane-cli as a user runs it, its history in `state`.
 std::string runCli(const fs::path& state, const std::string& arguments, int& status,
                    const char* redirect = "") {
-    const std::string command =
-        "XDG_STATE_HOME=" + state.string() + " " QUORVANE_CLI " " + arguments + redirect;
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    for (std::array<char, 4096> chunk{}; pipe && std::fgets(chunk.data(), chunk.size(), pipe);)
-        out += chunk.data();
-    status = pipe != nullptr ? WEXITSTATUS(::pclose(pipe)) : -1;
-    std::cout << "$ quorvane-cli " << arguments << "\n" << out << "(exit " << status << ")\n";
-    return out;
+    return runCommand(
+        "XDG_STATE_HOME=" + state.string() + " " QUORVANE_CLI " " + arguments + redirect, status);
 }
 
 TEST_F(HidrawTest, TheCommandLineListsTheTarvexAndUpdatesIt) {

@@ -1,0 +1,37 @@
+// The Tarvex's HID report descriptor, as the kernel devices the tests make declare it: a
+// vendor-defined collection with one feature report and no report IDs. The host counts a zero
+// report ID in front, so the report is `featureReportByteLength` bytes to the host.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace quorvane::test {
+
+inline std::vector<std::uint8_t> tarvexReportDescriptor(std::uint16_t featureReportByteLength) {
+    const auto size = static_cast<std::uint16_t>(featureReportByteLength - 1);
+    return {0x06,
+            0x00,
+            0xFF,
+            0x09,
+            0x01,
+            0xA1,
+            0x01,
+            0x09,
+            0x02,
+            0x15,
+            0x00,
+            0x26,
+            0xFF,
+            0x00,
+            0x75,
+            0x08,
+            0x96,
+            static_cast<std::uint8_t>(size & 0xFF),
+            static_cast<std::uint8_t>(size >> 8),
+            0xB1,
+            0x02,
+            0xC0};
+}
+
+} // namespace quorvane::test
