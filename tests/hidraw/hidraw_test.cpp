@@ -4,7 +4,6 @@
 #include "frmMain.h"
 #include "hidraw_platform.h"
 #include "qt_view.h"
-#include "run_command.h"
 #include "tarvex_fixture.h"
 #include "tarvex_report_descriptor.h"
 #include "temp_dir.h"
@@ -20,7 +19,6 @@
 #include <QElapsedTimer>
 #include <QTest>
 
-#include <nlohmann/json.hpp>
 
 #include <atomic>
 #include <cstdio>
@@ -294,40 +292,6 @@ TEST_P(UpgradeTest, EveryRecordArrivesByteForByteThroughTheBootloaderRestart) {
 INSTANTIATE_TEST_SUITE_P(Records, UpgradeTest,
                          ::testing::Values(std::tuple(65, 0, 16, 0), std::tuple(41, 7, 3, 0),
                                            std::tuple(101, 7, 3, 0), std::tuple(65, 0, 10, 3)));
-
-namespace fs = std::filesystem;
-
-// quorvane-cli as a user runs it, its history in `state`.
-std::string runCli(const fs::path& state, const std::string& arguments, int& status,
-                   const char* redirect = "") {
-    return runCommand(
-        "XDG_STATE_HOME=" + state.string() + " " QUORVANE_CLI " " + arguments + redirect, status);
-}
-
-TEST_F(HidrawTest, TheCommandLineListsTheTarvexAndUpdatesIt) {
-    TarvexConfig t = defaultTarvexConfig();
-    t.expectedRecords = 120;
-    const auto tarvex = plugIn(t);
-    TempDir dir;
-    const auto bytes = imageBytes(RecordSize * 120, 5);
-    writeFile(dir.path() / "firmware.bin", bytes);
-    int status = -1;
-    const auto listed = nlohmann::json::parse(runCli(dir.path(), "list --json", status));
-    EXPECT_EQ(status, 0);
-    ASSERT_EQ(listed["tarvex"].size(), 1U);
-    EXPECT_TRUE(listed["tarvex"][0]["path"] == tarvex->hidrawPath() &&
-                listed["tarvex"][0]["serial_number"] == "TX-000417" &&
-                listed["tarvex"][0]["mode"] == "application");
-    runCli(dir.path(), "update --image " + (dir.path() / "firmware.bin").string(), status, " 2>&1");
-    EXPECT_EQ(status, 0);
-    EXPECT_TRUE(waitUntil([&] { return !tarvex->snapshot().open; }));
-    std::vector<Record> sent(120);
-    std::memcpy(sent.data(), bytes.data(), bytes.size());
-    EXPECT_EQ(tarvex->snapshot().model.records(), sent);
-    const auto line = nlohmann::json::parse(runCli(dir.path(), "history --json -n 1", status));
-    EXPECT_TRUE(line.size() == 1 && line[0]["outcome"] == "completed" &&
-                line[0]["records_sent"] == 120 && line[0]["program"] == "cli");
-}
 
 } // namespace
 } // namespace quorvane::test
