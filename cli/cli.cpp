@@ -6,6 +6,7 @@
 #include "discovery_messages.h"
 #include "firmware_updater.h"
 #include "history_file.h"
+#include "terminal_text.h"
 #include "tracing_platform.h"
 #include "unit_choice.h"
 
@@ -16,6 +17,7 @@
 #include <array>
 #include <cstdio>
 #include <optional>
+#include <sstream>
 
 namespace quorvane {
 
@@ -61,6 +63,11 @@ const char* openErrorText(OpenError error) {
     default:
         return "not opened";
     }
+}
+
+// Text from outside (device strings, paths, the history's lines) as standard output shows it.
+std::string shown(const CliEnvironment& env, const std::string& text) {
+    return env.outTerminal ? terminalSafe(text) : text;
 }
 
 // What one run of a command works with: the platform (traced with -v), the console, the state.
@@ -127,13 +134,14 @@ int listUnits(Session& s) {
             result["tarvex"].push_back(listingJson(u));
         if (s.options.all)
             result["interfaces"] = all;
-        out << result.dump(2) << '\n';
+        out << jsonText(result, 2) << '\n';
         return ExitDone;
     }
+    auto text = [&s](const std::string& t) { return shown(s.env, t); };
     if (units.empty())
         out << "No Tarvex is connected.\n";
     for (const TarvexListing& u : units) {
-        out << "Tarvex at " << u.path << "\n";
+        out << "Tarvex at " << text(u.path) << "\n";
         if (!u.opened) {
             out << "  " << ids(u.attributes.VendorID, u.attributes.ProductID) << ", "
                 << openErrorText(u.openError == OpenError::None ? OpenError::Other : u.openError)
@@ -142,10 +150,10 @@ int listUnits(Session& s) {
         }
         out << "  Mode:           "
             << (u.attributes.ProductID == BootModeProductId ? "bootloader" : "application firmware")
-            << "\n  Manufacturer:   " << utf8Text(u.manufacturer)
-            << "\n  Product:        " << utf8Text(u.product)
+            << "\n  Manufacturer:   " << text(utf8Text(u.manufacturer))
+            << "\n  Product:        " << text(utf8Text(u.product))
             << "\n  Version:        " << utf8Text(versionText(u.attributes.VersionNumber))
-            << "\n  Serial number:  " << utf8Text(u.serialNumber) << "\n  Report length:  "
+            << "\n  Serial number:  " << text(utf8Text(u.serialNumber)) << "\n  Report length:  "
             << (u.capabilities ? std::to_string(u.capabilities->FeatureReportByteLength) + " bytes"
                                : std::string("unknown"))
             << "\n";
@@ -157,7 +165,7 @@ int listUnits(Session& s) {
                 << (i["vendor_id"].is_null() ? std::string("????:????")
                                              : ids(i["vendor_id"], i["product_id"]))
                 << "  " << i["open_error"].get<std::string>() << "  "
-                << i["path"].get<std::string>() << "\n";
+                << text(i["path"].get<std::string>()) << "\n";
     }
     return ExitDone;
 }
@@ -269,18 +277,23 @@ int command(Session& s, bool upgrade) {
         Json result = toJson(record);
         result["message"] = message;
         result["exit_code"] = code;
-        s.env.out << result.dump(2) << '\n';
+        s.env.out << jsonText(result, 2) << '\n';
     } else {
         const std::string outcome = code == ExitDone          ? "completed"
                                     : code == ExitInterrupted ? "stopped"
                                                               : "failed";
-        s.env.out << outcome << ": " << message << '\n';
+        s.env.out << outcome << ": " << shown(s.env, message) << '\n';
     }
+    if (!history.warning().empty())
+        s.window.say(history.warning());
     return code;
 }
 
 int showHistory(Session& s) {
-    std::vector<UpdateRecord> lines = HistoryFile(s.env.historyPath).read();
+    const HistoryFile history(s.env.historyPath);
+    std::vector<UpdateRecord> lines = history.read();
+    if (!history.warning().empty())
+        s.window.say(history.warning());
     if (lines.size() > s.options.count)
         lines.erase(lines.begin(), lines.end() - static_cast<std::ptrdiff_t>(s.options.count));
     std::ostream& out = s.env.out;
@@ -288,24 +301,26 @@ int showHistory(Session& s) {
         Json all = Json::array();
         for (const UpdateRecord& r : lines)
             all.push_back(toJson(r));
-        out << all.dump(2) << '\n';
+        out << jsonText(all, 2) << '\n';
         return ExitDone;
     }
     if (lines.empty())
         out << "The update history is empty.\n";
     for (const UpdateRecord& r : lines) {
+        // Every field of a line came from a file anyone may have written.
+        std::ostringstream line;
         const auto& d = r.deviceAfter ? r.deviceAfter : r.deviceBefore;
-        out << r.started << "  " << r.program << "  " << r.command << "  " << r.outcome;
+        line << r.started << "  " << r.program << "  " << r.command << "  " << r.outcome;
         if (d)
-            out << "  " << (d->serialNumber.empty() ? d->path : d->serialNumber) << " "
-                << (r.deviceBefore ? r.deviceBefore->version : "?") << " -> "
-                << (r.deviceAfter ? r.deviceAfter->version : "?");
+            line << "  " << (d->serialNumber.empty() ? d->path : d->serialNumber) << " "
+                 << (r.deviceBefore ? r.deviceBefore->version : "?") << " -> "
+                 << (r.deviceAfter ? r.deviceAfter->version : "?");
         if (r.image)
-            out << "  " << r.recordsSent << "/" << r.recordsTotal << " records of "
-                << r.image->path;
+            line << "  " << r.recordsSent << "/" << r.recordsTotal << " records of "
+                 << r.image->path;
         if (!r.message.empty())
-            out << "  (" << r.message << ")";
-        out << '\n';
+            line << "  (" << r.message << ")";
+        out << shown(s.env, line.str()) << '\n';
     }
     return ExitDone;
 }
@@ -348,11 +363,30 @@ int runCli(const std::vector<std::string>& args, CliEnvironment& env) {
     json(boot);
     CLI::App* history = app.add_subcommand("history", "Show the update history");
     history->add_option("-n", o.count, "Show the last N lines (default 20)")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::Validator(
+            [](const std::string& n) {
+                return n.find_first_not_of("0123456789") == std::string::npos &&
+                               n.find_first_not_of('0') != std::string::npos
+                           ? std::string()
+                           : "the count of lines is a whole number from 1 up";
+            },
+            "N"));
     json(history);
     for (CLI::App* sub : {list, update, boot, history})
         sub->footer(ExitCodesHelp);
 
+    // The first word that is no option names the command; CLI11 would call an unknown one a
+    // missing one.
+    const auto word = std::find_if(args.begin(), args.end(),
+                                   [](const std::string& a) { return a.empty() || a[0] != '-'; });
+    if (word != args.end() &&
+        app.get_subcommands([&word](const CLI::App* sub) { return sub->check_name(*word); })
+            .empty()) {
+        env.err << "quorvane-cli: there is no command \""
+                << (env.terminal ? terminalSafe(*word) : *word)
+                << "\"; the commands are list, update, bootloader and history (see --help).\n";
+        return ExitUsage;
+    }
     try {
         std::vector<std::string> reversed(args.rbegin(), args.rend());
         app.parse(reversed);
