@@ -375,11 +375,13 @@ int runCli(const std::vector<std::string>& args, CliEnvironment& env) {
     for (CLI::App* sub : {list, update, boot, history})
         sub->footer(ExitCodesHelp);
 
-    // The first word that is no option names the command; CLI11 would call an unknown one a
-    // missing one.
-    const auto word = std::find_if(args.begin(), args.end(),
-                                   [](const std::string& a) { return a.empty() || a[0] != '-'; });
-    if (word != args.end() &&
+    // The first word after the program's own flags names the command; CLI11 would call an
+    // unknown one a missing one.
+    const auto word = std::find_if(args.begin(), args.end(), [](const std::string& a) {
+        return a != "--verbose" && a != "--quiet" &&
+               (a.size() < 2 || a[0] != '-' || a.find_first_not_of("vq", 1) != std::string::npos);
+    });
+    if (word != args.end() && (word->empty() || (*word)[0] != '-') &&
         app.get_subcommands([&word](const CLI::App* sub) { return sub->check_name(*word); })
             .empty()) {
         env.err << "quorvane-cli: there is no command \""
