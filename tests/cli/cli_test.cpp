@@ -325,12 +325,14 @@ struct OutsideText {
     const char* text;
 };
 const OutsideText outsideTexts[] = {
+#ifndef _WIN32 // Windows hands over UTF-16 only
     {"ImageNamedInLatin1",
      {"update", "--image", "caf\xE9.bin", "--json"},
      0,
      Records,
      "outcome",
      "completed"},
+#endif
     {"ImageInAChineseFolder",
      {"update", "--image", "\xE6\x95\xB0\xE6\x8D\xAE/caf\xC3\xA9.bin", "--json"},
      0,
@@ -366,7 +368,8 @@ TEST_P(CliOutsideText, EndsWithItsCodeAndJsonThatParses) {
             const fs::path at = dir.path() / fs::path(std::u8string(a.begin(), a.end()));
             fs::create_directories(at.parent_path());
             writeFile(at, bytes);
-            a = (dir.path() / a).string();
+            const std::u8string full = at.u8string();
+            a.assign(full.begin(), full.end());
         }
     EXPECT_EQ(run(args), row.exit) << err.str();
     EXPECT_EQ(api.tarvex().records().size(), row.delivered);
