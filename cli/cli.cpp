@@ -7,6 +7,7 @@
 #include "firmware_updater.h"
 #include "history_file.h"
 #include "tarvex_identity.h"
+#include "terminal_text.h"
 #include "tracing_platform.h"
 #include "unit_choice.h"
 
@@ -17,6 +18,7 @@
 #include <array>
 #include <cstdio>
 #include <optional>
+#include <sstream>
 
 namespace quorvane {
 
@@ -53,6 +55,11 @@ const char* openErrorText(OpenError error) {
     default:
         return "not opened";
     }
+}
+
+// Text from outside (device strings, paths, the history's lines) as standard output shows it.
+std::string shown(const CliEnvironment& env, const std::string& text) {
+    return env.outTerminal ? terminalSafe(text) : text;
 }
 
 // What one run of a command works with: the platform (traced with -v), the console, the state.
@@ -119,13 +126,14 @@ int listUnits(Session& s) {
             result["tarvex"].push_back(listingJson(u));
         if (s.options.all)
             result["interfaces"] = all;
-        out << result.dump(2) << '\n';
+        out << jsonText(result, 2) << '\n';
         return ExitDone;
     }
+    auto text = [&s](const std::string& t) { return shown(s.env, t); };
     if (units.empty())
         out << "No Tarvex is connected.\n";
     for (const TarvexListing& u : units) {
-        out << "Tarvex at " << u.path << "\n";
+        out << "Tarvex at " << text(u.path) << "\n";
         if (!u.opened) {
             out << "  " << idsText(u.attributes.VendorID, u.attributes.ProductID) << ", "
                 << openErrorText(u.openError == OpenError::None ? OpenError::Other : u.openError)
@@ -133,10 +141,10 @@ int listUnits(Session& s) {
             continue;
         }
         out << "  Mode:           " << modeDescription(u.attributes.ProductID)
-            << "\n  Manufacturer:   " << utf8Text(u.manufacturer)
-            << "\n  Product:        " << utf8Text(u.product)
+            << "\n  Manufacturer:   " << text(utf8Text(u.manufacturer))
+            << "\n  Product:        " << text(utf8Text(u.product))
             << "\n  Version:        " << utf8Text(versionText(u.attributes.VersionNumber))
-            << "\n  Serial number:  " << utf8Text(u.serialNumber) << "\n  Report length:  "
+            << "\n  Serial number:  " << text(utf8Text(u.serialNumber)) << "\n  Report length:  "
             << (u.capabilities ? std::to_string(u.capabilities->FeatureReportByteLength) + " bytes"
                                : std::string("unknown"))
             << "\n";
@@ -148,7 +156,7 @@ int listUnits(Session& s) {
                 << (i["vendor_id"].is_null() ? std::string("????:????")
                                              : idsText(i["vendor_id"], i["product_id"]))
                 << "  " << i["open_error"].get<std::string>() << "  "
-                << i["path"].get<std::string>() << "\n";
+                << text(i["path"].get<std::string>()) << "\n";
     }
     return ExitDone;
 }
@@ -174,9 +182,7 @@ std::optional<int> findTarget(Session& s) {
         return ExitNoUnit;
     }
     if (!s.state.DeviceFound) {
-        s.window.tellUser(s.state.AccessDeniedPath.empty()
-                              ? std::string(MessageNoTarvex)
-                              : deniedAccessAdvice(ThisSystem, s.state.AccessDeniedPath, false));
+        s.window.tellUser(noTarvexMessage(s.state));
         return ExitNoUnit;
     }
     return std::nullopt;
@@ -250,15 +256,18 @@ int command(Session& s, bool upgrade) {
         Json result = toJson(record);
         result["message"] = message;
         result["exit_code"] = code;
-        s.env.out << result.dump(2) << '\n';
+        s.env.out << jsonText(result, 2) << '\n';
     } else {
-        s.env.out << record.outcome << ": " << message << '\n';
+        s.env.out << record.outcome << ": " << shown(s.env, message) << '\n';
     }
     return code;
 }
 
 int showHistory(Session& s) {
-    std::vector<UpdateRecord> lines = HistoryFile(s.env.historyPath).read();
+    const HistoryFile history(s.env.historyPath);
+    std::vector<UpdateRecord> lines = history.read();
+    if (!history.warning().empty())
+        s.window.say(history.warning());
     if (lines.size() > s.options.count)
         lines.erase(lines.begin(), lines.end() - static_cast<std::ptrdiff_t>(s.options.count));
     std::ostream& out = s.env.out;
@@ -266,24 +275,26 @@ int showHistory(Session& s) {
         Json all = Json::array();
         for (const UpdateRecord& r : lines)
             all.push_back(toJson(r));
-        out << all.dump(2) << '\n';
+        out << jsonText(all, 2) << '\n';
         return ExitDone;
     }
     if (lines.empty())
         out << "The update history is empty.\n";
     for (const UpdateRecord& r : lines) {
+        // Every field of a line came from a file anyone may have written.
+        std::ostringstream line;
         const auto& d = r.deviceAfter ? r.deviceAfter : r.deviceBefore;
-        out << r.started << "  " << r.program << "  " << r.command << "  " << r.outcome;
+        line << r.started << "  " << r.program << "  " << r.command << "  " << r.outcome;
         if (d)
-            out << "  " << (d->serialNumber.empty() ? d->path : d->serialNumber) << " "
-                << (r.deviceBefore ? r.deviceBefore->version : "?") << " -> "
-                << (r.deviceAfter ? r.deviceAfter->version : "?");
+            line << "  " << (d->serialNumber.empty() ? d->path : d->serialNumber) << " "
+                 << (r.deviceBefore ? r.deviceBefore->version : "?") << " -> "
+                 << (r.deviceAfter ? r.deviceAfter->version : "?");
         if (r.image)
-            out << "  " << r.recordsSent << "/" << r.recordsTotal << " records of "
-                << r.image->path;
+            line << "  " << r.recordsSent << "/" << r.recordsTotal << " records of "
+                 << r.image->path;
         if (!r.message.empty())
-            out << "  (" << r.message << ")";
-        out << '\n';
+            line << "  (" << r.message << ")";
+        out << shown(s.env, line.str()) << '\n';
     }
     return ExitDone;
 }
@@ -330,11 +341,32 @@ int runCli(const std::vector<std::string>& args, CliEnvironment& env) {
     json(boot);
     CLI::App* history = app.add_subcommand("history", "Show the update history");
     history->add_option("-n", o.count, "Show the last N lines (default 20)")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::Validator(
+            [](const std::string& n) {
+                return n.find_first_not_of("0123456789") == std::string::npos &&
+                               n.find_first_not_of('0') != std::string::npos
+                           ? std::string()
+                           : "the count of lines is a whole number from 1 up";
+            },
+            "N"));
     json(history);
     for (CLI::App* sub : {list, update, boot, history})
         sub->footer(ExitCodesHelp);
 
+    // The first word after the program's own flags names the command; CLI11 would call an
+    // unknown one a missing one.
+    const auto word = std::find_if(args.begin(), args.end(), [](const std::string& a) {
+        return a != "--verbose" && a != "--quiet" &&
+               (a.size() < 2 || a[0] != '-' || a.find_first_not_of("vq", 1) != std::string::npos);
+    });
+    if (word != args.end() && (word->empty() || (*word)[0] != '-') &&
+        app.get_subcommands([&word](const CLI::App* sub) { return sub->check_name(*word); })
+            .empty()) {
+        env.err << "quorvane-cli: there is no command \""
+                << (env.terminal ? terminalSafe(*word) : *word)
+                << "\"; the commands are list, update, bootloader and history (see --help).\n";
+        return ExitUsage;
+    }
     try {
         std::vector<std::string> reversed(args.rbegin(), args.rend());
         app.parse(reversed);

@@ -38,6 +38,7 @@ struct CliEnvironment {
     std::filesystem::path historyPath;  // empty: no history
     std::filesystem::path defaultImage; // quorvane.bin beside the executable
     const std::atomic<bool>* interrupted = nullptr;
+    bool outTerminal = false; // standard output is a terminal: text from outside shown escaped
 };
 
 // Runs the command line `args` (without the program's name); returns the exit code.

@@ -1,5 +1,7 @@
 #include "console_window.h"
 
+#include "terminal_text.h"
+
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -47,7 +49,9 @@ void ConsoleWindow::say(const std::string& message) {
     if (quiet_)
         return;
     endProgressLine();
-    err_ << message << '\n' << std::flush;
+    // Messages carry device strings and paths; none of their control characters reaches a
+    // terminal raw.
+    err_ << (terminal_ ? terminalSafe(message) : message) << '\n' << std::flush;
 }
 
 void ConsoleWindow::setUpgradeCaption(const std::string& caption) {

@@ -11,6 +11,7 @@
 int main(int argc, char* argv[]) {
     using namespace quorvane;
     prepareConsole();
+    ignoreClosedOutput();
     const std::atomic<bool>& interrupted = catchInterrupts();
     const auto platform = makeSystemPlatform();
     const auto inhibitor = makeSystemInhibitor();
@@ -22,8 +23,9 @@ int main(int argc, char* argv[]) {
                        inhibitor.get(),
                        defaultHistoryPath(),
                        directory ? firmwareImagePath(*directory) : std::filesystem::path(),
-                       &interrupted};
-    const int code = runCli(std::vector<std::string>(argv + 1, argv + argc), env);
+                       &interrupted,
+                       outputIsTerminal()};
+    const int code = runCli(commandArguments(argc, argv), env);
     std::cout.flush();
     interruptsDone();
     return code;

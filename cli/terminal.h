@@ -2,6 +2,8 @@
 #pragma once
 
 #include <atomic>
+#include <string>
+#include <vector>
 
 namespace quorvane {
 
@@ -13,5 +15,17 @@ const std::atomic<bool>& catchInterrupts();
 void interruptsDone();
 // Whether standard error is a terminal (progress is redrawn in place there).
 bool errorIsTerminal();
+// Whether standard output is a terminal (text from outside is shown escaped there).
+bool outputIsTerminal();
+// A reader that went away (`quorvane-cli update | head -1`) must not end a transfer: a write to
+// a closed pipe fails (and is ignored) instead of killing the program.
+void ignoreClosedOutput();
+// The program's arguments, without its name, in UTF-8. On Windows they come from the system's
+// UTF-16 command line, never through the ANSI code page.
+std::vector<std::string> commandArguments(int argc, char* argv[]);
+#ifdef _WIN32
+// The arguments of a UTF-16 command line as Windows splits them, without the program's name.
+std::vector<std::string> argumentsOfCommandLine(const wchar_t* commandLine);
+#endif
 
 } // namespace quorvane

@@ -31,4 +31,16 @@ bool errorIsTerminal() {
     return isatty(STDERR_FILENO) == 1;
 }
 
+bool outputIsTerminal() {
+    return isatty(STDOUT_FILENO) == 1;
+}
+
+void ignoreClosedOutput() {
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+std::vector<std::string> commandArguments(int argc, char* argv[]) {
+    return {argv + (argc > 0 ? 1 : 0), argv + argc}; // as the system gave them: bytes
+}
+
 } // namespace quorvane

@@ -1,6 +1,10 @@
 #include "terminal.h"
 
+#include "windows_text.h"
+
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <cstdio>
 #include <io.h>
@@ -37,6 +41,37 @@ void interruptsDone() {
 
 bool errorIsTerminal() {
     return _isatty(_fileno(stderr)) != 0;
+}
+
+bool outputIsTerminal() {
+    return _isatty(_fileno(stdout)) != 0;
+}
+
+void ignoreClosedOutput() {} // Windows has no SIGPIPE: a write to a closed pipe just fails
+
+std::vector<std::string> argumentsOfCommandLine(const wchar_t* commandLine) {
+    std::vector<std::string> args;
+    int count = 0;
+    LPWSTR* words = ::CommandLineToArgvW(commandLine, &count);
+    for (int i = 1; words != nullptr && i < count; ++i) {
+        std::wstring word = words[i];
+        // A name Windows allows but UTF-8 cannot carry (an unpaired surrogate) keeps the rest.
+        for (std::size_t k = 0; k < word.size(); ++k) {
+            const bool high = word[k] >= 0xD800 && word[k] <= 0xDBFF;
+            const bool low = word[k] >= 0xDC00 && word[k] <= 0xDFFF;
+            if (high && k + 1 < word.size() && word[k + 1] >= 0xDC00 && word[k + 1] <= 0xDFFF)
+                ++k;
+            else if (high || low)
+                word[k] = 0xFFFD;
+        }
+        args.push_back(utf8FromWide(word).value_or(""));
+    }
+    ::LocalFree(words);
+    return args;
+}
+
+std::vector<std::string> commandArguments(int /*argc*/, char* /*argv*/[]) {
+    return argumentsOfCommandLine(::GetCommandLineW());
 }
 
 } // namespace quorvane

@@ -1,6 +1,7 @@
 #include "tracing_platform.h"
 
 #include "device_info.h"
+#include "terminal_text.h"
 
 #include <array>
 #include <cstdio>
@@ -8,10 +9,6 @@
 namespace quorvane {
 
 namespace {
-
-const char* outcome(bool ok) {
-    return ok ? "ok" : "failed";
-}
 
 std::string hex(std::uint64_t value, int digits) {
     std::array<char, 24> text{};
@@ -33,6 +30,17 @@ const char* failureName(ReportFailure failure) {
 
 } // namespace
 
+std::string TracingPlatform::outcome(bool ok, const char* failure) const {
+    if (ok)
+        return "ok";
+    // What the system said of it, as it said it (a device's own text is the system's too).
+    const SystemError error = lastError();
+    if (error.text.empty() && error.code == 0)
+        return failure;
+    return std::string(failure) + ": " + terminalSafe(error.text) + " (" +
+           std::to_string(error.code) + ")";
+}
+
 std::ostream& TracingPlatform::line(const char* call) {
     return out_ << "[" << ForwardingPlatform::nowMs() << " ms] " << call;
 }
@@ -41,7 +49,7 @@ std::vector<std::string> TracingPlatform::enumerateInterfaces() {
     std::vector<std::string> paths = ForwardingPlatform::enumerateInterfaces();
     line("enumerate") << " -> " << paths.size() << " interfaces\n";
     for (const std::string& path : paths) {
-        out_ << "    " << path;
+        out_ << "    " << terminalSafe(path);
         if (const auto listed = enumerated(path))
             out_ << "  " << hex(listed->VendorID, 4) << ':' << hex(listed->ProductID, 4);
         out_ << '\n';
@@ -51,28 +59,27 @@ std::vector<std::string> TracingPlatform::enumerateInterfaces() {
 
 OpenResult TracingPlatform::open(const std::string& path, OpenMode mode) {
     const OpenResult r = ForwardingPlatform::open(path, mode);
-    line("open") << ' ' << path << (mode == OpenMode::Overlapped ? " overlapped" : " plain")
-                 << " -> ";
+    line("open") << ' ' << terminalSafe(path)
+                 << (mode == OpenMode::Overlapped ? " overlapped" : " plain") << " -> ";
     if (r.handle != 0)
         out_ << "handle " << hex(r.handle, 1) << '\n';
     else
-        out_ << "failed ("
-             << (r.error == OpenError::AccessDenied ? "access denied"
-                 : r.error == OpenError::NotFound   ? "not found"
-                                                    : "error")
-             << ")\n";
+        out_ << outcome(false, r.error == OpenError::AccessDenied ? "failed, access denied"
+                               : r.error == OpenError::NotFound   ? "failed, not found"
+                                                                  : "failed")
+             << '\n';
     return r;
 }
 
 bool TracingPlatform::close(RawHandle h) {
     const bool ok = ForwardingPlatform::close(h);
-    line("close") << " handle " << hex(h, 1) << " -> " << outcome(ok) << '\n';
+    line("close") << " handle " << hex(h, 1) << " -> " << outcome(ok, "failed") << '\n';
     return ok;
 }
 
 bool TracingPlatform::getAttributes(RawHandle h, HidAttributes& a) {
     const bool ok = ForwardingPlatform::getAttributes(h, a);
-    line("attributes") << " handle " << hex(h, 1) << " -> " << outcome(ok);
+    line("attributes") << " handle " << hex(h, 1) << " -> " << outcome(ok, "failed");
     if (ok)
         out_ << ": vendor " << hex(a.VendorID, 4) << ", product " << hex(a.ProductID, 4)
              << ", version " << hex(a.VersionNumber, 4);
@@ -82,7 +89,7 @@ bool TracingPlatform::getAttributes(RawHandle h, HidAttributes& a) {
 
 bool TracingPlatform::getCapabilities(RawHandle h, HidCapabilities& c) {
     const bool ok = ForwardingPlatform::getCapabilities(h, c);
-    line("capabilities") << " handle " << hex(h, 1) << " -> " << outcome(ok);
+    line("capabilities") << " handle " << hex(h, 1) << " -> " << outcome(ok, "failed");
     if (ok)
         out_ << ": feature report length " << c.FeatureReportByteLength;
     out_ << '\n';
@@ -92,7 +99,7 @@ bool TracingPlatform::getCapabilities(RawHandle h, HidCapabilities& c) {
 bool TracingPlatform::setFeature(RawHandle h, const std::uint8_t* b, std::size_t n) {
     const bool ok = ForwardingPlatform::setFeature(h, b, n);
     line("set feature") << " handle " << hex(h, 1) << ", " << n << " bytes -> "
-                        << (ok ? "ok" : failureName(lastReportFailure())) << "\n    " << bytes(b, n)
+                        << outcome(ok, failureName(lastReportFailure())) << "\n    " << bytes(b, n)
                         << '\n';
     return ok;
 }
@@ -100,7 +107,7 @@ bool TracingPlatform::setFeature(RawHandle h, const std::uint8_t* b, std::size_t
 bool TracingPlatform::getFeature(RawHandle h, std::uint8_t* b, std::size_t n) {
     const bool ok = ForwardingPlatform::getFeature(h, b, n);
     line("get feature") << " handle " << hex(h, 1) << ", " << n << " bytes -> "
-                        << (ok ? "ok" : failureName(lastReportFailure())) << '\n';
+                        << outcome(ok, failureName(lastReportFailure())) << '\n';
     if (ok)
         out_ << "    " << bytes(b, n) << '\n';
     return ok;
@@ -112,9 +119,9 @@ bool TracingPlatform::getString(RawHandle h, StringKind k, std::uint8_t* b, std:
                    << (k == StringKind::Manufacturer ? "manufacturer"
                        : k == StringKind::Product    ? "product"
                                                      : "serial number")
-                   << " handle " << hex(h, 1) << " -> " << outcome(ok);
+                   << " handle " << hex(h, 1) << " -> " << outcome(ok, "failed");
     if (ok)
-        out_ << ": \"" << utf8Text(deviceStringText(b, n)) << '"';
+        out_ << ": \"" << terminalSafe(utf8Text(deviceStringText(b, n))) << '"';
     out_ << '\n';
     return ok;
 }

@@ -24,6 +24,8 @@ public:
 
 private:
     std::ostream& line(const char* call);
+    // "ok", or `failure` with the system's error of the call when it gave one.
+    std::string outcome(bool ok, const char* failure) const;
     std::ostream& out_;
 };
 

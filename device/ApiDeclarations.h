@@ -46,6 +46,18 @@ struct EnumeratedInterface {
 // Why a feature report could not be exchanged.
 enum class ReportFailure { Refused, DeviceGone };
 
+// A report that failed other than by a stall is told apart only by looking again: an interface
+// that has left the bus within this time left it; one still there refused the report. (A hub
+// notices an unplugged device within a few of its polls; the transfer fails first.)
+inline constexpr int GoneCheckMs = 500;
+inline constexpr int GoneCheckPollMs = 20;
+
+// The system's own account of why a call failed.
+struct SystemError {
+    std::int64_t code = 0; // errno on Linux, GetLastError() on Windows; 0: the system gave none
+    std::string text;      // the system's words for it (strerror, FormatMessage); empty: none
+};
+
 struct OpenResult {
     RawHandle handle = 0; // 0 when the open failed
     OpenError error = OpenError::None;
@@ -89,8 +101,13 @@ public:
     virtual bool setFeature(RawHandle handle, const std::uint8_t* buffer, std::size_t length) = 0;
     virtual bool getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) = 0;
     // Why the last setFeature or getFeature that returned false failed: the interface left the
-    // bus, or the device (or the driver) refused the report.
+    // bus, or the device (or the driver) refused the report. Known when the call returns: a
+    // failure other than a stall is classified only after looking again (GoneCheckMs).
     virtual ReportFailure lastReportFailure() const = 0;
+    // The system's error of the last call that failed, kept until the next call fails (a later
+    // success leaves it). A failure the system gave no reason for (a handle never issued, a
+    // length out of range) leaves it empty.
+    virtual SystemError lastError() const { return {}; }
     // The longest feature report, report ID included, the platform's HID stack can carry.
     virtual std::size_t maxReportLength() const = 0;
 

@@ -36,6 +36,9 @@ struct DeviceState {
     // Set by every discovery that found no Tarvex: the path of an interface with the Tarvex's
     // product ID that could not be opened because access to it was denied; else empty.
     std::string AccessDeniedPath;
+    // Set likewise: an interface the enumeration names a Tarvex that opened but whose attributes
+    // could not be read, and the system's words for it; else empty.
+    std::string UnreadablePath, UnreadableCause;
     // What the enumeration told of DevicePath when the device was found; nothing where it
     // could not tell.
     std::optional<EnumeratedInterface> Listed;

@@ -57,6 +57,7 @@ bool FindTheHid(DeviceContext& ctx) {
     DeviceState& s = ctx.state;
     s.DeviceFound = false;
     s.AccessDeniedPath.clear();
+    s.UnreadablePath.clear();
     s.TarvexUnits.clear();
     s.Listed.reset();
     const std::vector<std::string> paths = ctx.api.enumerateInterfaces();
@@ -87,6 +88,9 @@ bool FindTheHid(DeviceContext& ctx) {
         // An interface that cannot be opened is rejected like one whose attributes fail.
         s.LastResult =
             s.HidHandle.isOpen() && ctx.api.getAttributes(s.HidHandle.raw(), s.Attributes);
+        if (!s.LastResult && s.HidHandle.isOpen() && s.UnreadablePath.empty() && listed[i] &&
+            isTarvexProduct(listed[i]->ProductID))
+            s.UnreadablePath = path, s.UnreadableCause = ctx.api.lastError().text;
         if (s.LastResult && isTarvexProduct(s.Attributes.ProductID)) {
             const EnumeratedInterface seen = listed[i].value_or(EnumeratedInterface{
                 s.Attributes.VendorID, s.Attributes.ProductID, {}, path, false});
@@ -108,6 +112,7 @@ bool FindTheHid(DeviceContext& ctx) {
         return false;
     // The Tarvex itself was opened: a refused sibling collection needs no advice.
     s.AccessDeniedPath.clear();
+    s.UnreadablePath.clear();
     ReadDeviceCaps(ctx);
     s.OverlappedHandle = DeviceHandle::fromOpen(ctx.api.open(s.DevicePath, OpenMode::Overlapped));
     return true;

@@ -20,6 +20,20 @@ std::string severalUnitsMessage(const std::vector<EnumeratedInterface>& units) {
            "). Connect only the Tarvex you want to update, then try again.";
 }
 
+std::string unreadableMessage(const std::string& path, const std::string& cause) {
+    return "A Tarvex is connected (" + path + "), but it could not be read" +
+           (cause.empty() ? "" : " (the system said: " + cause + ")") +
+           ". Unplug it and plug it in again, then try again.";
+}
+
+std::string noTarvexMessage(const DeviceState& s) {
+    if (!s.AccessDeniedPath.empty())
+        return deniedAccessAdvice(ThisSystem, s.AccessDeniedPath, false);
+    if (!s.UnreadablePath.empty())
+        return unreadableMessage(s.UnreadablePath, s.UnreadableCause);
+    return MessageNoTarvex;
+}
+
 std::string notBackYetMessage() {
     return "The Tarvex has not come back yet. The program goes on waiting for it. If it does not "
            "come back, unplug it and plug it in again: the update can be run again from its "

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "ApiDeclarations.h"
+#include "device_state.h"
 
 #include <cstdint>
 #include <string>
@@ -21,6 +22,14 @@ inline constexpr std::int64_t AbsentNoticeMs = 30000;
 
 // Units named by their vendor and product IDs and product strings: 1d50:2211 "Tarvex", ...
 std::string unitsText(const std::vector<EnumeratedInterface>& units);
+
+// Why no Tarvex is shown though the enumeration names one: it opened, but its attributes
+// could not be read (`cause`: the system's words, or empty).
+std::string unreadableMessage(const std::string& path, const std::string& cause);
+inline constexpr const char* MessageNoTarvex = "No Tarvex is connected. Connect it and try again.";
+// What a command tells when it finds no Tarvex to work on: the access advice, the device that
+// could not be read, or that none is connected.
+std::string noTarvexMessage(const DeviceState& state);
 
 // Why no report goes out when several Tarvex units are present: each named by its vendor and
 // product IDs and its product string.

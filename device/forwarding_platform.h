@@ -33,6 +33,7 @@ public:
         return inner_.getFeature(h, b, n);
     }
     ReportFailure lastReportFailure() const override { return inner_.lastReportFailure(); }
+    SystemError lastError() const override { return inner_.lastError(); }
     std::size_t maxReportLength() const override { return inner_.maxReportLength(); }
     bool getString(RawHandle h, StringKind k, std::uint8_t* b, std::size_t n) override {
         return inner_.getString(h, k, b, n);

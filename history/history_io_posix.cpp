@@ -1,10 +1,16 @@
-// The history file's writes on POSIX systems.
+// The history file's input and output on POSIX systems.
 #include "history_file.h"
 
-#include <cstdlib>
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <system_error>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quorvane {
@@ -13,26 +19,89 @@ namespace history_io {
 
 namespace {
 
-// Writes all of `bytes` to `fd` and flushes them to disk.
-bool writeAndSync(int fd, std::string_view bytes) {
-    // A regular file takes a write whole unless the disk is full; a short write is a failure,
-    // never continued, so no line is ever split between two writes.
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    const bool whole = written == static_cast<ssize_t>(bytes.size());
-    return ::fsync(fd) == 0 && whole;
+constexpr int LockPollMs = 20;
+
+bool fail(std::string& error, int number) {
+    error = std::system_category().message(number);
+    return false;
+}
+
+// A history written past the file-size limit must fail like a full disk (EFBIG), not end the
+// program: SIGXFSZ is ignored unless the program chose a handler of its own.
+void surviveFileSizeLimit() {
+    static const bool done = [] {
+        struct sigaction current {};
+        if (::sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+            ::signal(SIGXFSZ, SIG_IGN);
+        return true;
+    }();
+    (void)done;
+}
+
+// Opens `path` without blocking (a FIFO, a device) and keeps the descriptor only when it names
+// a regular file; -1 otherwise, with `error` set.
+int openRegular(const std::filesystem::path& path, int flags, std::string& error) {
+    const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+    if (fd == -1) {
+        fail(error, errno);
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = "it is not a regular file";
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Writes all of `bytes` to `fd` and flushes them to disk; a write that fails part way is cut
+// back to `sizeBefore`, so no half line stays behind.
+bool writeAndSync(int fd, std::string_view bytes, off_t sizeBefore, std::string& error) {
+    surviveFileSizeLimit();
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            const int number = written < 0 ? errno : ENOSPC;
+            [[maybe_unused]] const int undone = ::ftruncate(fd, sizeBefore);
+            return fail(error, number);
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return ::fsync(fd) == 0 || fail(error, errno);
+}
+
+bool closeKeeping(int fd, bool ok, std::string& error) {
+    const bool closed = ::close(fd) == 0;
+    if (ok && !closed)
+        return fail(error, errno);
+    return ok;
 }
 
 } // namespace
 
-FileLock::FileLock(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+FileLock::FileLock(const std::filesystem::path& path, int waitMs) {
+    const int fd = openRegular(path, O_RDWR | O_CREAT, error_);
     if (fd == -1)
         return;
-    if (::flock(fd, LOCK_EX) != 0) {
-        ::close(fd);
-        return;
+    for (int waited = 0;; waited += LockPollMs) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            handle_ = fd;
+            return;
+        }
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            fail(error_, errno);
+            break;
+        }
+        if (waited >= waitMs) {
+            error_ = "another program held its lock for over " + std::to_string(waitMs) + " ms";
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(LockPollMs));
     }
-    handle_ = fd;
+    ::close(fd);
 }
 
 FileLock::~FileLock() {
@@ -40,22 +109,57 @@ FileLock::~FileLock() {
         ::close(static_cast<int>(handle_)); // releases the lock
 }
 
-bool appendDurably(const std::filesystem::path& path, std::string_view bytes) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+bool readTail(const std::filesystem::path& path, std::uintmax_t maxBytes, std::string& tail,
+              std::uintmax_t& size, std::string& error) {
+    tail.clear();
+    size = 0;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 && errno == ENOENT)
+        return true; // no history yet
+    const int fd = openRegular(path, O_RDONLY, error);
     if (fd == -1)
         return false;
-    const bool ok = writeAndSync(fd, bytes);
-    return ::close(fd) == 0 && ok;
+    if (::fstat(fd, &st) != 0)
+        return closeKeeping(fd, fail(error, errno), error);
+    size = static_cast<std::uintmax_t>(st.st_size);
+    const std::uintmax_t wanted = std::min(size, maxBytes);
+    tail.resize(static_cast<std::size_t>(wanted));
+    std::size_t got = 0;
+    while (got < tail.size()) {
+        const ssize_t n = ::pread(fd, tail.data() + got, tail.size() - got,
+                                  static_cast<off_t>(size - wanted + got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return closeKeeping(fd, fail(error, errno), error);
+        if (n == 0)
+            break; // shortened meanwhile
+        got += static_cast<std::size_t>(n);
+    }
+    tail.resize(got);
+    return closeKeeping(fd, true, error);
 }
 
-bool replaceDurably(const std::filesystem::path& path, std::string_view bytes) {
-    std::filesystem::path temporary = path;
-    temporary += ".new";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+bool appendDurably(const std::filesystem::path& path, std::string_view bytes, std::string& error) {
+    const int fd = openRegular(path, O_WRONLY | O_APPEND | O_CREAT, error);
     if (fd == -1)
         return false;
-    const bool written = writeAndSync(fd, bytes);
-    if (::close(fd) != 0 || !written || ::rename(temporary.c_str(), path.c_str()) != 0) {
+    struct stat st {};
+    const bool ok =
+        (::fstat(fd, &st) == 0 || fail(error, errno)) && writeAndSync(fd, bytes, st.st_size, error);
+    return closeKeeping(fd, ok, error);
+}
+
+bool replaceDurably(const std::filesystem::path& path, std::string_view bytes, std::string& error) {
+    std::filesystem::path temporary = path;
+    temporary += ".new";
+    const int fd = openRegular(temporary, O_WRONLY | O_CREAT | O_TRUNC, error);
+    if (fd == -1)
+        return false;
+    const bool written = closeKeeping(fd, writeAndSync(fd, bytes, 0, error), error);
+    if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        if (written)
+            fail(error, errno);
         ::unlink(temporary.c_str());
         return false;
     }

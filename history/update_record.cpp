@@ -3,6 +3,8 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <stdexcept>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -11,6 +13,18 @@ namespace quorvane {
 namespace {
 
 using json = nlohmann::ordered_json;
+
+// A whole number that fits `T`; anything else (a fraction, 1e300, 70000 for 16 bits) makes the
+// line a damaged one.
+template <typename T> void integerTo(const json& j, T& out) {
+    if (j.is_number_unsigned() && std::in_range<T>(j.get<std::uint64_t>()))
+        out = static_cast<T>(j.get<std::uint64_t>());
+    else if (j.is_number_integer() && !j.is_number_unsigned() &&
+             std::in_range<T>(j.get<std::int64_t>()))
+        out = static_cast<T>(j.get<std::int64_t>());
+    else
+        throw std::out_of_range("not a whole number within range");
+}
 
 json deviceJson(const std::optional<DeviceSnapshot>& d) {
     if (!d)
@@ -29,8 +43,8 @@ std::optional<DeviceSnapshot> deviceFrom(const json& j) {
     if (j.is_null())
         return std::nullopt;
     DeviceSnapshot d;
-    j.at("mode").get_to(d.mode), j.at("vendor_id").get_to(d.vendorId);
-    j.at("product_id").get_to(d.productId), j.at("version").get_to(d.version);
+    j.at("mode").get_to(d.mode), integerTo(j.at("vendor_id"), d.vendorId);
+    integerTo(j.at("product_id"), d.productId), j.at("version").get_to(d.version);
     j.at("manufacturer").get_to(d.manufacturer), j.at("product").get_to(d.product);
     j.at("serial_number").get_to(d.serialNumber), j.at("path").get_to(d.path);
     return d;
@@ -76,9 +90,12 @@ std::optional<UpdateRecord> recordFromJson(const json& j) {
         j.at("program").get_to(r.program), j.at("command").get_to(r.command);
         r.deviceBefore = deviceFrom(j.at("device_before"));
         r.deviceAfter = deviceFrom(j.at("device_after"));
-        if (const json& image = j.at("image"); !image.is_null())
-            r.image = ImageSummary{image.at("path"), image.at("size"), image.at("sha256")};
-        j.at("records_sent").get_to(r.recordsSent), j.at("records_total").get_to(r.recordsTotal);
+        if (const json& image = j.at("image"); !image.is_null()) {
+            r.image = ImageSummary{image.at("path"), 0, image.at("sha256")};
+            integerTo(image.at("size"), r.image->size);
+        }
+        integerTo(j.at("records_sent"), r.recordsSent);
+        integerTo(j.at("records_total"), r.recordsTotal);
         j.at("outcome").get_to(r.outcome), j.at("message").get_to(r.message);
         j.at("sleep_held_off").get_to(r.sleepHeldOff);
         if (const auto others = j.find("other_units"); others != j.end()) // older lines lack it
@@ -86,7 +103,13 @@ std::optional<UpdateRecord> recordFromJson(const json& j) {
         return r;
     } catch (const json::exception&) {
         return std::nullopt;
+    } catch (const std::out_of_range&) {
+        return std::nullopt;
     }
+}
+
+std::string jsonText(const json& j, int indent) {
+    return j.dump(indent, ' ', false, json::error_handler_t::replace);
 }
 
 std::string utcNow() {

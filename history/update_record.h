@@ -53,6 +53,10 @@ nlohmann::ordered_json toJson(const UpdateRecord& record);
 // The record a history line holds; nothing for a line that is not one (damaged, cut, foreign).
 std::optional<UpdateRecord> recordFromJson(const nlohmann::ordered_json& line);
 
+// JSON as text, for the history and every --json output: text that is not UTF-8 (a path, an
+// argument, a device string) is written with replacement characters, never thrown on.
+std::string jsonText(const nlohmann::ordered_json& json, int indent = -1);
+
 // Now, as the history writes times.
 std::string utcNow();
 

@@ -10,7 +10,6 @@ inline constexpr const char* CaptionUpdating = "Updating firmware...";
 inline constexpr const char* CaptionFinishing = "Finishing...";
 
 inline constexpr const char* MessageNoBootloader = "The device did not switch to its bootloader.";
-inline constexpr const char* MessageNoTarvex = "No Tarvex is connected. Connect it and try again.";
 inline constexpr const char* MessageTarvexJustFound =
     "A Tarvex has just been found, so nothing was sent. Check what the window shows, then try "
     "again.";

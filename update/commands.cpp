@@ -90,10 +90,7 @@ bool FirmwareUpdater::deviceAtHand() {
     // A device found only now is shown first: nothing goes to a unit the user has not seen.
     if (FindAndShowDevice(ctx_))
         return session().fail(MessageTarvexJustFound, FailureKind::Units);
-    const std::string& denied = ctx_.state.AccessDeniedPath;
-    return session().fail(denied.empty() ? MessageNoTarvex
-                                         : deniedAccessAdvice(ThisSystem, denied, false),
-                          FailureKind::Units);
+    return session().fail(noTarvexMessage(ctx_.state), FailureKind::Units);
 }
 
 void FirmwareUpdater::upgrade() {

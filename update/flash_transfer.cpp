@@ -53,14 +53,19 @@ bool FirmwareUpdater::SendFlashData(const std::vector<Record>& records) {
                        ctx_.api.setFeature(s.HidHandle.raw(), reportBuffer.data(), reportLength);
         const std::int64_t blocksSent = session.recordsSent();
         if (!s.LastResult) {
+            // Asked before the handles close: closing may leave a reason of its own.
+            const ReportFailure failure = ctx_.api.lastReportFailure();
+            const std::string said = ctx_.api.lastError().text;
             w.setProgress(0, 0);
             closeDeviceHandles(ctx_);
             const std::string of = " of " + std::to_string(blockCount);
-            if (ctx_.api.lastReportFailure() == ReportFailure::DeviceGone)
+            const std::string cause = said.empty() ? "" : " (the system said: " + said + ")";
+            if (failure == ReportFailure::DeviceGone)
                 return session.fail("The device left the bus after " + std::to_string(blocksSent) +
-                                    of + " firmware records were sent; the update is incomplete.");
+                                    of + " firmware records were sent" + cause +
+                                    "; the update is incomplete.");
             return session.fail("The device rejected firmware record " +
-                                std::to_string(blocksSent + 1) + of +
+                                std::to_string(blocksSent + 1) + of + cause +
                                 "; the update is incomplete." +
                                 (statusUnread_ && blocksSent == 0
                                      ? " Its status report could not be read before the transfer."

@@ -136,8 +136,9 @@ const UpdateRecord& UpdateSession::finish() noexcept {
         if (services_.lastRecord)
             *services_.lastRecord = record_;
         // A command that never took up a device leaves no line.
-        if (started_ && services_.history)
-            services_.history->append(record_);
+        if (started_ && services_.history && !services_.history->append(record_) &&
+            !services_.history->warning().empty())
+            ctx_.window.notify(services_.history->warning()); // the user may want the line
     } catch (...) { // NOLINT(bugprone-empty-catch): a history that cannot be written is no concern
     }
     return record_;

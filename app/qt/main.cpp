@@ -11,6 +11,9 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -26,6 +29,25 @@ bool noGraphicalSession() {
 #endif
 }
 
+// A window system that is named but cannot be reached (DISPLAY=:77 with no X server there, a
+// Wayland socket gone) makes Qt end the program with qFatal: an abort and a core dump. Only Qt
+// knows which window system it would pick and how it reaches it, so its own attempt is the
+// check: while the application is made, a fatal message becomes one line of ours and status 1.
+// Qt's messages of the attempt wait, and are shown once it succeeded.
+std::vector<std::string> startupMessages;
+
+void whileStarting(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtFatalMsg) {
+        const QByteArray display = qgetenv("DISPLAY"), wayland = qgetenv("WAYLAND_DISPLAY");
+        std::fprintf(stderr,
+                     "quorvane could not reach the window system (DISPLAY=\"%s\", "
+                     "WAYLAND_DISPLAY=\"%s\"). Start it from your desktop.\n",
+                     display.constData(), wayland.constData());
+        std::_Exit(1);
+    }
+    startupMessages.push_back(qFormatLogMessage(type, context, message).toStdString());
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -35,7 +57,11 @@ int main(int argc, char* argv[]) {
                    stderr);
         return 1;
     }
+    const QtMessageHandler qtHandler = qInstallMessageHandler(whileStarting);
     QApplication app(argc, argv);
+    qInstallMessageHandler(qtHandler);
+    for (const std::string& message : startupMessages)
+        std::fprintf(stderr, "%s\n", message.c_str());
     quorvane::applyApplicationIdentity();
     QApplication::setQuitOnLastWindowClosed(true);
 

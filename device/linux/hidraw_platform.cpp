@@ -16,6 +16,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <system_error>
+#include <thread>
 
 namespace quorvane {
 
@@ -168,14 +170,29 @@ std::size_t HidrawPlatform::maxReportLength() const {
     return 16384;
 }
 
-bool HidrawPlatform::noteFailure(bool succeeded) {
-    // hidraw answers ENODEV once its device is gone; the USB core ESHUTDOWN while it is being
-    // removed. Anything else (EPIPE: the device stalled the request) is a refusal.
-    const int error = errno;
-    lastFailure_ = !succeeded && (error == ENODEV || error == ESHUTDOWN || error == ENXIO)
-                       ? ReportFailure::DeviceGone
-                       : ReportFailure::Refused;
-    return succeeded;
+bool HidrawPlatform::failed(int error) {
+    lastError_ =
+        error == 0 ? SystemError{} : SystemError{error, std::system_category().message(error)};
+    return false;
+}
+
+bool HidrawPlatform::reportFailed(const OpenNode* open, int error) {
+    failed(error);
+    lastFailure_ = ReportFailure::Refused;
+    if (open == nullptr || error == 0 || error == EPIPE)
+        return false;
+    // hidraw answers ENODEV on a node whose device has gone; the host controller's own error
+    // for an unplug (EPROTO, EILSEQ, ETIME, ESHUTDOWN...) comes a moment before that.
+    for (int waited = 0;; waited += GoneCheckPollMs) {
+        hidraw_devinfo info{};
+        if (::ioctl(open->fd, HIDIOCGRAWINFO, &info) < 0 && errno == ENODEV) {
+            lastFailure_ = ReportFailure::DeviceGone;
+            return false;
+        }
+        if (waited >= GoneCheckMs)
+            return false;
+        sleep(GoneCheckPollMs);
+    }
 }
 
 OpenResult HidrawPlatform::open(const std::string& path, OpenMode /*mode*/) {
@@ -184,6 +201,7 @@ OpenResult HidrawPlatform::open(const std::string& path, OpenMode /*mode*/) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd == -1) {
         result.error = openErrorFrom(errno);
+        failed(errno);
         return result;
     }
     // Only a hidraw node whose device udev still knows: one that left between the listing and
@@ -199,6 +217,7 @@ OpenResult HidrawPlatform::open(const std::string& path, OpenMode /*mode*/) {
     if (!node) {
         ::close(fd);
         result.error = OpenError::NotFound;
+        failed(ENODEV);
         return result;
     }
     result.handle = nextHandle_++;
@@ -209,17 +228,20 @@ OpenResult HidrawPlatform::open(const std::string& path, OpenMode /*mode*/) {
 bool HidrawPlatform::close(RawHandle handle) {
     const auto it = handles_.find(handle);
     if (it == handles_.end())
-        return false;
-    ::close(it->second.fd);
-    handles_.erase(it);
-    return true;
+        return failed(0);
+    const int closed = ::close(it->second.fd);
+    const int error = errno;
+    handles_.erase(it); // closed even when close() reports an error: never closed twice
+    return closed == 0 || failed(error);
 }
 
 bool HidrawPlatform::getAttributes(RawHandle handle, HidAttributes& attributes) {
     const OpenNode* open = find(handle);
     hidraw_devinfo info{};
-    if (open == nullptr || ::ioctl(open->fd, HIDIOCGRAWINFO, &info) < 0)
-        return false;
+    if (open == nullptr)
+        return failed(0);
+    if (::ioctl(open->fd, HIDIOCGRAWINFO, &info) < 0)
+        return failed(errno);
     attributes = {static_cast<std::uint16_t>(info.vendor), static_cast<std::uint16_t>(info.product),
                   open->node.releaseNumber};
     return true;
@@ -228,17 +250,20 @@ bool HidrawPlatform::getAttributes(RawHandle handle, HidAttributes& attributes) 
 bool HidrawPlatform::getCapabilities(RawHandle handle, HidCapabilities& capabilities) {
     const OpenNode* open = find(handle);
     int size = 0;
-    if (open == nullptr || ::ioctl(open->fd, HIDIOCGRDESCSIZE, &size) < 0 || size <= 0 ||
-        size > HID_MAX_DESCRIPTOR_SIZE)
-        return false;
+    if (open == nullptr)
+        return failed(0);
+    if (::ioctl(open->fd, HIDIOCGRDESCSIZE, &size) < 0)
+        return failed(errno);
+    if (size <= 0 || size > HID_MAX_DESCRIPTOR_SIZE)
+        return failed(0);
     hidraw_report_descriptor descriptor{};
     descriptor.size = static_cast<__u32>(size);
     if (::ioctl(open->fd, HIDIOCGRDESC, &descriptor) < 0)
-        return false;
+        return failed(errno);
     const FeatureLengthResult parsed = parseFeatureReportByteLength(
         std::vector<std::uint8_t>(descriptor.value, descriptor.value + descriptor.size));
     if (!parsed)
-        return false;
+        return failed(0);
     capabilities.FeatureReportByteLength = *parsed.featureReportByteLength;
     return true;
 }
@@ -246,22 +271,25 @@ bool HidrawPlatform::getCapabilities(RawHandle handle, HidCapabilities& capabili
 bool HidrawPlatform::setFeature(RawHandle handle, const std::uint8_t* buffer, std::size_t length) {
     const OpenNode* open = find(handle);
     if (open == nullptr || buffer == nullptr || length == 0 || length > maxReportLength())
-        return noteFailure(false);
+        return reportFailed(nullptr, 0);
     // The ioctl takes a writable buffer; the caller's report stays untouched.
     std::vector<std::uint8_t> report(buffer, buffer + length);
-    errno = 0;
     const int written = ::ioctl(open->fd, HIDIOCSFEATURE(length), report.data());
-    return noteFailure(written >= 0 && static_cast<std::size_t>(written) == length);
+    if (written < 0)
+        return reportFailed(open, errno);
+    // A report taken in part is a refusal the system gave no reason for.
+    return static_cast<std::size_t>(written) == length || reportFailed(nullptr, 0);
 }
 
 bool HidrawPlatform::getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) {
     const OpenNode* open = find(handle);
     if (open == nullptr || buffer == nullptr || length == 0 || length > maxReportLength())
-        return noteFailure(false);
-    errno = 0;
+        return reportFailed(nullptr, 0);
     const int received = ::ioctl(open->fd, HIDIOCGFEATURE(length), buffer);
-    if (!noteFailure(received > 0))
-        return false;
+    if (received < 0)
+        return reportFailed(open, errno);
+    if (received == 0)
+        return reportFailed(nullptr, 0);
     // A report shorter than the buffer leaves no stale bytes behind it.
     std::fill(buffer + std::min(static_cast<std::size_t>(received), length), buffer + length, 0);
     return true;
@@ -272,9 +300,10 @@ bool HidrawPlatform::getString(RawHandle handle, StringKind kind, std::uint8_t* 
     const OpenNode* open = find(handle);
     hidraw_devinfo info{};
     // The strings were read when the node was opened; the device must still be there to answer.
-    if (open == nullptr || (buffer == nullptr && length != 0) ||
-        ::ioctl(open->fd, HIDIOCGRAWINFO, &info) < 0)
-        return false;
+    if (open == nullptr || (buffer == nullptr && length != 0))
+        return failed(0);
+    if (::ioctl(open->fd, HIDIOCGRAWINFO, &info) < 0)
+        return failed(errno);
     const HidrawNode& node = open->node;
     writeUtf16le(kind == StringKind::Manufacturer ? node.manufacturer
                  : kind == StringKind::Product    ? node.product

@@ -40,6 +40,7 @@ public:
     bool setFeature(RawHandle handle, const std::uint8_t* buffer, std::size_t length) override;
     bool getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) override;
     ReportFailure lastReportFailure() const override { return lastFailure_; }
+    SystemError lastError() const override { return lastError_; }
     std::size_t maxReportLength() const override;
     bool getString(RawHandle handle, StringKind kind, std::uint8_t* buffer,
                    std::size_t length) override;
@@ -54,8 +55,12 @@ private:
     };
     // The open node behind a handle, or nullptr for one never issued or already closed.
     OpenNode* find(RawHandle handle);
-    // Notes why a feature report failed, from the errno the ioctl left; returns `succeeded`.
-    bool noteFailure(bool succeeded);
+    // Keeps `error` (an errno value; 0: no reason given) as the last failure's; returns false.
+    bool failed(int error);
+    // A feature report on `open` failed with `error`: kept, and classified. A stall (EPIPE) is
+    // the device refusing; anything else is looked at again: gone from the bus a moment later,
+    // the device left. Returns false.
+    bool reportFailed(const OpenNode* open, int error);
 
     udev* udev_ = nullptr;
     udev_monitor* monitor_ = nullptr; // made when first asked for
@@ -63,6 +68,7 @@ private:
     std::map<std::string, HidrawNode> enumerated_; // by path, as the last enumeration listed them
     RawHandle nextHandle_ = 1;
     ReportFailure lastFailure_ = ReportFailure::Refused;
+    SystemError lastError_;
 };
 
 // What udev tells of the hidraw device at `syspath`, or nothing when it is no hidraw node with

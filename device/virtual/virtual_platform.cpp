@@ -24,6 +24,14 @@ void writeUtf16(const std::u16string& text, std::uint8_t* buffer, std::size_t le
     }
 }
 
+// The virtual Tarvex's failures in the words of Linux's hidraw stack, errno and all.
+const SystemError BrokenPipe{32, "Broken pipe"}; // a stalled request: the device refused it
+const SystemError NoSuchDevice{19, "No such device"};
+const SystemError ProtocolError{71, "Protocol error"}; // a transfer lost on the way
+const SystemError IoError{5, "Input/output error"};
+const SystemError PermissionDenied{13, "Permission denied"};
+const SystemError NoSuchFile{2, "No such file or directory"};
+
 } // namespace
 
 VirtualPlatform::VirtualPlatform(Clock& clock, TarvexConfig config)
@@ -65,11 +73,34 @@ int VirtualPlatform::openHandles() const {
                                           [](const auto& h) { return h.second.open; }));
 }
 
+bool VirtualPlatform::failed(SystemError error) {
+    lastError_ = std::move(error);
+    return false;
+}
+
+bool VirtualPlatform::reportFailed(const HandleInfo* info, const SystemError& error) {
+    failed(error);
+    lastFailure_ = ReportFailure::Refused;
+    if (info == nullptr || !info->tarvex)
+        return false;
+    for (int waited = 0;; waited += GoneCheckPollMs) {
+        tarvex_.advance(clock_.nowMs());
+        if (!tarvexAttached || !tarvex_.present() || tarvex_.generation() != info->generation) {
+            lastFailure_ = ReportFailure::DeviceGone;
+            return false;
+        }
+        if (waited >= GoneCheckMs)
+            return false;
+        clock_.sleep(GoneCheckPollMs); // the backend's own wait, not a pause of the program
+    }
+}
+
 VirtualPlatform::HandleInfo* VirtualPlatform::live(RawHandle handle, const char* operation) {
     lastFailure_ = ReportFailure::Refused;
     auto it = handles_.find(handle);
     if (it == handles_.end() || !it->second.open) {
         misuse_.push_back(std::string(operation) + " on closed handle " + std::to_string(handle));
+        failed({});
         return nullptr;
     }
     HandleInfo& info = it->second;
@@ -77,6 +108,7 @@ VirtualPlatform::HandleInfo* VirtualPlatform::live(RawHandle handle, const char*
         tarvex_.advance(clock_.nowMs());
         if (!tarvexAttached || !tarvex_.present() || tarvex_.generation() != info.generation) {
             lastFailure_ = ReportFailure::DeviceGone; // the device left the bus
+            failed(NoSuchDevice);
             return nullptr;
         }
     }
@@ -139,6 +171,9 @@ OpenResult VirtualPlatform::open(const std::string& path, OpenMode mode) {
     if (const ForeignInterface* f = findForeign(path)) {
         if (!f->openable) {
             result.error = f->openError;
+            failed(f->openError == OpenError::AccessDenied ? PermissionDenied
+                   : f->openError == OpenError::NotFound   ? NoSuchFile
+                                                           : IoError);
             return result;
         }
         info.foreign = f;
@@ -146,10 +181,12 @@ OpenResult VirtualPlatform::open(const std::string& path, OpenMode mode) {
         const auto& faults = tarvex_.config().faults;
         if (faults.failOpen || (mode == OpenMode::Overlapped && faults.failOverlappedOpen)) {
             result.error = OpenError::Other;
+            failed(IoError);
             return result;
         }
         if (faults.deniedInBootloader && tarvex_.mode() == TarvexMode::Bootloader) {
             result.error = OpenError::AccessDenied;
+            failed(PermissionDenied);
             return result;
         }
         info.tarvex = true;
@@ -157,6 +194,7 @@ OpenResult VirtualPlatform::open(const std::string& path, OpenMode mode) {
         r.tarvex = true;
     } else {
         result.error = OpenError::NotFound;
+        failed(NoSuchFile);
         return result;
     }
     result.handle = nextHandle_++;
@@ -171,7 +209,7 @@ bool VirtualPlatform::close(RawHandle handle) {
     auto it = handles_.find(handle);
     if (it == handles_.end() || !it->second.open) {
         misuse_.push_back("close of closed handle " + std::to_string(handle));
-        return false;
+        return failed({});
     }
     it->second.open = false;
     r.result = true;
@@ -188,7 +226,7 @@ bool VirtualPlatform::getAttributes(RawHandle handle, HidAttributes& attributes)
         attributes = info->foreign->attributes;
     } else {
         if (tarvex_.config().faults.failAttributes)
-            return false;
+            return failed(IoError);
         const auto& p = tarvex_.personality();
         attributes = {p.vendorId, p.productId, p.version};
     }
@@ -206,7 +244,7 @@ bool VirtualPlatform::getCapabilities(RawHandle handle, HidCapabilities& capabil
         capabilities.FeatureReportByteLength = info->foreign->featureReportByteLength;
     } else {
         if (tarvex_.config().faults.failCapabilities)
-            return false;
+            return failed(IoError);
         capabilities.FeatureReportByteLength = tarvex_.personality().featureReportByteLength;
     }
     r.result = true;
@@ -221,10 +259,14 @@ bool VirtualPlatform::setFeature(RawHandle handle, const std::uint8_t* buffer, s
     r.reached = info != nullptr;
     if (!info)
         return false;
-    if (info->foreign)
-        return r.result = length == info->foreign->featureReportByteLength;
+    if (info->foreign) {
+        r.result = length == info->foreign->featureReportByteLength;
+        return r.result || reportFailed(nullptr, BrokenPipe);
+    }
     r.result = tarvex_.setFeature(clock_.nowMs(), buffer, length);
-    return r.result;
+    if (!r.result)
+        return reportFailed(info, tarvex_.lastReportLost() ? ProtocolError : BrokenPipe);
+    return true;
 }
 
 bool VirtualPlatform::getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) {
@@ -232,14 +274,14 @@ bool VirtualPlatform::getFeature(RawHandle handle, std::uint8_t* buffer, std::si
     r.length = length;
     HandleInfo* info = live(handle, "get feature");
     r.reached = info != nullptr;
-    if (!info || info->foreign)
+    if (!info)
         return false;
     std::vector<std::uint8_t> reply(length);
-    r.result = length > 0 && tarvex_.getFeature(buffer, reply.data(), length);
+    r.result = !info->foreign && length > 0 && tarvex_.getFeature(buffer, reply.data(), length);
     if (r.result)
         std::copy(reply.begin(), reply.end(), buffer);
     r.bytes.assign(buffer, buffer + length);
-    return r.result;
+    return r.result || reportFailed(nullptr, BrokenPipe);
 }
 
 bool VirtualPlatform::getString(RawHandle handle, StringKind kind, std::uint8_t* buffer,
@@ -258,7 +300,7 @@ bool VirtualPlatform::getString(RawHandle handle, StringKind kind, std::uint8_t*
                : kind == StringKind::Product    ? f->product
                                                 : f->serialNumber;
     } else if (!tarvex_.getString(kind, text)) {
-        return false;
+        return failed(IoError);
     }
     writeUtf16(text, buffer, length);
     r.result = true;

@@ -106,6 +106,7 @@ public:
     bool setFeature(RawHandle handle, const std::uint8_t* buffer, std::size_t length) override;
     bool getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) override;
     ReportFailure lastReportFailure() const override { return lastFailure_; }
+    SystemError lastError() const override { return lastError_; }
     std::size_t maxReportLength() const override { return reportLimit; }
     bool getString(RawHandle handle, StringKind kind, std::uint8_t* buffer,
                    std::size_t length) override;
@@ -127,6 +128,10 @@ private:
     // The handle's record when it is open and still names a present interface; notes why not
     // for a feature report.
     HandleInfo* live(RawHandle handle, const char* operation);
+    // A report failed: kept with the system's words, and classified as hidraw's backend does,
+    // looking again on the clock unless the device stalled it. Returns false.
+    bool reportFailed(const HandleInfo* info, const SystemError& error);
+    bool failed(SystemError error);
     CallRecord& record(CallKind kind, RawHandle handle);
 
     Clock& clock_;
@@ -137,6 +142,7 @@ private:
     std::vector<std::string> misuse_;
     CallRecord scratch_;
     ReportFailure lastFailure_ = ReportFailure::Refused;
+    SystemError lastError_;
     std::vector<std::string> listedLast_; // what interfacesChanged() saw last
 };
 

@@ -58,14 +58,15 @@ void VirtualTarvex::restart(std::int64_t now, TarvexMode into, bool comeBack) {
     advance(now);
 }
 
-void VirtualTarvex::vanish(std::int64_t now) {
-    leaveAt_ = now;
+void VirtualTarvex::vanish(std::int64_t now, std::int64_t after) {
+    leaveAt_ = now + after;
     returnAt_.reset();
     advance(now);
 }
 
 bool VirtualTarvex::setFeature(std::int64_t now, const std::uint8_t* data, std::size_t length) {
     advance(now);
+    lastReportLost_ = false;
     if (!present_ || length == 0 || length != personality().featureReportByteLength || data[0] != 0)
         return false;
     const auto& entry = config_.enterBootloaderCode;
@@ -99,6 +100,12 @@ bool VirtualTarvex::handleBootloaderReport(std::int64_t now, const std::uint8_t*
         return true;
     }
     ++dataReportsSeen_;
+    if (dataReportsSeen_ == config_.faults.transportErrorAtDataReport) {
+        lastReportLost_ = true;
+        if (config_.faults.leaveAfterTransportErrorMs >= 0)
+            vanish(now, config_.faults.leaveAfterTransportErrorMs);
+        return false;
+    }
     if (dataReportsSeen_ == config_.faults.failDataReport || locked)
         return false;
     Record record{};

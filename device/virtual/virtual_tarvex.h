@@ -43,6 +43,10 @@ struct TarvexFaults {
     std::optional<TarvexMode> restartInto; // mode after the transfer's restart (default: app)
     bool neverReturn = false;              // leaves the bus after a restart and never comes back
     bool deniedInBootloader = false;       // its bootloader's interface may not be opened
+    // The k-th data report is lost on the way (a transport error, not the device's refusal);
+    // the device then leaves the bus for good this long after, or stays on it (-1).
+    int transportErrorAtDataReport = 0;
+    int leaveAfterTransportErrorMs = -1;
 };
 
 struct TarvexConfig {
@@ -97,11 +101,13 @@ public:
     int bootloaderEntries() const { return bootloaderEntries_; }
     int restarts() const { return restarts_; }
     int dataReportsSeen() const { return dataReportsSeen_; }
+    // The last report from the host was lost to a transport error rather than refused.
+    bool lastReportLost() const { return lastReportLost_; }
 
     // Leave the bus after the configured delay and come back in `into` (or never).
     void restart(std::int64_t now, TarvexMode into, bool comeBack = true);
-    // Drop off the bus at once, for good.
-    void vanish(std::int64_t now);
+    // Drop off the bus `after` ms from now, for good.
+    void vanish(std::int64_t now, std::int64_t after = 0);
 
 private:
     bool handleBootloaderReport(std::int64_t now, const std::uint8_t* data, std::size_t length);
@@ -118,6 +124,7 @@ private:
     int restarts_ = 0;
     int dataReportsSeen_ = 0;
     int dataReportsAccepted_ = 0;
+    bool lastReportLost_ = false;
     std::vector<Record> records_;
 };
 

@@ -124,12 +124,42 @@ std::optional<std::string> usbPlaceOf(DEVINST node) {
 
 WindowsPlatform::~WindowsPlatform() {
     // Whatever the program left open goes with the backend.
-    for (RawHandle handle : open_)
+    for (const auto& [handle, path] : open_)
         ::CloseHandle(toWindows(handle));
 }
 
 void* WindowsPlatform::find(RawHandle handle) const {
     return open_.count(handle) == 1 ? toWindows(handle) : nullptr;
+}
+
+bool WindowsPlatform::failed(unsigned long code) {
+    lastError_ = code == 0 ? SystemError{} : SystemError{code, systemMessage(code)};
+    return false;
+}
+
+bool WindowsPlatform::reportFailed(RawHandle handle, unsigned long code) {
+    failed(code);
+    lastFailure_ = ReportFailure::Refused;
+    const auto it = open_.find(handle);
+    if (code == 0 || it == open_.end())
+        return false;
+    for (int waited = 0;; waited += GoneCheckPollMs) {
+        // An open without access rights asks the driver nothing of the device.
+        const HANDLE probe =
+            ::CreateFileW(it->second.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, 0, nullptr);
+        if (probe == INVALID_HANDLE_VALUE) {
+            if (openErrorFrom(::GetLastError()) == OpenError::NotFound) {
+                lastFailure_ = ReportFailure::DeviceGone;
+                return false;
+            }
+        } else {
+            ::CloseHandle(probe);
+        }
+        if (waited >= GoneCheckMs)
+            return false;
+        sleep(GoneCheckPollMs);
+    }
 }
 
 // Windows names the vendor and product in every HID interface path; the product string would
@@ -187,6 +217,7 @@ OpenResult WindowsPlatform::open(const std::string& path, OpenMode mode) {
     // A path Windows cannot name (not UTF-8, empty, or cut short by a zero) names no interface.
     if (!widePath || widePath->empty() || widePath->find(L'\0') != std::wstring::npos) {
         result.error = OpenError::NotFound;
+        failed(ERROR_INVALID_NAME);
         return result;
     }
     SECURITY_ATTRIBUTES security{};
@@ -197,29 +228,31 @@ OpenResult WindowsPlatform::open(const std::string& path, OpenMode mode) {
         widePath->c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
         &security, OPEN_EXISTING, mode == OpenMode::Overlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
-        result.error = openErrorFrom(GetLastError());
+        const DWORD error = GetLastError();
+        result.error = openErrorFrom(error);
+        failed(error);
         return result;
     }
     result.handle = reinterpret_cast<RawHandle>(handle);
-    open_.insert(result.handle);
+    open_.emplace(result.handle, *widePath);
     return result;
 }
 
 bool WindowsPlatform::close(RawHandle handle) {
     // Only a handle this backend opened and still holds is closed, and only once.
     if (open_.erase(handle) == 0)
-        return false;
-    return ::CloseHandle(toWindows(handle)) != FALSE;
+        return failed(0);
+    return ::CloseHandle(toWindows(handle)) != FALSE || failed(GetLastError());
 }
 
 bool WindowsPlatform::getAttributes(RawHandle handle, HidAttributes& attributes) {
     const HANDLE h = find(handle);
     if (h == nullptr)
-        return false;
+        return failed(0);
     HIDD_ATTRIBUTES record{};
     record.Size = sizeof(record);
     if (!::HidD_GetAttributes(h, &record))
-        return false;
+        return failed(GetLastError());
     attributes.VendorID = record.VendorID;
     attributes.ProductID = record.ProductID;
     attributes.VersionNumber = record.VersionNumber;
@@ -229,56 +262,47 @@ bool WindowsPlatform::getAttributes(RawHandle handle, HidAttributes& attributes)
 bool WindowsPlatform::getCapabilities(RawHandle handle, HidCapabilities& capabilities) {
     const HANDLE h = find(handle);
     if (h == nullptr)
-        return false;
+        return failed(0);
     PHIDP_PREPARSED_DATA preparsed = nullptr;
     if (!::HidD_GetPreparsedData(h, &preparsed) || preparsed == nullptr)
-        return false; // nothing was obtained, so nothing is released
+        return failed(GetLastError()); // nothing was obtained, so nothing is released
     HIDP_CAPS caps{};
     const NTSTATUS status = ::HidP_GetCaps(preparsed, &caps);
     ::HidD_FreePreparsedData(preparsed);
     if (status != HIDP_STATUS_SUCCESS)
-        return false;
+        return failed(0);
     capabilities.FeatureReportByteLength = caps.FeatureReportByteLength;
     return true;
 }
 
 bool WindowsPlatform::setFeature(RawHandle handle, const std::uint8_t* buffer, std::size_t length) {
-    lastFailure_ = ReportFailure::Refused;
     const HANDLE h = find(handle);
     if (h == nullptr || buffer == nullptr || length == 0 || length > ULONG_MAX)
-        return false;
+        return reportFailed(0, 0);
     // HidD_SetFeature takes a writable buffer; the caller's report stays untouched.
     std::vector<std::uint8_t> report(buffer, buffer + length);
-    return noteFailure(::HidD_SetFeature(h, report.data(), static_cast<ULONG>(length)) != FALSE);
+    return ::HidD_SetFeature(h, report.data(), static_cast<ULONG>(length)) != FALSE ||
+           reportFailed(handle, GetLastError());
 }
 
 bool WindowsPlatform::getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) {
-    lastFailure_ = ReportFailure::Refused;
     const HANDLE h = find(handle);
     if (h == nullptr || buffer == nullptr || length == 0 || length > ULONG_MAX)
-        return false;
-    return noteFailure(::HidD_GetFeature(h, buffer, static_cast<ULONG>(length)) != FALSE);
-}
-
-bool WindowsPlatform::noteFailure(bool succeeded) {
-    // Any other error (a stalled request, a bad parameter) is the device or driver refusing.
-    const DWORD error = succeeded ? ERROR_SUCCESS : ::GetLastError();
-    if (error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_DEV_NOT_EXIST ||
-        error == ERROR_FILE_NOT_FOUND)
-        lastFailure_ = ReportFailure::DeviceGone;
-    return succeeded;
+        return reportFailed(0, 0);
+    return ::HidD_GetFeature(h, buffer, static_cast<ULONG>(length)) != FALSE ||
+           reportFailed(handle, GetLastError());
 }
 
 bool WindowsPlatform::getString(RawHandle handle, StringKind kind, std::uint8_t* buffer,
                                 std::size_t length) {
     const HANDLE h = find(handle);
     if (h == nullptr || (buffer == nullptr && length != 0) || length > ULONG_MAX)
-        return false;
+        return failed(0);
     // The HID class library writes the string as UTF-16LE straight into the caller's buffer.
     const auto query = kind == StringKind::Manufacturer ? &::HidD_GetManufacturerString
                        : kind == StringKind::Product    ? &::HidD_GetProductString
                                                         : &::HidD_GetSerialNumberString;
-    return query(h, buffer, static_cast<ULONG>(length)) != FALSE;
+    return query(h, buffer, static_cast<ULONG>(length)) != FALSE || failed(GetLastError());
 }
 
 void WindowsPlatform::sleep(int milliseconds) {

@@ -8,7 +8,6 @@
 #include "windows_clock.h"
 
 #include <map>
-#include <set>
 #include <string>
 
 namespace quorvane {
@@ -27,6 +26,7 @@ public:
     bool setFeature(RawHandle handle, const std::uint8_t* buffer, std::size_t length) override;
     bool getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) override;
     ReportFailure lastReportFailure() const override;
+    SystemError lastError() const override { return lastError_; }
     std::size_t maxReportLength() const override;
     bool getString(RawHandle handle, StringKind kind, std::uint8_t* buffer,
                    std::size_t length) override;
@@ -38,13 +38,18 @@ public:
 private:
     // The handle as Windows knows it, when this backend opened it and has not closed it yet.
     void* find(RawHandle handle) const;
-    // Notes why a feature report failed, from the error code Windows left; returns `succeeded`.
-    bool noteFailure(bool succeeded);
+    // Keeps `code` (from GetLastError(); 0: no reason given) as the last failure's; false.
+    bool failed(unsigned long code);
+    // A feature report on `handle` failed with `code`: kept, and classified by looking again:
+    // an interface that cannot be opened by its path a moment later has left the bus; one that
+    // can refused the report (Windows reports a stall and an unplug alike). Returns false.
+    bool reportFailed(RawHandle handle, unsigned long code);
 
-    std::set<RawHandle> open_;
+    std::map<RawHandle, std::wstring> open_; // the handles this backend holds, with their paths
     // Where the last enumeration found each interface's USB device plugged, where it could.
     std::map<std::string, std::string> places_;
     ReportFailure lastFailure_ = ReportFailure::Refused;
+    SystemError lastError_;
     WindowsClock clock_;
 };
 

@@ -40,4 +40,17 @@ std::optional<std::string> utf8FromWide(std::wstring_view text) {
     return utf8;
 }
 
+std::string systemMessage(unsigned long code) {
+    LPWSTR buffer = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    std::wstring_view text(buffer != nullptr ? buffer : L"", buffer != nullptr ? length : 0);
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
+        text.remove_suffix(1);
+    std::string utf8 = utf8FromWide(text).value_or("");
+    LocalFree(buffer);
+    return utf8;
+}
+
 } // namespace quorvane

@@ -12,5 +12,8 @@ namespace quorvane {
 std::optional<std::wstring> wideFromUtf8(std::string_view text);
 // Nothing when `text` holds an unpaired surrogate, which UTF-8 cannot carry.
 std::optional<std::string> utf8FromWide(std::wstring_view text);
+// Windows' own message for the error `code` (FormatMessage), in UTF-8 without its line end;
+// empty when Windows has none.
+std::string systemMessage(unsigned long code);
 
 } // namespace quorvane

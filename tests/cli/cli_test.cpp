@@ -5,6 +5,8 @@
 #include "sha256.h"
 #include "tarvex_fixture.h"
 #include "temp_dir.h"
+#include "terminal.h"
+#include "terminal_text.h"
 
 #include <nlohmann/json.hpp>
 
@@ -12,6 +14,11 @@
 #include <cmath>
 #include <cstring>
 #include <sstream>
+#ifdef __linux__
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace quorvane::test {
 namespace {
@@ -113,6 +120,12 @@ const Row rows[] = {
      [](T&, C&) {}},
     {"List", {"list"}, 0, 0, "Tarvex at virtual:tarvex/1", [](T&, C&) {}},
     {"NoDevice", {"update"}, 2, 0, "failed: No Tarvex", [](T& t, C&) { t.api.tarvexAttached = 0; }},
+    {"Unreadable",
+     {"update"},
+     2,
+     0,
+     "failed: A Tarvex is connected (virtual:tarvex/1), but it could not be read",
+     [](T&, C& c) { c.faults.failAttributes = true; }},
     {"TwoUnits",
      {"update"},
      2,
@@ -271,6 +284,214 @@ TEST_F(CliTest, VerboseTracesEveryReportByteForByte) {
     EXPECT_NE(trace.find("65 bytes -> ok\n    00 b0 07 1d 00 00"), std::string::npos) << trace;
     EXPECT_NE(trace.find("string serial number handle"), std::string::npos);
 }
+
+// A lost report: the transport failed it, and the Tarvex left the bus a moment later, or
+// stayed; or the device stalled it. The trace carries the system's words either way.
+struct LostReport {
+    const char* name;
+    void (*fault)(TarvexFaults&);
+    ReportFailure failure;
+    const char* trace;   // the failed report's line in the -v trace
+    const char* outcome; // the start of the outcome line
+};
+const LostReport lostReports[] = {
+    {"TransportErrorThenGone",
+     [](TarvexFaults& f) { f.transportErrorAtDataReport = 3, f.leaveAfterTransportErrorMs = 5; },
+     ReportFailure::DeviceGone, "65 bytes -> device gone: Protocol error (71)\n",
+     "failed: The device left the bus after 2 of 50 firmware records"},
+    {"TransportErrorStillThere", [](TarvexFaults& f) { f.transportErrorAtDataReport = 3; },
+     ReportFailure::Refused, "65 bytes -> refused: Protocol error (71)\n",
+     "failed: The device rejected firmware record 3"},
+    {"Stalled", [](TarvexFaults& f) { f.failDataReport = 3; }, ReportFailure::Refused,
+     "65 bytes -> refused: Broken pipe (32)\n", "failed: The device rejected firmware record 3"},
+};
+class CliLostReport : public CliTest, public ::testing::WithParamInterface<LostReport> {};
+
+TEST_P(CliLostReport, LeftOrRefusedIsToldAfterLookingAgainWithTheSystemsWords) {
+    const LostReport& row = GetParam();
+    row.fault(api.tarvex().config().faults);
+    EXPECT_EQ(run({"-v", "update"}), ExitDevice);
+    EXPECT_EQ(api.tarvex().records().size(), 2U);
+    EXPECT_EQ(api.lastReportFailure(), row.failure);
+    EXPECT_NE(err.str().find(row.trace), std::string::npos) << err.str();
+    EXPECT_EQ(out.str().rfind(row.outcome, 0), 0U) << out.str();
+    expectHandlesBalanced();
+}
+INSTANTIATE_TEST_SUITE_P(Reports, CliLostReport, ::testing::ValuesIn(lostReports),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Names and text from outside that are not ASCII, or not even UTF-8: every command ends with
+// its exit code and JSON that parses.
+struct OutsideText {
+    const char* name;
+    Args args;
+    int exit;
+    std::size_t delivered;
+    const char* field; // a field of the JSON and its text
+    const char* text;
+};
+const OutsideText outsideTexts[] = {
+#ifndef _WIN32 // Windows hands over UTF-16 only
+    {"ImageNamedInLatin1",
+     {"update", "--image", "caf\xE9.bin", "--json"},
+     0,
+     Records,
+     "outcome",
+     "completed"},
+#endif
+    {"ImageInAChineseFolder",
+     {"update", "--image", "\xE6\x95\xB0\xE6\x8D\xAE/caf\xC3\xA9.bin", "--json"},
+     0,
+     Records,
+     "outcome",
+     "completed"},
+    {"SerialNotUtf8",
+     {"update", "--serial", "\xFF", "--json"},
+     ExitNoUnit,
+     0,
+     "message",
+     "No Tarvex with the serial number \"\xEF\xBF\xBD\" is connected."},
+    {"SerialZoe",
+     {"bootloader", "--serial", "Zo\xC3\xAB", "--json"},
+     ExitNoUnit,
+     0,
+     "message",
+     "No Tarvex with the serial number \"Zo\xC3\xAB\" is connected."},
+    {"PathNotUtf8",
+     {"update", "--path", "/dev/hidraw\xE9", "--json"},
+     ExitNoUnit,
+     0,
+     "outcome",
+     "failed"},
+};
+class CliOutsideText : public CliTest, public ::testing::WithParamInterface<OutsideText> {};
+
+TEST_P(CliOutsideText, EndsWithItsCodeAndJsonThatParses) {
+    const OutsideText& row = GetParam();
+    Args args = row.args;
+    for (std::string& a : args)
+        if (a.find(".bin") != std::string::npos) {
+            const fs::path at = dir.path() / fs::path(std::u8string(a.begin(), a.end()));
+            fs::create_directories(at.parent_path());
+            writeFile(at, bytes);
+            const std::u8string full = at.u8string();
+            a.assign(full.begin(), full.end());
+        }
+    EXPECT_EQ(run(args), row.exit) << err.str();
+    EXPECT_EQ(api.tarvex().records().size(), row.delivered);
+    const auto j = nlohmann::json::parse(out.str(), nullptr, false);
+    ASSERT_FALSE(j.is_discarded()) << out.str();
+    EXPECT_EQ(j[row.field], row.text);
+    EXPECT_EQ(run({"history", "--json"}), 0);
+    EXPECT_FALSE(nlohmann::json::parse(out.str(), nullptr, false).is_discarded()) << out.str();
+}
+INSTANTIATE_TEST_SUITE_P(Arguments, CliOutsideText, ::testing::ValuesIn(outsideTexts),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CliTest, UnknownCommandsAndBadCountsGetPlainMessages) {
+    EXPECT_EQ(run({"-v", "bogus"}), ExitUsage);
+    EXPECT_EQ(err.str(), "quorvane-cli: there is no command \"bogus\"; the commands are list, "
+                         "update, bootloader and history (see --help).\n");
+    EXPECT_EQ(run({"history", "-n", "0"}), ExitUsage);
+    EXPECT_EQ(err.str().rfind("-n: the count of lines is a whole number from 1 up\n", 0), 0U)
+        << err.str();
+}
+
+TEST(TerminalText, ControlCharactersShownEscapedTheRestAsItIs) {
+    const std::pair<const char*, const char*> rows[] = {
+        {"\x1b]0;owned\x07", "\\x1b]0;owned\\x07"},
+        {"a\r\n\tb\x7f", "a\\r\\n\\tb\\x7f"},
+        {"\xC2\x9B"
+         "2J",
+         "\\u009b2J"},                               // C1 CSI
+        {"caf\xE9 \xC0\xAF", "caf\\xe9 \\xc0\\xaf"}, // not UTF-8, overlong
+        {"Zo\xC3\xAB \xE6\x95\xB0 \xF0\x9F\x94\x8C", "Zo\xC3\xAB \xE6\x95\xB0 \xF0\x9F\x94\x8C"},
+    };
+    for (const auto& [text, shown] : rows) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(terminalSafe(text), shown);
+    }
+}
+
+#ifdef __linux__
+// Runs `body` in a child whose standard output and error are `fd`; its exit status.
+template <typename Body> int inChild(int fd, Body body) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(fd, STDOUT_FILENO), ::dup2(fd, STDERR_FILENO);
+        std::_Exit(body(fd));
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return status;
+}
+
+TEST_F(CliTest, AReaderGoingAwayMidTransferStopsNeitherTheUpdateNorItsHistory) {
+    int ends[2]; // made in the child: its reader is the child's alone, and goes away there
+    const int status = inChild(-1, [&](int) {
+        if (::pipe(ends) != 0 || ::dup2(ends[1], STDOUT_FILENO) < 0 ||
+            ::dup2(ends[1], STDERR_FILENO) < 0)
+            return 2;
+        ignoreClosedOutput();
+        api.onSleep = [&, records = 0](std::int64_t) mutable {
+            if (api.log().back().sleepMs == RecordPauseMs && ++records == 20)
+                ::close(ends[0]); // the reader is gone: every write from here fails
+        };
+        CliEnvironment env{
+            api, std::cout, std::cerr, false, nullptr, dir.path() / "history.jsonl", image, &stop};
+        const int code = runCli({"update"}, env);
+        return code == 0 && api.tarvex().records().size() == Records && !std::cerr.good() ? 0 : 1;
+    });
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const auto lines = HistoryFile(dir.path() / "history.jsonl").read();
+    ASSERT_EQ(lines.size(), 1U);
+    EXPECT_EQ(lines[0].recordsSent, static_cast<std::int64_t>(Records));
+}
+
+TEST_F(CliTest, DeviceStringsReachATerminalWithTheirControlCharactersEscaped) {
+    const std::u16string evil = u"TX\x1b]0;owned\x07\r\nSerial number:  FAKE";
+    api.tarvex().config().application.serialNumber = evil;
+    api.tarvex().config().bootloader.serialNumber = evil;
+    api.tarvex().config().application.manufacturer = u"Maker\x1b[2K";
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master) | ::unlockpt(master), 0);
+    const int terminal = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+    std::string seen;
+    const int status = inChild(terminal, [&](int) {
+        CliEnvironment env{api,
+                           std::cout,
+                           std::cerr,
+                           errorIsTerminal(),
+                           nullptr,
+                           dir.path() / "history.jsonl",
+                           image,
+                           &stop,
+                           outputIsTerminal()};
+        const bool all = env.terminal && env.outTerminal && runCli({"list"}, env) == 0 &&
+                         runCli({"update"}, env) == 0 && runCli({"history"}, env) == 0;
+        std::cout.flush();
+        return all ? 0 : 1;
+    });
+    ::close(terminal);
+    for (char buffer[4096]; true;) { // the child is gone: what it wrote waits in the terminal
+        const ssize_t n = ::read(master, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        seen.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(master);
+    EXPECT_EQ(status, 0) << seen;
+    EXPECT_EQ(seen.find('\x1b'), std::string::npos) << seen;
+    EXPECT_EQ(seen.find('\x07'), std::string::npos) << seen;
+    const std::string shown = "TX\\x1b]0;owned\\x07\\r\\nSerial number:  FAKE";
+    EXPECT_NE(seen.find("Serial number:  " + shown + "\r\n"), std::string::npos) << seen; // list
+    EXPECT_NE(seen.find("Manufacturer:   Maker\\x1b[2K\r\n"), std::string::npos) << seen;
+    EXPECT_NE(seen.find("completed: The Tarvex " + shown + " runs"), std::string::npos) << seen;
+    EXPECT_NE(seen.find("completed  " + shown + " 2.13 -> 2.13"), std::string::npos) << seen;
+}
+#endif
 
 } // namespace
 } // namespace quorvane::test

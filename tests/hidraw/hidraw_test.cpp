@@ -19,7 +19,6 @@
 #include <QElapsedTimer>
 #include <QTest>
 
-
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -255,6 +254,26 @@ TEST_F(HidrawTest, TheWindowFollowsAPlugAndAnUnplugAndAVanishedNodeFailsToOpen) 
     EXPECT_FALSE(api.getAttributes(opened.handle, attributes));
     EXPECT_TRUE(api.close(opened.handle));
     EXPECT_EQ(api.open(path, OpenMode::Plain).handle, 0U);
+}
+
+// A data report lost on the way (uhid answers EIO): the Tarvex leaving the bus a moment later
+// makes it "gone", staying makes it a refusal; the system's words are kept either way.
+TEST_F(HidrawTest, AReportLostOnTheWayIsToldLeftOrRefusedByLookingAgain) {
+    for (const int leaveAfterMs : {5, -1}) {
+        SCOPED_TRACE(leaveAfterMs);
+        TarvexConfig t = defaultTarvexConfig();
+        t.startMode = TarvexMode::Bootloader;
+        t.faults.transportErrorAtDataReport = 1;
+        t.faults.leaveAfterTransportErrorMs = leaveAfterMs;
+        const auto tarvex = plugIn(t);
+        const RawHandle handle = api.open(tarvex->hidrawPath(), OpenMode::Plain).handle;
+        std::vector<std::uint8_t> report(65, 0); // report ID 0 and an empty record
+        EXPECT_FALSE(api.setFeature(handle, report.data(), report.size()));
+        EXPECT_EQ(api.lastReportFailure(),
+                  leaveAfterMs < 0 ? ReportFailure::Refused : ReportFailure::DeviceGone);
+        EXPECT_EQ(api.lastError().text, "Input/output error");
+        EXPECT_TRUE(api.close(handle));
+    }
 }
 
 // The report length the descriptor declares, the status byte (non-zero: the bootloader asks for

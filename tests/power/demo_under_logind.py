@@ -1,10 +1,13 @@
 #!/usr/bin/python3
 """quorvane-demo's upgrade, whole and stopped halfway, on a private system bus with a mock logind,
 then with no system bus at all: the inhibitor held while it runs and released after, and one
-history line each, whose SHA-256 is the demo image's."""
+history line each, whose SHA-256 is the demo image's. Everything it starts (the bus, the mock, the
+demo) is its own child, ended when it ends, however it ends."""
+import ctypes
 import hashlib
 import json
 import os
+import signal
 import subprocess
 import sys
 import tempfile
@@ -15,6 +18,32 @@ import dbusmock
 
 DEMO = sys.argv[1]
 HELD = {("sleep:idle", "quorvane", "Updating the Tarvex's firmware", "block")}
+LIBC = ctypes.CDLL(None, use_errno=True)
+PR_SET_PDEATHSIG = 1
+BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig><type>system</type><keep_umask/><listen>unix:dir={dir}</listen>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/>
+  </policy>
+</busconfig>
+"""
+
+
+def child(argv, **kwargs):
+    """A process that ends with this one, even when this one is killed."""
+    return subprocess.Popen(argv, preexec_fn=lambda: LIBC.prctl(PR_SET_PDEATHSIG, signal.SIGTERM),
+                            **kwargs)
+
+
+def stop(process):
+    if process is not None and process.poll() is None:
+        process.terminate()
+        try:
+            process.wait(5)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
 
 
 def run(state, scene, watch=lambda: set()):
@@ -24,10 +53,13 @@ def run(state, scene, watch=lambda: set()):
     else:  # the picture of the upgrade at its middle; the window is closed there
         env.update(QUORVANE_DEMO_SCENE="upgrading",
                    QUORVANE_DEMO_SCREENSHOT=os.path.join(state, "upgrading.png"))
-    demo, seen = subprocess.Popen([DEMO], env=env, stdout=subprocess.DEVNULL), set()
-    while demo.poll() is None:
-        seen |= watch()
-        time.sleep(0.01)
+    demo, seen = child([DEMO], env=env, stdout=subprocess.DEVNULL), set()
+    try:
+        while demo.poll() is None:
+            seen |= watch()
+            time.sleep(0.01)
+    finally:
+        stop(demo)
     assert demo.returncode == 0, f"{scene}: the demo ended with status {demo.returncode}"
     with open(os.path.join(state, "quorvane", "history.jsonl"), encoding="utf-8") as f:
         line = json.loads(f.read().splitlines()[-1])
@@ -38,29 +70,35 @@ def run(state, scene, watch=lambda: set()):
     return seen, line
 
 
-class Bus(dbusmock.DBusTestCase):
-    pass
-
-
 with tempfile.TemporaryDirectory() as state:
-    Bus.start_system_bus()
-    mock, _ = Bus.spawn_server_template("logind", {}, stdout=subprocess.DEVNULL)
-    login1 = Bus.get_dbus(True).get_object("org.freedesktop.login1", "/org/freedesktop/login1")
-    manager = dbus.Interface(login1, "org.freedesktop.login1.Manager")
-    def listed():
-        return {tuple(str(field) for field in i[:4]) for i in manager.ListInhibitors()}
-    for scene in ("whole", "stopped"):
-        seen, line = run(state, scene, listed)
-        assert seen == HELD and line["sleep_held_off"] is True, (scene, seen, line)
-        for _ in range(200):  # logind drops it once the program closes its descriptor
-            if not listed():
-                break
-            time.sleep(0.01)
-        assert not listed(), f"{scene}: the inhibitor outlived the command"
-        print(f"{scene}: held while it ran, released after, history line {line['outcome']}")
-    mock.terminate()
-    mock.wait()
-    Bus.tearDownClass()
+    config = os.path.join(state, "system-bus.conf")
+    with open(config, "w", encoding="utf-8") as f:
+        f.write(BUS_CONFIG.format(dir=state))
+    bus = child(["dbus-daemon", "--nofork", "--config-file=" + config, "--print-address=1"],
+                stdout=subprocess.PIPE, text=True)
+    mock = None
+    try:
+        os.environ["DBUS_SYSTEM_BUS_ADDRESS"] = bus.stdout.readline().strip()
+        mock = child([sys.executable, "-m", "dbusmock", "--system", "--template", "logind"],
+                     stdout=subprocess.DEVNULL)
+        dbusmock.DBusTestCase.wait_for_bus_object("org.freedesktop.login1",
+                                                  "/org/freedesktop/login1", system_bus=True)
+        login1 = dbus.SystemBus().get_object("org.freedesktop.login1", "/org/freedesktop/login1")
+        manager = dbus.Interface(login1, "org.freedesktop.login1.Manager")
+        def listed():
+            return {tuple(str(field) for field in i[:4]) for i in manager.ListInhibitors()}
+        for scene in ("whole", "stopped"):
+            seen, line = run(state, scene, listed)
+            assert seen == HELD and line["sleep_held_off"] is True, (scene, seen, line)
+            for _ in range(200):  # logind drops it once the program closes its descriptor
+                if not listed():
+                    break
+                time.sleep(0.01)
+            assert not listed(), f"{scene}: the inhibitor outlived the command"
+            print(f"{scene}: held while it ran, released after, history line {line['outcome']}")
+    finally:
+        stop(mock)
+        stop(bus)
 
 with tempfile.TemporaryDirectory() as state:
     os.environ["DBUS_SYSTEM_BUS_ADDRESS"] = "unix:path=" + os.path.join(state, "no-bus")

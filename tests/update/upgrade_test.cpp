@@ -1,5 +1,6 @@
 // Both commands against the virtual Tarvex, asserted at the wire: every report byte for byte.
 #include "captions.h"
+#include "discovery_messages.h"
 #include "firmware_image.h"
 #include "firmware_updater.h"
 #include "forwarding_platform.h"
@@ -186,7 +187,7 @@ const Flow flows[] = {
      [](U& t, C&) { t.restartedInto(TarvexMode::Bootloader); }},
     done("StillApplicationAtFirstPoll", "ES", [](U&, C& c) { c.leaveDelayMs = 450; }),
     done("StatusAsksUnlock", "ESU", [](U&, C& c) { c.statusBytes[0] = 1; }), // {1, 0}
-    {"StatusFails", "Es", 1, 0, "SU", "record 1 of 50; the update is incomplete. Its status report",
+    {"StatusFails", "Es", 1, 0, "SU", "; the update is incomplete. Its status report",
      [](U&, C& c) { c.statusBytes.fill(1), c.faults.failStatus = true; }},
     done("Length41", "ESU", lengths<41, 41>),
     done("LengthAtTheLimit", "ESU", lengths<16384, 16384>),

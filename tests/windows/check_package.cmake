@@ -3,8 +3,10 @@
 # every Windows 10 and 11 has, and their subsystem (the windows 2, the console program 3). Fails
 # on any other file or DLL.
 #   cmake -DBUILD_DIR=... -DCPACK=... -DOBJDUMP=... -DVERSION=... -P check_package.cmake
+# BCRYPT: the system's own SHA-256 (CNG), in Windows since Vista; SHELL32: CommandLineToArgvW,
+# quorvane-cli's arguments as UTF-16, in every Windows with a desktop.
 set(allowed_dlls KERNEL32 USER32 GDI32 COMCTL32 SETUPAPI HID WINMM OLEACC OLE32 OLEAUT32
-    ADVAPI32 BCRYPT msvcrt) # BCRYPT: the system's own SHA-256 (CNG), in Windows since Vista
+    ADVAPI32 BCRYPT SHELL32 msvcrt)
 set(folder quorvane-${VERSION}-windows-x86_64)
 set(expected_files ${folder}/README.txt ${folder}/quorvane.exe ${folder}/quorvane-cli.exe
     ${folder}/demo/quorvane-demo.exe ${folder}/demo/quorvane.bin)
