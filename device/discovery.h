@@ -46,6 +46,13 @@ struct WaitRules {
     std::optional<std::int64_t> wrongModeLimitMs = WrongModeLimitMs;
     // Told once, without stopping, after AbsentNoticeMs of such sightings; empty: nothing.
     std::string wrongModeNotice;
+
+    // The device in `productId` (nothing: either mode), the other tolerated as long as usual.
+    static WaitRules inMode(std::optional<std::uint16_t> productId) {
+        WaitRules rules;
+        rules.requiredProductId = productId;
+        return rules;
+    }
 };
 
 // Closes both handles and polls every 100 ms until the device is present, as the rules want

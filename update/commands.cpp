@@ -56,8 +56,9 @@ bool FirmwareUpdater::EnterBootloader() {
     s.LastResult = s.HidHandle.isOpen() &&
                    ctx_.api.setFeature(s.HidHandle.raw(), commandBuffer.data(), *length);
     session.enter(Phase::WaitingForBootloader);
-    return settleWait(WaitForDevice(ctx_, WaitForm::InitialPoll, {BootModeProductId}),
-                      MessageNoBootloader);
+    return settleWait(
+        WaitForDevice(ctx_, WaitForm::InitialPoll, WaitRules::inMode(BootModeProductId)),
+        MessageNoBootloader);
 }
 
 bool FirmwareUpdater::unlockIfAsked() {
@@ -119,7 +120,7 @@ void FirmwareUpdater::upgrade() {
                 return;
         }
         session.enter(Phase::WaitingForBootloader);
-        if (!settleWait(WaitForDevice(ctx_, WaitForm::Plain, {BootModeProductId}),
+        if (!settleWait(WaitForDevice(ctx_, WaitForm::Plain, WaitRules::inMode(BootModeProductId)),
                         MessageNoBootloader))
             return;
         if (unlockIfAsked())

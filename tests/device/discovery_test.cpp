@@ -57,7 +57,7 @@ TEST_F(DiscoveryTest, WaitForms) {
             api.tarvex().restart(clock.nowMs(), TarvexMode::Bootloader);
         const std::int64_t start = clock.nowMs();
         auto x = ctx();
-        EXPECT_EQ(WaitForDevice(x, c.form, {c.required}), WaitOutcome::Found);
+        EXPECT_EQ(WaitForDevice(x, c.form, WaitRules::inMode(c.required)), WaitOutcome::Found);
         for (auto& t : window.eventTimes)
             t -= start;
         EXPECT_EQ(window.eventTimes, c.events);
@@ -121,7 +121,7 @@ TEST_F(DiscoveryTest, WaitsTellWhatTheUserShouldKnowWithoutStopping) {
         api.onSleep = [&](auto now) { faults.deniedInBootloader &= now - start < refusedFor; };
         api.tarvex().restart(start, TarvexMode::Bootloader);
         auto x = ctx();
-        EXPECT_EQ(WaitForDevice(x, form, {BootModeProductId}), WaitOutcome::Found);
+        EXPECT_EQ(WaitForDevice(x, form, WaitRules::inMode(BootModeProductId)), WaitOutcome::Found);
         EXPECT_GE(clock.nowMs() - start, away + refusedFor);
         const std::string told = denied ? deniedAccessAdvice(ThisSystem, state.DevicePath, true)
                                  : away >= AbsentNoticeMs ? notBackYetMessage()

@@ -169,8 +169,9 @@ TEST_P(UpgradeFlow, ReachesTheDeviceAndTheWindowAsItShould) {
     EXPECT_EQ(r.outcome, f.delivered == Records ? "completed"
                          : window.closing       ? "stopped"
                                                 : "failed");
-    if (!window.closing) // where an interrupt left the device is told in its own test
+    if (!window.closing) { // where an interrupt left the device is told in its own test
         EXPECT_EQ(r.message, window.messages.empty() ? "" : window.messages[0]);
+    }
     EXPECT_TRUE(r.recordsSent == std::int64_t(f.delivered) && r.recordsTotal == Records);
     EXPECT_EQ(r.image->sha256, sha256Hex(bytes.data(), bytes.size()));
     EXPECT_EQ(r.image->size, bytes.size());
