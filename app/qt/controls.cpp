@@ -170,8 +170,6 @@ void FieldLabel::setFieldText(const QString& text) {
     };
     QAccessibleTextUpdateEvent event(this, 0, spoken(previous), spoken(text));
     QAccessible::updateAccessibility(&event);
-    QAccessibleValueChangeEvent value(this, spoken(text));
-    QAccessible::updateAccessibility(&value);
 }
 
 StatusNote::StatusNote(QWidget* parent) : QWidget(parent) {
