@@ -93,8 +93,7 @@ public:
     HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* name) override {
         if (!self(child))
             return standard_ ? standard_->get_accName(child, name) : E_NOTIMPL;
-        *name = bstr(description_.value == ValueFrom::Nothing ? windowText(control_)
-                                                              : description_.name);
+        *name = bstr(description_.name.empty() ? windowText(control_) : description_.name);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR* value) override {
@@ -113,10 +112,26 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override {
-        const HRESULT result = standard_->get_accState(child, state);
-        if (SUCCEEDED(result) && self(child) && state->vt == VT_I4)
-            state->lVal |= STATE_SYSTEM_READONLY;
-        return result;
+        if (standard_ != nullptr) {
+            const HRESULT result = standard_->get_accState(child, state);
+            if (SUCCEEDED(result) && self(child) && state->vt == VT_I4 && readOnly())
+                state->lVal |= STATE_SYSTEM_READONLY;
+            return result;
+        }
+        if (!self(child))
+            return E_INVALIDARG;
+        // Said from the window itself, where the system has no description of its class.
+        state->vt = VT_I4;
+        state->lVal = readOnly() ? STATE_SYSTEM_READONLY : 0;
+        if (!IsWindowVisible(control_))
+            state->lVal |= STATE_SYSTEM_INVISIBLE;
+        if (!IsWindowEnabled(control_))
+            state->lVal |= STATE_SYSTEM_UNAVAILABLE;
+        if ((GetWindowLongW(control_, GWL_STYLE) & WS_TABSTOP) != 0)
+            state->lVal |= STATE_SYSTEM_FOCUSABLE;
+        if (GetFocus() == control_)
+            state->lVal |= STATE_SYSTEM_FOCUSED;
+        return S_OK;
     }
 
     // IAccessible: the rest as the system describes the control.
@@ -169,12 +184,18 @@ public:
         return standard_ ? standard_->accHitTest(left, top, child) : E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT child) override {
-        return standard_ ? standard_->accDoDefaultAction(child) : E_NOTIMPL;
+        if (standard_ != nullptr)
+            return standard_->accDoDefaultAction(child);
+        // A button's default action is its press, which does not wait for the command.
+        if (!self(child) || description_.role != ROLE_SYSTEM_PUSHBUTTON)
+            return DISP_E_MEMBERNOTFOUND;
+        return PostMessageW(control_, BM_CLICK, 0, 0) ? S_OK : E_FAIL;
     }
     HRESULT STDMETHODCALLTYPE put_accName(VARIANT, BSTR) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE put_accValue(VARIANT, BSTR) override { return E_NOTIMPL; }
 
 private:
+    bool readOnly() const { return description_.role == ROLE_SYSTEM_TEXT; }
     ~DescribedAccessible() {
         if (standard_ != nullptr)
             standard_->Release();

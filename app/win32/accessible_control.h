@@ -16,11 +16,13 @@ namespace quorvane {
 enum class ValueFrom {
     FieldText,         // its window text, without the space the window shows before it
     PercentInUserData, // the whole percentage held in its GWLP_USERDATA, with "%"
-    Nothing,           // it has no value; its name is its window text
+    Nothing,           // the system's value of the control, where it has one
 };
 
-// Makes `control` describe itself with `name` (unless its name is its window text) and `role`
-// (ROLE_SYSTEM_*), read-only. Holds for the control's lifetime.
+// Makes `control` describe itself with `name` (its window text when empty) and `role`
+// (ROLE_SYSTEM_*), read-only text when the role is text. Where the system has no description
+// of the control's class (Wine), its state comes from the window, and a button's default action
+// presses it. Holds for the control's lifetime.
 void describeControl(HWND control, std::wstring name, long role, ValueFrom value);
 
 // What the control answers WM_GETOBJECT with, for the control itself (OBJID_CLIENT); the caller

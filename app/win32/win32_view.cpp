@@ -102,6 +102,25 @@ ControlClass classOf(layout::Kind kind) {
     return {L"STATIC", 0, 0};
 }
 
+// What assistive technology is told each kind of control is.
+long roleOf(layout::Kind kind) {
+    switch (kind) {
+    case layout::Kind::Frame:
+        return ROLE_SYSTEM_GROUPING;
+    case layout::Kind::RowName:
+        return ROLE_SYSTEM_STATICTEXT;
+    case layout::Kind::Field:
+        return ROLE_SYSTEM_TEXT;
+    case layout::Kind::Button:
+        return ROLE_SYSTEM_PUSHBUTTON;
+    case layout::Kind::Bar:
+        return ROLE_SYSTEM_PROGRESSBAR;
+    case layout::Kind::BarFrame:
+        break;
+    }
+    return ROLE_SYSTEM_CLIENT;
+}
+
 const char* fieldName(InfoLabel label) {
     constexpr const char* names[] = {"lblManuf", "lblProduct", "lblVersion", "lblSerialNumber"};
     return names[static_cast<int>(label)];
@@ -168,12 +187,10 @@ void Win32View::createControls() {
                             WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | cls.style, 0, 0, 0, 0, hwnd_,
                             reinterpret_cast<HMENU>(INT_PTR{id++}), instance, nullptr);
         controls_.emplace(c.name, control);
-        if (c.kind == layout::Kind::Field)
-            describeControl(control, wide(c.accessibleName), ROLE_SYSTEM_TEXT,
-                            ValueFrom::FieldText);
-        if (c.kind == layout::Kind::Bar)
-            describeControl(control, wide(c.accessibleName), ROLE_SYSTEM_PROGRESSBAR,
-                            ValueFrom::PercentInUserData);
+        describeControl(control, wide(c.accessibleName), roleOf(c.kind),
+                        c.kind == layout::Kind::Field ? ValueFrom::FieldText
+                        : c.kind == layout::Kind::Bar ? ValueFrom::PercentInUserData
+                                                      : ValueFrom::Nothing);
     }
     // Says the commands' results; shown, so that it is in the tree, but with no room to draw in.
     HWND status = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_NOPREFIX, 0, 0, 0,
