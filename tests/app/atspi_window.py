@@ -186,7 +186,6 @@ def check():
                     return w
         return None
 
-    window = None
     pump(lambda: find_window() is not None, 15)
     window = find_window()
     if window is None:
