@@ -1,7 +1,8 @@
 // The window's own kinds of control, so that it works from the keyboard alone and with
-// assistive technology: a field that is announced by its row's name and reads out the text it
-// shows, a command button that Enter activates as well as Space, and the progress strip, which
-// reports its percentage as an accessible value.
+// assistive technology: a field that takes the focus, is announced by its row's name as
+// read-only text and reads out the text it shows, a command button that Enter activates as well
+// as Space, the progress strip, which reports its percentage as an accessible value, and the
+// status note that announces a command's result.
 #pragma once
 
 #include <QFrame>
@@ -10,13 +11,14 @@
 
 namespace quorvane {
 
-// A value label. Its accessible name is its row's name (the static label naming the row has it
-// as its buddy); its accessible value and text are what it shows.
+// A value label: read-only text that the keyboard reaches and selects. Its accessible name is
+// its row's name (the static label naming the row has it as its buddy); its accessible value
+// and text are what it shows, without the space before it.
 class FieldLabel : public QLabel {
     Q_OBJECT
 
 public:
-    using QLabel::QLabel;
+    explicit FieldLabel(const QString& text, QWidget* parent = nullptr);
 
     // Shows `text` and tells assistive technology that the text changed.
     void setFieldText(const QString& text);
@@ -49,7 +51,19 @@ private:
     double percent_ = 0.0;
 };
 
-// Makes Qt describe FieldLabel and ProgressStrip through their own accessible interfaces.
+// Says a command's result to assistive technology: an object of the notification role whose
+// name is the result, shown anew for each (a screen reader speaks a notification that turns
+// showing). It draws nothing and takes no room.
+class StatusNote : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit StatusNote(QWidget* parent);
+    void say(const QString& text);
+};
+
+// Makes Qt describe the window as a window, and FieldLabel, ProgressStrip and StatusNote through
+// their own accessible interfaces.
 // Needed before the first of them is queried; calling it again does nothing.
 void installAccessibleControls();
 

@@ -11,10 +11,12 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPalette>
 #include <QPushButton>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <qdrawutil.h>
 
 #include <algorithm>
 #include <cmath>
@@ -107,20 +109,20 @@ QtView::QtView(QWidget* parent) : QWidget(parent) {
 }
 
 void QtView::buildControls() {
-    // Created in tab order, so the focus chain starts out as the layout intends.
+    // Created in the table's order, which is the order assistive technology reads them in.
     auto* Frame1 = new QGroupBox(this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
     Frame1->setAccessibleName(QString::fromLatin1(layout::control("Frame1").accessibleName));
     place(Frame1, rectOf("Frame1"));
 
-    QLabel* Label3 = makeLabel(Frame1, "Label3");
-    QLabel* Label4 = makeLabel(Frame1, "Label4");
-    QLabel* Label5 = makeLabel(Frame1, "Label5");
-    QLabel* Label2 = makeLabel(Frame1, "Label2");
-    fields_ = {makeValueLabel(Frame1, "lblManuf", Label4),
-               makeValueLabel(Frame1, "lblProduct", Label5),
-               makeValueLabel(Frame1, "lblVersion", Label2),
-               makeValueLabel(Frame1, "lblSerialNumber", Label3)};
+    QLabel* rowName = nullptr; // each field follows the caption that names its row
+    std::size_t field = 0;
+    for (const layout::Control& c : layout::Controls) {
+        if (c.kind == layout::Kind::RowName)
+            rowName = makeLabel(Frame1, c.name);
+        else if (c.kind == layout::Kind::Field)
+            fields_.at(field++) = makeValueLabel(Frame1, c.name, rowName);
+    }
 
     btnUpgradeFW = makeButton(this, "btnUpgradeFW");
     Command2 = makeButton(this, "Command2");
@@ -137,17 +139,14 @@ void QtView::buildControls() {
     Pic->setAutoFillBackground(true);
     place(Pic, rectOf("Pic"));
 
-    // The bar's frame lies behind the bar.
-    auto* Picture1 = new QFrame(this);
-    Picture1->setObjectName(QStringLiteral("Picture1"));
-    Picture1->setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
-    place(Picture1, rectOf("Picture1"));
-    Picture1->stackUnder(Pic);
+    status_ = new StatusNote(this);
 
-    // The focus chain in the table's order.
+    // The focus chain in the table's order: the fields, then the buttons.
     QWidget* previous = nullptr;
     for (const layout::Control& c : layout::Controls) {
         auto* next = findChild<QWidget*>(QString::fromLatin1(c.name));
+        if (next == nullptr || next->focusPolicy() == Qt::NoFocus)
+            continue;
         if (previous)
             QWidget::setTabOrder(previous, next);
         previous = next;
@@ -164,6 +163,7 @@ void QtView::buildControls() {
 }
 
 void QtView::show() {
+    btnUpgradeFW->setFocus(); // the window's first focus, though the fields come first in Tab
     QWidget::show();
 }
 
@@ -175,8 +175,33 @@ void QtView::setUpgradeCaption(const std::string& caption) {
     btnUpgradeFW->setText(QString::fromStdString(caption));
 }
 
-void QtView::setUpgradeEnabled(bool enabled) {
-    btnUpgradeFW->setEnabled(enabled);
+void QtView::setCommandsEnabled(bool upgrade, bool bootloader) {
+    keepFocus_ = true;
+    btnUpgradeFW->setEnabled(upgrade);
+    Command2->setEnabled(bootloader);
+    keepFocus_ = false;
+    // A box that closed meanwhile could not give the focus back to a disabled button.
+    QWidget* kept = focusWidget();
+    if (kept != nullptr && kept->isEnabled() && QApplication::focusWidget() == nullptr &&
+        isActiveWindow())
+        kept->setFocus(Qt::OtherFocusReason);
+}
+
+void QtView::announce(const std::string& text) {
+    status_->say(QString::fromStdString(text));
+}
+
+bool QtView::focusNextPrevChild(bool next) {
+    if (keepFocus_)
+        return true; // the disabled button keeps the focus: the user's place is not lost
+    return QWidget::focusNextPrevChild(next);
+}
+
+void QtView::paintEvent(QPaintEvent* /*event*/) {
+    QPainter painter(this);
+    const TwipRect& r = rectOf("Picture1");
+    qDrawWinPanel(&painter, twipsToPixels(r.left), twipsToPixels(r.top), twipsToPixels(r.width),
+                  twipsToPixels(r.height), palette(), true);
 }
 
 void QtView::setBarVisible(bool visible) {

@@ -14,6 +14,7 @@ namespace quorvane {
 class CommandButton;
 class FieldLabel;
 class ProgressStrip;
+class StatusNote;
 
 // Layout units: the window is laid out in twips, 15 of them to a pixel at 96 dots per inch.
 // Qt's own high-DPI scaling maps those pixels to the screen.
@@ -31,7 +32,8 @@ public:
     void show() override;
     void setFieldText(InfoLabel field, const std::u16string& text) override;
     void setUpgradeCaption(const std::string& caption) override;
-    void setUpgradeEnabled(bool enabled) override;
+    void setCommandsEnabled(bool upgrade, bool bootloader) override;
+    void announce(const std::string& text) override;
     void setBarVisible(bool visible) override;
     void setBarWidth(float twips, double percent) override;
     void repaintBar() override;
@@ -48,6 +50,10 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Draws the bar's sunken frame, which is no control of its own.
+    void paintEvent(QPaintEvent* event) override;
+    // While a button is being disabled, the focus stays on it instead of moving on.
+    bool focusNextPrevChild(bool next) override;
 
 private:
     void buildControls();
@@ -57,7 +63,9 @@ private:
     CommandButton* btnUpgradeFW = nullptr;
     CommandButton* Command2 = nullptr;
     ProgressStrip* Pic = nullptr;
+    StatusNote* status_ = nullptr;
     bool gone_ = false;
+    bool keepFocus_ = false;
 };
 
 } // namespace quorvane

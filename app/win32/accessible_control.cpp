@@ -1,5 +1,7 @@
 #include "accessible_control.h"
 
+#include "field_text.h"
+
 #include <commctrl.h>
 #include <oleacc.h>
 
@@ -14,11 +16,26 @@ namespace {
 // The control's property that holds its description.
 constexpr wchar_t DescriptionProperty[] = L"quorvane.description";
 
+// UI Automation's LiveSetting property and the system's property service, as the SDK names them.
+constexpr GUID LiveSettingProperty = {
+    0xc12bcd8e, 0x2a8e, 0x4950, {0x8a, 0xe7, 0x36, 0x25, 0x11, 0x1d, 0x58, 0xeb}};
+constexpr GUID AccPropServicesClass = {
+    0xb5f8350b, 0x0548, 0x48b1, {0xa6, 0xee, 0x88, 0xbd, 0x00, 0xb4, 0xa5, 0xe7}};
+constexpr GUID AccPropServicesInterface = {
+    0x6e26e776, 0x04f0, 0x495d, {0x80, 0xe4, 0x33, 0x30, 0x35, 0x2e, 0x31, 0x69}};
+constexpr wchar_t LiveProperty[] = L"quorvane.live";
+
 struct Description {
     std::wstring name;
     long role;
-    bool percentInUserData;
+    ValueFrom value;
 };
+
+std::wstring windowText(HWND control) {
+    std::vector<wchar_t> text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1);
+    const int length = GetWindowTextW(control, text.data(), static_cast<int>(text.size()));
+    return {text.data(), static_cast<std::size_t>(length)};
+}
 
 bool self(const VARIANT& child) {
     return child.vt == VT_I4 && child.lVal == CHILDID_SELF;
@@ -76,13 +93,15 @@ public:
     HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* name) override {
         if (!self(child))
             return standard_ ? standard_->get_accName(child, name) : E_NOTIMPL;
-        *name = bstr(description_.name);
+        *name = bstr(description_.name.empty() ? windowText(control_) : description_.name);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR* value) override {
         if (!self(child))
             return standard_ ? standard_->get_accValue(child, value) : E_NOTIMPL;
-        *value = bstr(describedValue(control_, description_.percentInUserData));
+        if (description_.value == ValueFrom::Nothing)
+            return standard_ ? standard_->get_accValue(child, value) : E_NOTIMPL;
+        *value = bstr(describedValue(control_, description_.value));
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
@@ -93,10 +112,26 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override {
-        const HRESULT result = standard_->get_accState(child, state);
-        if (SUCCEEDED(result) && self(child) && state->vt == VT_I4)
-            state->lVal |= STATE_SYSTEM_READONLY;
-        return result;
+        if (standard_ != nullptr) {
+            const HRESULT result = standard_->get_accState(child, state);
+            if (SUCCEEDED(result) && self(child) && state->vt == VT_I4 && readOnly())
+                state->lVal |= STATE_SYSTEM_READONLY;
+            return result;
+        }
+        if (!self(child))
+            return E_INVALIDARG;
+        // Said from the window itself, where the system has no description of its class.
+        state->vt = VT_I4;
+        state->lVal = readOnly() ? STATE_SYSTEM_READONLY : 0;
+        if (!IsWindowVisible(control_))
+            state->lVal |= STATE_SYSTEM_INVISIBLE;
+        if (!IsWindowEnabled(control_))
+            state->lVal |= STATE_SYSTEM_UNAVAILABLE;
+        if ((GetWindowLongW(control_, GWL_STYLE) & WS_TABSTOP) != 0)
+            state->lVal |= STATE_SYSTEM_FOCUSABLE;
+        if (GetFocus() == control_)
+            state->lVal |= STATE_SYSTEM_FOCUSED;
+        return S_OK;
     }
 
     // IAccessible: the rest as the system describes the control.
@@ -149,12 +184,18 @@ public:
         return standard_ ? standard_->accHitTest(left, top, child) : E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT child) override {
-        return standard_ ? standard_->accDoDefaultAction(child) : E_NOTIMPL;
+        if (standard_ != nullptr)
+            return standard_->accDoDefaultAction(child);
+        // A button's default action is its press, which does not wait for the command.
+        if (!self(child) || description_.role != ROLE_SYSTEM_PUSHBUTTON)
+            return DISP_E_MEMBERNOTFOUND;
+        return PostMessageW(control_, BM_CLICK, 0, 0) ? S_OK : E_FAIL;
     }
     HRESULT STDMETHODCALLTYPE put_accName(VARIANT, BSTR) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE put_accValue(VARIANT, BSTR) override { return E_NOTIMPL; }
 
 private:
+    bool readOnly() const { return description_.role == ROLE_SYSTEM_TEXT; }
     ~DescribedAccessible() {
         if (standard_ != nullptr)
             standard_->Release();
@@ -184,6 +225,7 @@ LRESULT CALLBACK describedProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
     if (message == WM_NCDESTROY) {
         RemoveWindowSubclass(hwnd, describedProc, id);
         RemovePropW(hwnd, DescriptionProperty);
+        RemovePropW(hwnd, LiveProperty);
         delete description;
     }
     return DefSubclassProc(hwnd, message, wParam, lParam);
@@ -203,8 +245,8 @@ IAccessible* describedAccessible(HWND control) {
     return new DescribedAccessible(control, standard, *description);
 }
 
-void describeControl(HWND control, std::wstring name, long role, bool percentInUserData) {
-    auto* description = new Description{std::move(name), role, percentInUserData};
+void describeControl(HWND control, std::wstring name, long role, ValueFrom value) {
+    auto* description = new Description{std::move(name), role, value};
     if (!SetPropW(control, DescriptionProperty, description) ||
         !SetWindowSubclass(control, describedProc, 1, reinterpret_cast<DWORD_PTR>(description))) {
         RemovePropW(control, DescriptionProperty);
@@ -212,12 +254,36 @@ void describeControl(HWND control, std::wstring name, long role, bool percentInU
     }
 }
 
-std::wstring describedValue(HWND control, bool percentInUserData) {
-    if (percentInUserData)
+std::wstring describedValue(HWND control, ValueFrom value) {
+    if (value == ValueFrom::PercentInUserData)
         return std::to_wstring(GetWindowLongPtrW(control, GWLP_USERDATA)) + L"%";
-    std::vector<wchar_t> text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1);
-    const int length = GetWindowTextW(control, text.data(), static_cast<int>(text.size()));
-    return {text.data(), static_cast<std::size_t>(length)};
+    const std::wstring shown = windowText(control);
+    const std::u16string text(shown.begin(), shown.end());
+    const std::u16string_view spoken = spokenFieldText(text);
+    return {spoken.begin(), spoken.end()};
+}
+
+void announceThrough(HWND control, const std::wstring& text) {
+    SetWindowTextW(control, text.c_str());
+    // UI Automation reads the control as an assertive live region: set once, where the system
+    // has the service (Windows 8 and later).
+    if (GetPropW(control, LiveProperty) == nullptr) {
+        IAccPropServices* services = nullptr;
+        if (SUCCEEDED(CoCreateInstance(AccPropServicesClass, nullptr, CLSCTX_INPROC_SERVER,
+                                       AccPropServicesInterface,
+                                       reinterpret_cast<void**>(&services)))) {
+            VARIANT assertive{};
+            assertive.vt = VT_I4;
+            assertive.lVal = 2; // LiveSetting: Assertive
+            services->SetHwndProp(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                                  LiveSettingProperty, assertive);
+            services->Release();
+        }
+        SetPropW(control, LiveProperty, reinterpret_cast<HANDLE>(1));
+    }
+    NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, control, OBJID_CLIENT, CHILDID_SELF);
+    NotifyWinEvent(EVENT_OBJECT_LIVEREGIONCHANGED, control, OBJID_CLIENT, CHILDID_SELF);
+    NotifyWinEvent(EVENT_SYSTEM_ALERT, control, OBJID_CLIENT, CHILDID_SELF);
 }
 
 } // namespace quorvane

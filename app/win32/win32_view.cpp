@@ -16,6 +16,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <stdexcept>
 #include <utility>
@@ -89,16 +90,35 @@ ControlClass classOf(layout::Kind kind) {
         return {L"BUTTON", BS_GROUPBOX, 0};
     case layout::Kind::RowName:
         return {L"STATIC", SS_LEFT | SS_NOPREFIX, 0};
-    case layout::Kind::Field: // the device's strings, shown as the device spells them
-        return {L"STATIC", SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0};
+    case layout::Kind::Field: // read-only text that Tab reaches, as the device spells it
+        return {L"EDIT", ES_READONLY | ES_AUTOHSCROLL | WS_TABSTOP, 0};
     case layout::Kind::Button:
         return {L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 0};
     case layout::Kind::Bar:
         return {L"STATIC", SS_LEFT, 0};
-    case layout::Kind::BarFrame:
-        return {L"STATIC", SS_LEFT, WS_EX_CLIENTEDGE};
+    case layout::Kind::BarFrame: // drawn by the window: not created
+        return {nullptr, 0, 0};
     }
     return {L"STATIC", 0, 0};
+}
+
+// What assistive technology is told each kind of control is.
+long roleOf(layout::Kind kind) {
+    switch (kind) {
+    case layout::Kind::Frame:
+        return ROLE_SYSTEM_GROUPING;
+    case layout::Kind::RowName:
+        return ROLE_SYSTEM_STATICTEXT;
+    case layout::Kind::Field:
+        return ROLE_SYSTEM_TEXT;
+    case layout::Kind::Button:
+        return ROLE_SYSTEM_PUSHBUTTON;
+    case layout::Kind::Bar:
+        return ROLE_SYSTEM_PROGRESSBAR;
+    case layout::Kind::BarFrame:
+        break;
+    }
+    return ROLE_SYSTEM_CLIENT;
 }
 
 const char* fieldName(InfoLabel label) {
@@ -157,23 +177,29 @@ void Win32View::createControls() {
     int id = FirstControlId;
     for (const layout::Control& c : layout::Controls) {
         const ControlClass cls = classOf(c.kind);
+        if (cls.className == nullptr)
+            continue;
         const std::wstring caption = wide(c.caption);
-        // Created in tab order; each new child goes below the ones before it.
+        // Created in the table's order; each new child goes below the ones before it, which is
+        // the order assistive technology reads them in.
         HWND control =
             CreateWindowExW(cls.exStyle, cls.className, caption.c_str(),
                             WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | cls.style, 0, 0, 0, 0, hwnd_,
                             reinterpret_cast<HMENU>(INT_PTR{id++}), instance, nullptr);
         controls_.emplace(c.name, control);
-        if (c.kind == layout::Kind::Field)
-            describeControl(control, wide(c.accessibleName), ROLE_SYSTEM_TEXT, false);
-        if (c.kind == layout::Kind::Bar)
-            describeControl(control, wide(c.accessibleName), ROLE_SYSTEM_PROGRESSBAR, true);
+        describeControl(control, wide(c.accessibleName), roleOf(c.kind),
+                        c.kind == layout::Kind::Field ? ValueFrom::FieldText
+                        : c.kind == layout::Kind::Bar ? ValueFrom::PercentInUserData
+                                                      : ValueFrom::Nothing);
     }
-    // The group box is drawn beneath the fields inside it, and the bar's frame beneath the bar.
-    // Only the buttons take the focus, so the tab order stays the table's.
-    for (const char* name : {"Frame1", "Picture1"})
-        SetWindowPos(control(name), HWND_BOTTOM, 0, 0, 0, 0,
-                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    // Says the commands' results; shown, so that it is in the tree, but with no room to draw in.
+    HWND status = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_NOPREFIX, 0, 0, 0,
+                                  0, hwnd_, nullptr, instance, nullptr);
+    controls_.emplace("status", status);
+    describeControl(status, L"", ROLE_SYSTEM_ALERT, ValueFrom::Nothing);
+    // The group box is drawn beneath the fields inside it.
+    SetWindowPos(control("Frame1"), HWND_BOTTOM, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 int Win32View::pixels(double twips) const {
@@ -200,6 +226,8 @@ void Win32View::layOut() {
     for (const layout::Control& c : layout::Controls) {
         layout::TwipRect r = layout::inWindow(c);
         HWND control = this->control(c.name);
+        if (control == nullptr)
+            continue;
         const int width =
             c.kind == layout::Kind::Bar ? std::max(0, pixels(barTwips_)) : pixels(r.width);
         SetWindowPos(control, nullptr, pixels(r.left), pixels(r.top), width, pixels(r.height),
@@ -254,6 +282,9 @@ LRESULT Win32View::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             events_->Command2_Click();
         return 0;
     }
+    case WM_PAINT:
+        paint();
+        return 0;
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
         return controlColour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
@@ -312,6 +343,16 @@ LRESULT Win32View::controlColour(HDC dc, HWND control) {
     SetTextColor(dc, GetSysColor(colour == COLOR_WINDOW ? COLOR_WINDOWTEXT : COLOR_BTNTEXT));
     SetBkColor(dc, GetSysColor(colour));
     return reinterpret_cast<LRESULT>(GetSysColorBrush(colour));
+}
+
+void Win32View::paint() {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(hwnd_, &ps);
+    // The bar's sunken frame, as a client edge draws it.
+    const layout::TwipRect r = layout::inWindow(layout::control("Picture1"));
+    RECT frame{pixels(r.left), pixels(r.top), pixels(r.left + r.width), pixels(r.top + r.height)};
+    DrawEdge(dc, &frame, EDGE_SUNKEN, BF_RECT);
+    EndPaint(hwnd_, &ps);
 }
 
 void Win32View::show() {
@@ -407,9 +448,33 @@ void Win32View::setUpgradeCaption(const std::string& caption) {
         SetWindowTextW(button, wide(caption).c_str());
 }
 
-void Win32View::setUpgradeEnabled(bool enabled) {
-    if (HWND button = control("btnUpgradeFW"))
+void Win32View::setCommandsEnabled(bool upgrade, bool bootloader) {
+    const HWND focus = GetFocus();
+    const std::array<std::pair<const char*, bool>, 2> buttons{
+        {{"btnUpgradeFW", upgrade}, {"Command2", bootloader}}};
+    for (const auto& [name, enabled] : buttons) {
+        HWND button = control(name);
+        if (button == nullptr)
+            continue;
+        // A disabled control that keeps the focus leaves the keyboard dead: the window holds
+        // it meanwhile.
+        if (!enabled && focus == button) {
+            focusToReturn_ = button;
+            SetFocus(hwnd_);
+        }
         EnableWindow(button, enabled ? TRUE : FALSE);
+    }
+    if (focusToReturn_ != nullptr && IsWindowEnabled(focusToReturn_)) {
+        const HWND now = GetFocus();
+        if (now == hwnd_ || now == nullptr)
+            SetFocus(focusToReturn_);
+        focusToReturn_ = nullptr;
+    }
+}
+
+void Win32View::announce(const std::string& text) {
+    if (HWND status = control("status"))
+        announceThrough(status, wide(text));
 }
 
 void Win32View::setBarVisible(bool visible) {

@@ -22,7 +22,8 @@ public:
     ~Win32View() override;
 
     HWND hwnd() const { return hwnd_; }
-    // The control of the layout table named `name`; nullptr for any other name.
+    // The control of the layout table named `name`; nullptr for any other name, and for the
+    // bar's frame, which the window draws. "status" is the control that announces results.
     HWND control(std::string_view name) const;
     // The DPI the window is laid out at: its monitor's.
     unsigned dpi() const { return dpi_; }
@@ -34,7 +35,8 @@ public:
     void show() override;
     void setFieldText(InfoLabel field, const std::u16string& text) override;
     void setUpgradeCaption(const std::string& caption) override;
-    void setUpgradeEnabled(bool enabled) override;
+    void setCommandsEnabled(bool upgrade, bool bootloader) override;
+    void announce(const std::string& text) override;
     void setBarVisible(bool visible) override;
     void setBarWidth(float twips, double percent) override;
     void repaintBar() override;
@@ -56,6 +58,7 @@ private:
     // Places the window and every control at dpi_, with fonts of that size.
     void layOut();
     LRESULT controlColour(HDC dc, HWND control);
+    void paint();
 
     WindowEvents* events_ = nullptr;
     HWND hwnd_ = nullptr;
@@ -70,6 +73,8 @@ private:
     HDEVNOTIFY deviceNotification_ = nullptr;
     // run() waits for the window to go.
     bool quitWhenGone_ = false;
+    // The button that had the focus when it was disabled; it has it back once enabled.
+    HWND focusToReturn_ = nullptr;
 };
 
 } // namespace quorvane

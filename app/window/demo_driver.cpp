@@ -45,7 +45,10 @@ public:
     void setUpgradeCaption(const std::string& caption) override {
         inner_.setUpgradeCaption(caption);
     }
-    void setUpgradeEnabled(bool enabled) override { inner_.setUpgradeEnabled(enabled); }
+    void setCommandsEnabled(bool upgrade, bool bootloader) override {
+        inner_.setCommandsEnabled(upgrade, bootloader);
+    }
+    void announce(const std::string& text) override { inner_.announce(text); }
     void setBarVisible(bool visible) override { inner_.setBarVisible(visible); }
     void setBarWidth(float twips, double percent) override { inner_.setBarWidth(twips, percent); }
     void repaintBar() override { inner_.repaintBar(); }

@@ -4,6 +4,7 @@
 #include "device_info.h"
 #include "discovery.h"
 #include "discovery_messages.h"
+#include "field_text.h"
 #include "window_layout.h"
 
 #include <array>
@@ -74,11 +75,64 @@ void frmMain::Form_Terminate() {
 }
 
 void frmMain::btnUpgradeFW_Click() {
-    runCommand([this] { updater_.upgrade(); });
+    runUserCommand([this] { updater_.upgrade(); });
 }
 
 void frmMain::Command2_Click() {
-    runCommand([this] { updater_.forceBootloader(); });
+    if (unloaded_ || running_)
+        return;
+    const std::array<std::u16string, 4> before = fields_;
+    runUserCommand([this] { updater_.forceBootloader(); });
+    // Said once the buttons are back, so that the focus has returned first.
+    const UpdateSession* session = updater_.lastSession();
+    if (!unloaded_ && session != nullptr && !session->stopped() &&
+        session->outcome() == Outcome::Completed)
+        announceBootloader(before);
+}
+
+template <typename Handler> void frmMain::runUserCommand(Handler&& handler) {
+    if (unloaded_ || running_)
+        return;
+    // Neither button offers a press that would be ignored while the command runs.
+    userCommand_ = true;
+    showUsable();
+    runCommand(std::forward<Handler>(handler));
+    userCommand_ = false;
+    showUsable();
+}
+
+void frmMain::showUsable() {
+    // Once the window unloads, nothing can be pressed until it has gone.
+    const bool usable = !userCommand_ && !unloaded_ && !closeRequested_;
+    const std::pair<bool, bool> now{usable && upgradeEnabled_, usable};
+    if (std::exchange(shownUsable_, now) == now)
+        return;
+    view_.setCommandsEnabled(now.first, now.second);
+    trace(std::string("buttons: btnUpgradeFW ") + (now.first ? "enabled" : "disabled") +
+          ", Command2 " + (now.second ? "enabled" : "disabled"));
+}
+
+void frmMain::announceBootloader(const std::array<std::u16string, 4>& before) {
+    std::string text = AnnounceInBootloader;
+    // In the order the window shows them.
+    constexpr std::array<InfoLabel, 4> order{InfoLabel::Manufacturer, InfoLabel::Product,
+                                             InfoLabel::Version, InfoLabel::SerialNumber};
+    for (const InfoLabel label : order) {
+        const auto i = static_cast<std::size_t>(label);
+        if (fields_.at(i) == before.at(i))
+            continue;
+        const std::u16string_view spoken = spokenFieldText(fields_.at(i));
+        text += std::string(" ") + layout::control(fieldName(label)).accessibleName + ": " +
+                (spoken.empty() ? std::string("empty")
+                                : utf8Text(std::u16string(spoken.begin(), spoken.end()))) +
+                ".";
+    }
+    announce(text);
+}
+
+void frmMain::announce(const std::string& text) {
+    trace("announced: " + text);
+    view_.announce(text);
 }
 
 template <typename Handler> void frmMain::runCommand(Handler&& handler) {
@@ -101,7 +155,10 @@ void frmMain::letGo() {
         return;
     if (closeRequested_) {
         Form_Unload();
-        view_.closeWindow();
+        if (std::exchange(closeAfterAnnouncement_, false))
+            later(AnnouncedCloseMs, [this] { view_.closeWindow(); });
+        else
+            view_.closeWindow();
         return;
     }
     if (std::exchange(changesMissed_, false))
@@ -170,8 +227,7 @@ std::string frmMain::label(InfoLabel label) const {
 }
 
 void frmMain::setLabel(InfoLabel label, const std::u16string& text) {
-    // A field's text stands one space off its left edge.
-    const std::u16string shown = text.empty() ? std::u16string() : u' ' + text;
+    const std::u16string shown = shownFieldText(text);
     std::u16string& field = fields_.at(static_cast<std::size_t>(label));
     if (field == shown)
         return;
@@ -188,10 +244,8 @@ void frmMain::setUpgradeCaption(const std::string& caption) {
 }
 
 void frmMain::setUpgradeEnabled(bool enabled) {
-    if (std::exchange(upgradeEnabled_, enabled) == enabled)
-        return;
-    view_.setUpgradeEnabled(enabled);
-    trace(enabled ? "btnUpgradeFW enabled" : "btnUpgradeFW disabled");
+    upgradeEnabled_ = enabled;
+    showUsable();
 }
 
 void frmMain::setProgressVisible(bool visible) {
@@ -243,7 +297,15 @@ void frmMain::notify(const std::string& message) {
 
 void frmMain::unload() {
     trace("unload");
+    // An upgrade that succeeded would otherwise end in silence: the window just goes.
+    const UpdateSession* session = updater_.lastSession();
+    if (!closeRequested_ && session != nullptr && !session->stopped() &&
+        session->outcome() == Outcome::Completed) {
+        announce(AnnounceUpgradeDone);
+        closeAfterAnnouncement_ = true;
+    }
     closeRequested_ = true;
+    showUsable();
     letGo();
 }
 

@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace quorvane {
 
@@ -26,6 +27,14 @@ inline constexpr int SettleMs = 300;
 inline constexpr int DeniedRetryMs = 1000;
 // Where the platform has no descriptor to watch, it is asked for news this often.
 inline constexpr int ChangePollMs = 250;
+// After an upgrade that succeeded the window stays this long, disabled, once its success was
+// announced, so that a screen reader can still read the announcement from the window.
+inline constexpr int AnnouncedCloseMs = 2000;
+
+// What assistive technology is told when a command succeeds.
+inline constexpr const char* AnnounceUpgradeDone =
+    "Firmware update complete: the Tarvex runs its new firmware. The window closes.";
+inline constexpr const char* AnnounceInBootloader = "The Tarvex is in its bootloader mode.";
 
 class frmMain final : public WindowSeam, public WindowEvents {
 public:
@@ -58,6 +67,9 @@ public:
     bool unloaded() const { return unloaded_; }
     // True while the window loads or a command runs.
     bool commandRunning() const { return running_; }
+    // Whether the view was last told that each command button may be pressed.
+    bool upgradeUsable() const { return shownUsable_.first; }
+    bool bootloaderUsable() const { return shownUsable_.second; }
     // What a value field shows, as UTF-8.
     std::string label(InfoLabel label) const;
 
@@ -78,6 +90,13 @@ public:
 private:
     // Runs the load or a command, alone; an error from it is told like any failure.
     template <typename Handler> void runCommand(Handler&& handler);
+    // Runs a command the user pressed: both buttons disabled meanwhile; its success announced.
+    template <typename Handler> void runUserCommand(Handler&& handler);
+    // Tells the view which buttons may be pressed now, when that changed.
+    void showUsable();
+    // After Force Bootloader Mode: the mode and the fields that changed since `before`.
+    void announceBootloader(const std::array<std::u16string, 4>& before);
+    void announce(const std::string& text);
     // A command or a box held the window and has let go: a close asked for meanwhile is carried
     // out, else changes that arrived meanwhile are discovered.
     void letGo();
@@ -100,6 +119,11 @@ private:
     std::array<std::u16string, 4> fields_;
     std::string caption_;
     bool upgradeEnabled_ = true;
+    // A command the user pressed is running; the view's buttons as last set.
+    bool userCommand_ = false;
+    std::pair<bool, bool> shownUsable_{true, true};
+    // The window closes AnnouncedCloseMs after it unloads, once its success was announced.
+    bool closeAfterAnnouncement_ = false;
     bool barVisible_ = true;
     float barTwips_;
 

@@ -1,5 +1,5 @@
 // The window's layout, shared by its two implementations (Qt on Linux, Win32 on Windows): every
-// control with its place in twips, its caption, its accessible name, in tab order; the window's
+// control with its place in twips, its caption, its accessible name, in reading order; the window's
 // size, caption, font and the bar's colour.
 #pragma once
 
@@ -24,7 +24,8 @@ enum class Kind {
     Field,    // a value the device reports
     Button,   // a command
     Bar,      // the progress bar, whose width the transfer sets
-    BarFrame, // the sunken frame behind the bar
+    BarFrame, // the sunken frame behind the bar: drawn by the window, not a control of its own,
+              // so assistive technology does not announce it
 };
 
 struct Control {
@@ -35,7 +36,8 @@ struct Control {
     TwipRect rect;
     // A caption or a button's text; empty for the fields and the bar.
     const char* caption;
-    // What assistive technology announces: a field's row name, the frame's and the bar's role.
+    // What assistive technology announces: a field's row name (its caption, the control before
+    // it), the frame's and the bar's role.
     const char* accessibleName;
 };
 
@@ -49,16 +51,18 @@ inline constexpr int BarRed = 128;
 inline constexpr int BarGreen = 128;
 inline constexpr int BarBlue = 255;
 
-// In tab order, which is also the order of creation.
+// In the order of creation, which is the order assistive technology reads them in and the order
+// the focus moves in: each row's name just before its field, rows from the top, so a screen
+// reader hears every caption beside its value; then the buttons and the bar.
 inline constexpr std::array<Control, 13> Controls{{
     {"Frame1", Kind::Frame, false, {120, 0, 5175, 1695}, "", "Device"},
-    {"Label3", Kind::RowName, true, {120, 1320, 1455, 285}, "Serial Number", ""},
     {"Label4", Kind::RowName, true, {120, 240, 1215, 285}, "Manufacturer", ""},
-    {"Label5", Kind::RowName, true, {120, 600, 1215, 285}, "Product", ""},
-    {"Label2", Kind::RowName, true, {120, 960, 1455, 285}, "Version", ""},
     {"lblManuf", Kind::Field, true, {1560, 240, 3540, 330}, "", "Manufacturer"},
+    {"Label5", Kind::RowName, true, {120, 600, 1215, 285}, "Product", ""},
     {"lblProduct", Kind::Field, true, {1560, 600, 3540, 330}, "", "Product"},
+    {"Label2", Kind::RowName, true, {120, 960, 1455, 285}, "Version", ""},
     {"lblVersion", Kind::Field, true, {1560, 960, 3540, 330}, "", "Version"},
+    {"Label3", Kind::RowName, true, {120, 1320, 1455, 285}, "Serial Number", ""},
     {"lblSerialNumber", Kind::Field, true, {1560, 1320, 3480, 330}, "", "Serial Number"},
     {"btnUpgradeFW", Kind::Button, false, {840, 2280, 3735, 495}, CaptionUpgrade, ""},
     {"Command2", Kind::Button, false, {840, 2940, 3735, 495}, CaptionForceBootloader, ""},

@@ -43,10 +43,17 @@ public:
 
     // On the screen, painted, with the focus on the first button.
     virtual void show() = 0;
-    // What a value field shows, exactly (the behaviour has put it one space off the edge).
+    // What a value field shows, exactly (the behaviour has put it one space off the edge;
+    // assistive technology reads it without that space: spokenFieldText()).
     virtual void setFieldText(InfoLabel field, const std::u16string& text) = 0;
     virtual void setUpgradeCaption(const std::string& caption) = 0;
-    virtual void setUpgradeEnabled(bool enabled) = 0;
+    // Whether each command button may be pressed. A button that is disabled while it has the
+    // focus keeps the window's focus from jumping to another control; the focus returns to it
+    // when it is enabled again, unless the user has moved it meanwhile.
+    virtual void setCommandsEnabled(bool upgrade, bool bootloader) = 0;
+    // Tells assistive technology `text`, a command's result, without moving the focus: a status
+    // object of the window takes it as its name and says that it changed.
+    virtual void announce(const std::string& text) = 0;
     virtual void setBarVisible(bool visible) = 0;
     // The bar's width in twips of the layout, and the share it stands for, in per cent.
     virtual void setBarWidth(float twips, double percent) = 0;

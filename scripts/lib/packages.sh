@@ -24,6 +24,8 @@ BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins libudev-d
                 libsystemd-dev libssl-dev nlohmann-json3-dev fonts-dejavu-core fonts-liberation2)
 # What the tests add: GoogleTest, clang with its sanitizer and fuzzer runtimes, the package and
 # desktop-file checkers, an X server for the screenshots, a private D-Bus with a mock logind,
-# and umockdev for a mocked udev.
+# umockdev for a mocked udev, and the AT-SPI bus with the system Python's pyatspi, to read the
+# window as a screen reader does.
 TEST_PACKAGES=(libgtest-dev clang clang-format libclang-rt-14-dev lintian desktop-file-utils appstream
-               dpkg-dev file xvfb xauth dbus-daemon python3-dbusmock umockdev libumockdev-dev)
+               dpkg-dev file xvfb xauth dbus-daemon python3-dbusmock umockdev libumockdev-dev
+               at-spi2-core python3-pyatspi)

@@ -32,7 +32,10 @@ public:
         fields[field] = utf8Text(text);
     }
     void setUpgradeCaption(const std::string& /*caption*/) override {}
-    void setUpgradeEnabled(bool /*enabled*/) override {}
+    void setCommandsEnabled(bool upgrade, bool bootloader) override {
+        buttons.emplace_back(upgrade, bootloader);
+    }
+    void announce(const std::string& text) override { announced.push_back(text); }
     void setBarVisible(bool visible) override { barVisible = visible; }
     void setBarWidth(float /*twips*/, double /*percent*/) override {}
     void repaintBar() override {}
@@ -70,7 +73,8 @@ public:
     }
     bool closed() const { return std::ranges::count(calls, std::string("closed")) == 1; }
 
-    std::vector<std::string> calls, messages, notices, questions;
+    std::vector<std::string> calls, messages, notices, questions, announced;
+    std::vector<std::pair<bool, bool>> buttons; // each setting: upgrade, bootloader
     std::map<InfoLabel, std::string> fields;
     bool barVisible = true, stopWhenAsked = true;
     int watched = -2;
@@ -210,6 +214,7 @@ TEST_F(WindowTest, ClosingInEachPhaseWaitsForWhatRuns) {
             w->btnUpgradeFW_Click();
         else if (std::string(c.button) == "Command2")
             w->Command2_Click();
+        v.idle(AnnouncedCloseMs);
         EXPECT_EQ(api.tarvex().bootloaderEntries(), closeAt == "load" ? 0 : 1);
         EXPECT_EQ(api.tarvex().records().size(), c.records);
         EXPECT_EQ(w->unloaded(), c.unloaded);
@@ -309,6 +314,84 @@ TEST_F(WindowTest, ChangesWhileABoxIsOpenAreDiscoveredWhenItCloses) {
         EXPECT_EQ(w.label(InfoLabel::Product), c.productAfter);
         EXPECT_EQ(v.fields[InfoLabel::Product], c.productAfter);
         EXPECT_FALSE(w.unloaded());
+    }
+}
+
+// Each command with the buttons it leaves usable, and what assistive technology is told: while a
+// command runs neither button can be pressed; Force Bootloader Mode and a refusal that sent
+// nothing give both back; an upgrade that sent anything leaves both disabled until the window
+// goes, which it does at once after a failure (told in a box) and a moment after a success is
+// announced.
+TEST_F(WindowTest, ButtonsWhileACommandRunsAndTheResultAnnounced) {
+    using Buttons = std::pair<bool, bool>;
+    struct Case {
+        const char* name;
+        const char* button;
+        bool attached;
+        bool imagePresent;
+        int failDataReport;
+        Buttons after;
+        std::vector<std::string> announced;
+        std::size_t messages;
+        int closesAfterMs; // -1: stays open
+    };
+    const Buttons both{true, true}, none{false, false};
+    const Case cases[] = {
+        {"bootloader",
+         "Command2",
+         true,
+         true,
+         0,
+         both,
+         {"The Tarvex is in its bootloader mode. Product: Tarvex Bootloader. Version: 1.0."},
+         0,
+         -1},
+        {"bootloader without a Tarvex", "Command2", false, true, 0, both, {}, 1, -1},
+        {"upgrade",
+         "btnUpgradeFW",
+         true,
+         true,
+         0,
+         none,
+         {"Firmware update complete: the Tarvex runs its new firmware. The window closes."},
+         0,
+         2000},
+        {"upgrade refused: no image", "btnUpgradeFW", true, false, 0, both, {}, 1, -1},
+        {"upgrade refused: no Tarvex", "btnUpgradeFW", false, true, 0, both, {}, 1, -1},
+        {"upgrade failed after sending", "btnUpgradeFW", true, true, 2, none, {}, 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VirtualPlatform api{clock, defaultTarvexConfig()};
+        api.tarvex().config().expectedRecords = 4;
+        api.tarvex().config().faults.failDataReport = c.failDataReport;
+        api.tarvexAttached = c.attached;
+        RecordingView v{clock};
+        frmMain w(v, api, c.imagePresent ? image : dir.path() / "missing.bin");
+        w.Form_Load();
+        ASSERT_TRUE(v.buttons.empty()); // usable from the start
+        std::vector<Buttons> whileRunning;
+        v.onEvents = [&] { whileRunning.push_back(v.buttons.back()); };
+        v.whileMessage = [&] { whileRunning.push_back(v.buttons.back()); };
+        if (std::string(c.button) == "Command2")
+            w.Command2_Click();
+        else
+            w.btnUpgradeFW_Click();
+        ASSERT_FALSE(whileRunning.empty());
+        EXPECT_EQ(std::ranges::count(whileRunning, none), std::ssize(whileRunning));
+        EXPECT_EQ(v.buttons.front(), none);
+        EXPECT_EQ(v.buttons.back(), c.after);
+        EXPECT_EQ(v.announced, c.announced);
+        EXPECT_EQ(v.messages.size(), c.messages);
+        if (c.closesAfterMs > 0) {
+            v.idle(c.closesAfterMs - 10);
+            EXPECT_FALSE(v.closed());
+            EXPECT_TRUE(w.unloaded()); // the device's handles are closed meanwhile
+            EXPECT_EQ(api.openHandles(), 0);
+        }
+        v.idle(10);
+        EXPECT_EQ(v.closed(), c.closesAfterMs >= 0);
+        v.onEvents = nullptr;
     }
 }
 

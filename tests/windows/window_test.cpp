@@ -159,6 +159,12 @@ TEST_F(WindowTest, LayoutAtBothDpisAgainstTheTable) {
         HDC dc = GetDC(view.hwnd());
         for (const layout::Control& c : layout::Controls) {
             HWND h = control(c.name);
+            if (c.kind == layout::Kind::BarFrame) { // drawn by the window, no control
+                EXPECT_EQ(h, nullptr);
+                const layout::TwipRect t = layout::inWindow(c);
+                EXPECT_NE(GetPixel(dc, px(t.left), px(t.top)), GetSysColor(COLOR_BTNFACE)) << dpi;
+                continue;
+            }
             ASSERT_NE(h, nullptr) << c.name;
             RECT r{};
             GetWindowRect(h, &r);
@@ -182,11 +188,14 @@ TEST_F(WindowTest, LayoutAtBothDpisAgainstTheTable) {
             }
         }
         ReleaseDC(view.hwnd(), dc);
-        // Only the buttons take the focus, in the table's order, and Tab comes round.
-        HWND first = GetNextDlgTabItem(view.hwnd(), nullptr, FALSE);
-        EXPECT_EQ(first, control("btnUpgradeFW"));
-        EXPECT_EQ(GetNextDlgTabItem(view.hwnd(), first, FALSE), control("Command2"));
-        EXPECT_EQ(GetNextDlgTabItem(view.hwnd(), control("Command2"), FALSE), first);
+        // The fields and the buttons take the focus, in the table's order, and Tab comes round.
+        std::vector<HWND> order{GetNextDlgTabItem(view.hwnd(), nullptr, FALSE)};
+        for (int i = 0; i < 6; ++i)
+            order.push_back(GetNextDlgTabItem(view.hwnd(), order.back(), FALSE));
+        EXPECT_EQ(order, (std::vector<HWND>{control("lblManuf"), control("lblProduct"),
+                                            control("lblVersion"), control("lblSerialNumber"),
+                                            control("btnUpgradeFW"), control("Command2"),
+                                            control("lblManuf")}));
     }
 }
 
@@ -201,19 +210,140 @@ TEST_F(WindowTest, KeyboardAndScreenReaders) {
     EXPECT_EQ(GetFocus(), control("btnUpgradeFW"));
     key(VK_TAB);
     for (const layout::Control& c : layout::Controls) {
-        if (c.kind == layout::Kind::Field) {
+        if (c.kind == layout::Kind::Field) { // read without the space shown before the value
             EXPECT_EQ(described(c.name),
-                      std::make_tuple(std::string(c.accessibleName), text(control(c.name)),
-                                      long{ROLE_SYSTEM_TEXT}));
+                      std::make_tuple(std::string(c.accessibleName),
+                                      text(control(c.name)).substr(1), long{ROLE_SYSTEM_TEXT}));
         }
     }
     EXPECT_EQ(text(control("lblManuf")), " Tarvex Devices");
     key(VK_RETURN); // the Tarvex's bootloader, from Command2
     EXPECT_EQ(device.tarvex().bootloaderEntries(), 1);
-    EXPECT_EQ(std::get<1>(described("lblProduct")), " Tarvex Bootloader");
+    EXPECT_EQ(std::get<1>(described("lblProduct")), "Tarvex Bootloader");
     window.setProgress(2527.5F, 50.0);
     EXPECT_EQ(described("Pic"), std::make_tuple(std::string("Firmware update progress"),
                                                 std::string("50%"), long{ROLE_SYSTEM_PROGRESSBAR}));
+}
+
+// What an MSAA client reads of a control through the object it answers WM_GETOBJECT with: its
+// role, name and state.
+struct Read {
+    long role;
+    std::string name;
+    long state;
+};
+Read read(HWND h) {
+    IAccessible* acc = describedAccessible(h);
+    if (acc == nullptr && FAILED(CreateStdAccessibleObject(h, OBJID_CLIENT, IID_IAccessible,
+                                                           reinterpret_cast<void**>(&acc))))
+        return {0, "(no IAccessible)", 0};
+    VARIANT self{}, role{}, state{};
+    self.vt = VT_I4, self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    acc->get_accRole(self, &role);
+    acc->get_accName(self, &name);
+    acc->get_accState(self, &state);
+    acc->Release();
+    Read out{role.lVal, utf8FromWide(name ? name : L"").value_or("?"), state.lVal};
+    SysFreeString(name);
+    return out;
+}
+
+// The events the window raised, for the status control.
+std::vector<DWORD>* raised = nullptr;
+HWND raisedBy = nullptr;
+void CALLBACK onWinEvent(HWINEVENTHOOK, DWORD event, HWND hwnd, LONG, LONG, DWORD, DWORD) {
+    if (raised != nullptr && hwnd == raisedBy)
+        raised->push_back(event);
+}
+
+// The tree in the order the window's children are read (the system's order of them), each field
+// read-only and focusable after its caption; a Press of each button through its default action
+// with both buttons unavailable while the command runs; each result announced through the
+// status control as a live region and an alert, the focus back on the button that had it.
+TEST_F(WindowTest, ReadAsAScreenReaderReadsIt) {
+    window.Form_Load();
+    std::vector<std::pair<long, std::string>> tree;
+    for (HWND c = GetWindow(view.hwnd(), GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+        const Read r = read(c);
+        tree.emplace_back(r.role, r.name);
+        if (r.role == ROLE_SYSTEM_TEXT) {
+            EXPECT_TRUE(r.state & STATE_SYSTEM_READONLY) << r.name;
+            EXPECT_TRUE(r.state & STATE_SYSTEM_FOCUSABLE) << r.name;
+        }
+    }
+    const std::vector<std::pair<long, std::string>> expected{
+        {ROLE_SYSTEM_STATICTEXT, "Manufacturer"},
+        {ROLE_SYSTEM_TEXT, "Manufacturer"},
+        {ROLE_SYSTEM_STATICTEXT, "Product"},
+        {ROLE_SYSTEM_TEXT, "Product"},
+        {ROLE_SYSTEM_STATICTEXT, "Version"},
+        {ROLE_SYSTEM_TEXT, "Version"},
+        {ROLE_SYSTEM_STATICTEXT, "Serial Number"},
+        {ROLE_SYSTEM_TEXT, "Serial Number"},
+        {ROLE_SYSTEM_PUSHBUTTON, "Upgrade Firmware"},
+        {ROLE_SYSTEM_PUSHBUTTON, "Force Bootloader Mode"},
+        {ROLE_SYSTEM_PROGRESSBAR, "Firmware update progress"},
+        {ROLE_SYSTEM_ALERT, ""},
+        {ROLE_SYSTEM_GROUPING, "Device"}};
+    EXPECT_EQ(tree, expected);
+
+    std::vector<DWORD> events;
+    raised = &events, raisedBy = control("status");
+    HWINEVENTHOOK hooks[] = {
+        SetWinEventHook(EVENT_SYSTEM_ALERT, EVENT_SYSTEM_ALERT, nullptr, onWinEvent,
+                        GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT),
+        SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_LIVEREGIONCHANGED, nullptr,
+                        onWinEvent, GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT)};
+    // The press clicks the button, which takes the focus; the window holds it while the button
+    // is disabled and gives it back after Force Bootloader Mode.
+    struct Press {
+        const char* button;
+        std::string said;
+        bool focusBack;
+    };
+    for (const Press& p :
+         {Press{"Command2",
+                "The Tarvex is in its bootloader mode. Product: Tarvex Bootloader. "
+                "Version: 1.0.",
+                true},
+          Press{"btnUpgradeFW",
+                "Firmware update complete: the Tarvex runs its new firmware. "
+                "The window closes.",
+                false}}) {
+        SCOPED_TRACE(p.button);
+        std::vector<long> whileRunning;
+        device.onSleep = [&](std::int64_t) {
+            for (const char* b : {"btnUpgradeFW", "Command2"})
+                whileRunning.push_back(read(control(b)).state & STATE_SYSTEM_UNAVAILABLE);
+        };
+        events.clear();
+        IAccessible* button = describedAccessible(control(p.button));
+        ASSERT_NE(button, nullptr);
+        VARIANT self{};
+        self.vt = VT_I4, self.lVal = CHILDID_SELF;
+        EXPECT_HRESULT_SUCCEEDED(button->accDoDefaultAction(self));
+        button->Release();
+        for (int i = 0; i < 200 && events.size() < 3; ++i)
+            view.processEvents(), Sleep(10);
+        device.onSleep = nullptr;
+        EXPECT_EQ(GetFocus(), p.focusBack ? control(p.button) : view.hwnd());
+        ASSERT_FALSE(whileRunning.empty());
+        EXPECT_EQ(std::ranges::count(whileRunning, 0), 0);
+        EXPECT_EQ(read(control("status")).name, p.said);
+        EXPECT_EQ(events, (std::vector<DWORD>{EVENT_OBJECT_NAMECHANGE,
+                                              EVENT_OBJECT_LIVEREGIONCHANGED, EVENT_SYSTEM_ALERT}));
+    }
+    // The window stays while the success can be read, then goes.
+    EXPECT_TRUE(IsWindow(view.hwnd()));
+    EXPECT_TRUE(read(control("Command2")).state & STATE_SYSTEM_UNAVAILABLE);
+    for (const ULONGLONG end = GetTickCount64() + 4000;
+         IsWindow(view.hwnd()) && GetTickCount64() < end;)
+        view.processEvents(), Sleep(10);
+    EXPECT_FALSE(IsWindow(view.hwnd()));
+    for (HWINEVENTHOOK hook : hooks)
+        UnhookWinEvent(hook);
+    raised = nullptr;
 }
 
 // The boxes are the window's own: a message it must acknowledge, the question whether to stop,

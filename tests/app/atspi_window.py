@@ -1,0 +1,316 @@
+#!/usr/bin/python3
+"""The window as a screen reader meets it: quorvane-demo on a private X server and session bus,
+read through the real AT-SPI bus with pyatspi, as Orca reads it.
+
+    atspi_window.py QUORVANE_DEMO
+
+Checks the tree (roles, names, order, read-only fields, texts without their leading space), Tab
+through every field and button, a Press of each button through AT-SPI's action with both buttons
+insensitive while the command runs, and the announcement of each result. While a command runs
+the program answers queries only between records, so a command is judged by the events it sends.
+Everything it starts (Xvfb, the buses, the registry, the demo) is ended, also on failure. Where
+it cannot run (a tool missing), it fails: it never skips.
+"""
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+PYTHON = "/usr/bin/python3"  # the system's, which has pyatspi (another may be first on PATH)
+LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
+REGISTRY = "/usr/libexec/at-spi2-registryd"
+
+WINDOW = "Firmware Update"
+UPGRADE, BOOTLOADER = "Upgrade Firmware", "Force Bootloader Mode"
+ROWS = ["Manufacturer", "Product", "Version", "Serial Number"]
+# The tree in reading order: role and name of each object, the fields inside the group box.
+TREE = [("panel", "Device", [x for row in ROWS for x in (("label", row), ("text", row))]),
+        ("push button", UPGRADE, None),
+        ("push button", BOOTLOADER, None),
+        ("progress bar", "Firmware update progress", None)]
+SHOWN = {"Manufacturer": "Tarvex Devices", "Product": "Tarvex", "Version": "2.13",
+         "Serial Number": "TX-000417"}
+# Tab from the first button comes round through the fields.
+TAB_ORDER = [BOOTLOADER] + ROWS + [UPGRADE]
+SAID_BOOTLOADER = ("The Tarvex is in its bootloader mode. Product: Tarvex Bootloader. "
+                   "Version: 1.0.")
+SAID_UPGRADE = "Firmware update complete: the Tarvex runs its new firmware. The window closes."
+EVENTS = ["object:state-changed:sensitive", "object:state-changed:focused",
+          "object:state-changed:showing", "object:property-change:accessible-name",
+          "object:property-change:accessible-value", "object:text-changed"]
+
+
+class Failed(Exception):
+    pass
+
+
+# ---- the private desktop: started here, ended here ----
+
+def wait_for_name(address, name, seconds=10):
+    from gi.repository import Gio, GLib
+    flags = (Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT |
+             Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION)
+    bus = Gio.DBusConnection.new_for_address_sync(address, flags, None, None)
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        owned = bus.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                              "org.freedesktop.DBus", "NameHasOwner", GLib.Variant("(s)", (name,)),
+                              GLib.VariantType("(b)"), Gio.DBusCallFlags.NONE, -1, None)
+        if owned.unpack()[0]:
+            bus.close_sync(None)
+            return
+        time.sleep(0.05)
+    raise Failed(f"{name} never appeared on the session bus")
+
+def run_desktop(demo):
+    for tool in ("Xvfb", "dbus-daemon"):
+        if not any(os.access(os.path.join(d, tool), os.X_OK)
+                   for d in os.environ.get("PATH", "/usr/bin").split(":")):
+            raise Failed(f"{tool} is missing (scripts/test installs it)")
+    for tool in (LAUNCHER, REGISTRY, PYTHON):
+        if not os.access(tool, os.X_OK):
+            raise Failed(f"{tool} is missing (scripts/test installs at-spi2-core)")
+    started = []
+    temp = tempfile.TemporaryDirectory(prefix="quorvane-atspi-")
+
+    def start(cmd, env, **kw):
+        p = subprocess.Popen(cmd, env=env, start_new_session=True, **kw)
+        started.append(p)
+        return p
+
+    def read_line(fd, what):
+        with os.fdopen(fd) as f:
+            line = f.readline().strip()
+        if not line:
+            raise Failed(f"{what} did not start")
+        return line
+
+    try:
+        runtime = os.path.join(temp.name, "runtime")
+        os.mkdir(runtime, 0o700)
+        env = {k: v for k, v in os.environ.items()
+               if not k.startswith(("DBUS_", "AT_SPI", "WAYLAND", "XDG_RUNTIME", "QT_"))}
+        env.update(XDG_RUNTIME_DIR=runtime, XDG_STATE_HOME=os.path.join(temp.name, "state"),
+                   NO_AT_BRIDGE="0", GTK_A11Y="atspi")
+        r, w = os.pipe()
+        start(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+              env, pass_fds=[w])
+        os.close(w)
+        env["DISPLAY"] = ":" + read_line(r, "Xvfb")
+        r, w = os.pipe()
+        start(["dbus-daemon", "--session", "--nofork", "--nopidfile", f"--print-address={w}"],
+              env, pass_fds=[w])
+        os.close(w)
+        env["DBUS_SESSION_BUS_ADDRESS"] = read_line(r, "the session bus")
+        start([LAUNCHER, "--launch-immediately"], env)
+        wait_for_name(env["DBUS_SESSION_BUS_ADDRESS"], "org.a11y.Bus")  # else it is started twice
+        start([REGISTRY], env)
+        env_demo = dict(env, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb",
+                        QT_ACCESSIBILITY="1")
+        app = start([demo], env_demo)
+        check = start([PYTHON, os.path.abspath(__file__), "--check"], env)
+        try:
+            status = check.wait(timeout=100)
+        except subprocess.TimeoutExpired:
+            raise Failed("the check did not end within 100 s")
+        if status != 0:
+            raise Failed(f"the check failed (status {status})")
+        try:
+            status = app.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            raise Failed("the demo did not end after its upgrade")
+        if status != 0:
+            raise Failed(f"the demo ended with status {status}")
+    finally:
+        for p in reversed(started):
+            if p.poll() is None:
+                os.killpg(p.pid, signal.SIGTERM)
+                try:
+                    p.wait(timeout=5)
+                except subprocess.TimeoutExpired:
+                    os.killpg(p.pid, signal.SIGKILL)
+                    p.wait()
+        temp.cleanup()
+
+
+# ---- the check, inside the private desktop ----
+
+def check():
+    import pyatspi
+    from gi.repository import GLib
+
+    events = []
+    failures = []
+
+    def expect(ok, what):
+        print(("ok   " if ok else "FAIL ") + what, flush=True)
+        if not ok:
+            failures.append(what)
+
+    def listen(event):
+        # A name change carries no name (Qt sends the object): what turned showing is read as
+        # it shows, when its name is what it says.
+        data = None
+        if event.type == "object:state-changed:showing" and event.detail1 == 1:
+            try:
+                data = event.source.name
+            except Exception as e:
+                data = f"(unreadable: {e})"
+        events.append((event.type, event.source, event.detail1, data))
+
+    def pump(until, seconds):
+        """Runs the event loop until `until()` holds or `seconds` pass; returns until()."""
+        loop = GLib.MainLoop()
+        deadline = time.monotonic() + seconds
+
+        def tick():
+            if until() or time.monotonic() > deadline:
+                loop.quit()
+                return False
+            return True
+        GLib.timeout_add(20, tick)
+        loop.run()
+        return until()
+
+    def children(obj):
+        return [obj.getChildAtIndex(i) for i in range(obj.childCount)]
+
+    def find_window():
+        for app in children(pyatspi.Registry.getDesktop(0)):
+            if app is None:
+                continue
+            for w in children(app):
+                if w is not None and w.name == WINDOW:
+                    return w
+        return None
+
+    pump(lambda: find_window() is not None, 15)
+    window = find_window()
+    if window is None:
+        raise Failed(f"no window named \"{WINDOW}\" on the AT-SPI bus")
+    for kind in EVENTS:
+        pyatspi.Registry.registerEventListener(listen, kind)
+
+    # The tree.
+    expect(window.getRoleName() == "frame", f"the window is a frame (it is a {window.getRoleName()})")
+    objects = {}
+    top = [c for c in children(window) if c.getRoleName() != "notification"]
+    expect([(c.getRoleName(), c.name) for c in top] == [(r, n) for r, n, _ in TREE],
+           f"the window holds, in order, {[(r, n) for r, n, _ in TREE]}: "
+           f"{[(c.getRoleName(), c.name) for c in top]}")
+    notes = [c for c in children(window) if c.getRoleName() == "notification"]
+    expect(len(notes) == 1, f"one status notification, last: {len(notes)}")
+    for c in top:
+        objects[c.name] = c
+    group = objects.get("Device")
+    inner = children(group) if group is not None else []
+    expect([(c.getRoleName(), c.name) for c in inner] == TREE[0][2],
+           f"each caption just before its field: {[(c.getRoleName(), c.name) for c in inner]}")
+    fields = {c.name: c for c in inner if c.getRoleName() == "text"}
+    captions = {c.name: c for c in inner if c.getRoleName() == "label"}
+    for row in ROWS:
+        f = fields.get(row)
+        if f is None:
+            continue
+        states = f.getState()
+        expect(states.contains(pyatspi.STATE_READ_ONLY), f"{row}: read-only")
+        expect(not states.contains(pyatspi.STATE_EDITABLE), f"{row}: not editable")
+        expect(states.contains(pyatspi.STATE_FOCUSABLE), f"{row}: focusable")
+        text = f.queryText().getText(0, -1)
+        expect(text == SHOWN[row], f"{row}: text \"{text}\", without a leading space")
+        labels = [t for r in f.getRelationSet()
+                  if r.getRelationType() == pyatspi.RELATION_LABELLED_BY
+                  for t in (r.getTarget(i) for i in range(r.getNTargets()))]
+        expect(labels == [captions.get(row)], f"{row}: labelled by its caption")
+    for name in (UPGRADE, BOOTLOADER):
+        b = objects.get(name)
+        expect(b is not None and b.getState().contains(pyatspi.STATE_SENSITIVE),
+               f"{name}: sensitive while idle")
+    if failures or not notes or len(fields) != 4:
+        raise Failed("the tree is not as it should be")
+    note = notes[0]
+    bar = objects["Firmware update progress"]
+    upgrade, bootloader = objects[UPGRADE], objects[BOOTLOADER]
+    names = {o: n for n, o in list(objects.items()) + list(fields.items())}
+
+    # Tab through every field and button. With no window manager the window takes the focus
+    # once it is clicked on a bare spot (left of the buttons).
+    x, y, w, h = window.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    focused = lambda: [names.get(s) for t, s, d, _ in events
+                       if t == "object:state-changed:focused" and d == 1]
+    pyatspi.Registry.generateMouseEvent(x + 4, y + h - 4, pyatspi.MOUSE_B1C)
+    pump(lambda: UPGRADE in focused(), 5)
+    expect(focused()[-1:] == [UPGRADE], f"the first button has the focus: {focused()}")
+    del events[:]
+    for i, name in enumerate(TAB_ORDER):
+        pyatspi.Registry.generateKeyboardEvent(0xFF09, None, pyatspi.KEY_SYM)  # Tab
+        pump(lambda: len(focused()) > i, 5)
+    expect(focused() == TAB_ORDER, f"Tab moves through {TAB_ORDER}: {focused()}")
+
+    def press(button, done):
+        """Presses through AT-SPI's action; the reply may wait for the command."""
+        del events[:]
+        action = button.queryAction()
+        which = [action.getName(i) for i in range(action.nActions)].index("Press")
+        try:
+            action.doAction(which)
+        except Exception as e:  # the command answers only between records
+            print(f"     (the press was answered late: {e})", flush=True)
+        pump(done, 30)
+        return list(events)
+
+    def sensitivity(seen):
+        return [(names.get(s), d) for t, s, d, _ in seen if t == "object:state-changed:sensitive"]
+
+    def said(seen):
+        """What the status notification said: its name when it turned showing."""
+        return [data for t, s, d, data in seen
+                if s == note and t == "object:state-changed:showing" and d == 1]
+
+    off = [(UPGRADE, 0), (BOOTLOADER, 0)]
+    on = [(UPGRADE, 1), (BOOTLOADER, 1)]
+
+    # Force Bootloader Mode: both buttons insensitive, back, the change announced, the focus
+    # left where the user had it.
+    seen = press(bootloader, lambda: said(events))
+    s = sensitivity(seen)
+    expect(sorted(s[:2]) == sorted(off) and sorted(s[2:]) == sorted(on),
+           f"Force Bootloader Mode: both buttons insensitive, then both back: {s}")
+    switched = [i for i, e in enumerate(seen) if e[0] == "object:state-changed:sensitive"]
+    changed = [i for i, e in enumerate(seen) if e[1] == fields["Product"]]
+    expect(len(switched) == 4 and bool(changed) and switched[1] < changed[0] < switched[2],
+           "Product changes while the buttons are insensitive")
+    expect(said(seen) == [SAID_BOOTLOADER], f"announced: {said(seen)}")
+    expect(focused() == [], f"no focus moved: {focused()}")
+    text = fields["Product"].queryText().getText(0, -1)
+    expect(text == "Tarvex Bootloader", f"Product reads \"{text}\"")
+
+    # Upgrade Firmware: both insensitive to the end, the bar's values, the success announced
+    # before the window goes.
+    seen = press(upgrade, lambda: said(events))
+    s = sensitivity(seen)
+    expect(sorted(s) == sorted(off), f"Upgrade Firmware: both buttons insensitive to the end: {s}")
+    # A value event for each of the sample image's 50 records, and one as the bar goes back.
+    values = [t for t, src, _, _ in seen
+              if src == bar and t == "object:property-change:accessible-value"]
+    expect(len(values) >= 50, f"the bar tells its value as it moves: {len(values)} events")
+    expect(said(seen) == [SAID_UPGRADE], f"announced: {said(seen)}")
+    if failures:
+        raise Failed(f"{len(failures)} checks failed")
+
+
+if __name__ == "__main__":
+    try:
+        if sys.argv[1:] == ["--check"]:
+            check()
+        elif len(sys.argv) == 2:
+            started = time.monotonic()
+            run_desktop(sys.argv[1])
+            print(f"passed in {time.monotonic() - started:.1f} s")
+        else:
+            raise Failed(__doc__.strip().splitlines()[2].strip())
+    except Failed as e:
+        print(f"atspi_window: {e}", file=sys.stderr)
+        sys.exit(1)
