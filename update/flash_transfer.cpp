@@ -12,6 +12,26 @@
 
 namespace quorvane {
 
+namespace {
+
+// Why the transfer stopped at the record after `sent` of `total`, in the system's words too.
+std::string transferFailure(ReportFailure failure, std::int64_t sent, std::int64_t total,
+                            const std::string& said, bool statusUnread) {
+    const std::string of = " of " + std::to_string(total);
+    std::string told = failure == ReportFailure::DeviceGone
+                           ? "The device left the bus after " + std::to_string(sent) + of +
+                                 " firmware records were sent"
+                           : "The device rejected firmware record " + std::to_string(sent + 1) + of;
+    if (!said.empty())
+        told += " (the system said: " + said + ")";
+    told += "; the update is incomplete.";
+    if (failure != ReportFailure::DeviceGone && statusUnread)
+        told += " Its status report could not be read before the transfer.";
+    return told;
+}
+
+} // namespace
+
 bool FirmwareUpdater::SendFlashData(const std::vector<Record>& records) {
     UpdateSession& session = this->session();
     DeviceState& s = ctx_.state;
@@ -58,18 +78,8 @@ bool FirmwareUpdater::SendFlashData(const std::vector<Record>& records) {
             const std::string said = ctx_.api.lastError().text;
             w.setProgress(0, 0);
             closeDeviceHandles(ctx_);
-            const std::string of = " of " + std::to_string(blockCount);
-            const std::string cause = said.empty() ? "" : " (the system said: " + said + ")";
-            if (failure == ReportFailure::DeviceGone)
-                return session.fail("The device left the bus after " + std::to_string(blocksSent) +
-                                    of + " firmware records were sent" + cause +
-                                    "; the update is incomplete.");
-            return session.fail("The device rejected firmware record " +
-                                std::to_string(blocksSent + 1) + of + cause +
-                                "; the update is incomplete." +
-                                (statusUnread_ && blocksSent == 0
-                                     ? " Its status report could not be read before the transfer."
-                                     : ""));
+            return session.fail(transferFailure(failure, blocksSent, blockCount, said,
+                                                statusUnread_ && blocksSent == 0));
         }
         ctx_.api.sleep(RecordPauseMs);
         session.recordAccepted();
