@@ -121,11 +121,6 @@ long roleOf(layout::Kind kind) {
     return ROLE_SYSTEM_CLIENT;
 }
 
-const char* fieldName(InfoLabel label) {
-    constexpr const char* names[] = {"lblManuf", "lblProduct", "lblVersion", "lblSerialNumber"};
-    return names[static_cast<int>(label)];
-}
-
 void registerWindowClass(WNDPROC proc) {
     static const bool registered = [proc] {
         INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
@@ -436,7 +431,7 @@ void Win32View::processEvents() {
 }
 
 void Win32View::setFieldText(InfoLabel label, const std::u16string& text) {
-    HWND field = control(fieldName(label));
+    HWND field = control(layout::fieldName(label));
     if (field == nullptr)
         return;
     SetWindowTextW(field, std::wstring(text.begin(), text.end()).c_str());

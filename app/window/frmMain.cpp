@@ -15,24 +15,6 @@
 
 namespace quorvane {
 
-namespace {
-
-const char* fieldName(InfoLabel label) {
-    switch (label) {
-    case InfoLabel::Manufacturer:
-        return "lblManuf";
-    case InfoLabel::Product:
-        return "lblProduct";
-    case InfoLabel::Version:
-        return "lblVersion";
-    case InfoLabel::SerialNumber:
-        return "lblSerialNumber";
-    }
-    return "lblManuf";
-}
-
-} // namespace
-
 frmMain::frmMain(WindowView& view, HidPlatform& api, std::filesystem::path imagePath,
                  CommandServices services)
     : view_(view), ctx_{api, *this, state_},
@@ -122,7 +104,7 @@ void frmMain::announceBootloader(const std::array<std::u16string, 4>& before) {
         if (fields_.at(i) == before.at(i))
             continue;
         const std::u16string_view spoken = spokenFieldText(fields_.at(i));
-        text += std::string(" ") + layout::control(fieldName(label)).accessibleName + ": " +
+        text += std::string(" ") + layout::control(layout::fieldName(label)).accessibleName + ": " +
                 (spoken.empty() ? std::string("empty")
                                 : utf8Text(std::u16string(spoken.begin(), spoken.end()))) +
                 ".";
@@ -233,7 +215,7 @@ void frmMain::setLabel(InfoLabel label, const std::u16string& text) {
         return;
     field = shown;
     view_.setFieldText(label, shown);
-    trace(std::string(fieldName(label)) + " = \"" + utf8Text(shown) + "\"");
+    trace(std::string(layout::fieldName(label)) + " = \"" + utf8Text(shown) + "\"");
 }
 
 void frmMain::setUpgradeCaption(const std::string& caption) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "captions.h"
+#include "window_seam.h"
 
 #include <array>
 #include <string_view>
@@ -76,6 +77,21 @@ constexpr const Control& control(std::string_view name) {
         if (name == c.name)
             return c;
     throw "no such control";
+}
+
+// The value field that shows `label`.
+constexpr const char* fieldName(InfoLabel label) {
+    switch (label) {
+    case InfoLabel::Manufacturer:
+        return "lblManuf";
+    case InfoLabel::Product:
+        return "lblProduct";
+    case InfoLabel::Version:
+        return "lblVersion";
+    case InfoLabel::SerialNumber:
+        break;
+    }
+    return "lblSerialNumber";
 }
 
 // The control's rectangle relative to the window's client area.
