@@ -2,8 +2,7 @@
 // where an interrupt stops it, and a bootloader that takes its time.
 #include "captions.h"
 #include "firmware_updater.h"
-#include "tarvex_fixture.h"
-#include "temp_dir.h"
+#include "image_fixture.h"
 #include "unit_choice.h"
 
 #include <cstring>
@@ -12,16 +11,10 @@
 namespace quorvane::test {
 namespace {
 
-constexpr std::size_t Records = 50;
-
-class SessionTest : public TarvexFixture {
+class SessionTest : public ImageFixture {
 public:
     using TarvexFixture::api, TarvexFixture::window;
-    SessionTest() {
-        writeFile(image, bytes);
-        api.tarvex().config().expectedRecords = Records;
-        api.foreignAfter.reserve(4); // handles point into it
-    }
+    SessionTest() { api.foreignAfter.reserve(4); } // handles point into it
     // A Tarvex as new, in `mode`, a second after the last test's.
     void fresh(TarvexMode mode = TarvexMode::Application) {
         api.tarvex().config().startMode = mode;
@@ -38,21 +31,7 @@ public:
         const auto lines = history.read();
         return lines.empty() ? UpdateRecord{} : lines.back();
     }
-    // Every record arrived once, in order, byte for byte.
-    void expectImageDelivered() {
-        ASSERT_EQ(api.tarvex().records().size(), Records);
-        for (std::size_t k = 0; k < Records; ++k)
-            EXPECT_EQ(0, std::memcmp(api.tarvex().records()[k].data(), &bytes[k * RecordSize],
-                                     RecordSize))
-                << "record " << k + 1;
-    }
-    bool isReport(const CallRecord& r) const {
-        return r.kind == CallKind::SetFeature || r.kind == CallKind::GetFeature;
-    }
 
-    TempDir dir;
-    std::filesystem::path image = dir.path() / "quorvane.bin";
-    std::vector<std::uint8_t> bytes = imageBytes(Records * RecordSize);
     HistoryFile history{dir.path() / "history.jsonl"};
 };
 
@@ -101,7 +80,7 @@ TEST_F(SessionTest, AUnitArrivingDuringTheUpdateIsNeverTouched) {
                 state.Unit = chooseUnit(listTarvexUnits(api), false, "TX-000417").choice;
             const UpdateRecord r = run();
             ASSERT_EQ(api.foreignAfter.size(), 1U) << "the newcomer never came";
-            expectImageDelivered();
+            expectDelivered(Records);
             for (const CallRecord& c : api.log()) {
                 EXPECT_FALSE(isReport(c) && !c.tarvex) << "a report to " << c.path;
                 EXPECT_FALSE(row.placeKnown && c.kind == CallKind::Open && c.path == "newcomer");
@@ -194,7 +173,7 @@ TEST_F(SessionTest, ABootloaderThatTakesItsTimeIsWaitedFor) {
                 t.config().faults.restartInto.reset(), t.restart(now, TarvexMode::Application);
         };
         const UpdateRecord r = run();
-        expectImageDelivered();
+        expectDelivered(Records);
         EXPECT_EQ(r.outcome, "completed");
         EXPECT_EQ(r.message, "");
         EXPECT_EQ(window.notices, std::vector<std::string>(stayMs > 30000, StillFinishingMessage));
@@ -217,7 +196,7 @@ TEST_F(SessionTest, ABootloaderThatTakesItsTimeIsWaitedFor) {
                 t.restart(now, mode);
     };
     const UpdateRecord r = run();
-    expectImageDelivered();
+    expectDelivered(Records);
     EXPECT_EQ(r.outcome, "completed");
 }
 

@@ -4,9 +4,8 @@
 #include "firmware_image.h"
 #include "firmware_updater.h"
 #include "forwarding_platform.h"
+#include "image_fixture.h"
 #include "sha256.h"
-#include "tarvex_fixture.h"
-#include "temp_dir.h"
 
 #include <cstring>
 #include <stdexcept>
@@ -16,7 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
-constexpr std::size_t Records = 50; // 50 x 5055 twips overflows 16 bits: the bar needs its 32
 
 // A report as the device must get it: report ID 0, the content, zeros up to the length.
 template <class Content> Bytes report(std::size_t length, const Content& content) {
@@ -33,15 +31,11 @@ struct CountingInhibitor final : SleepInhibitor {
     bool held = false;
 };
 
-class UpgradeTest : public TarvexFixture {
+class UpgradeTest : public ImageFixture {
 public:
     using TarvexFixture::api, TarvexFixture::restartedInto, TarvexFixture::window;
-    UpgradeTest()
-        : image(dir.path() / "quorvane.bin"),
-          updater(ctx(), image, {&inhibitor, &history, "window"}) {
+    UpgradeTest() : updater(ctx(), image, {&inhibitor, &history, "window"}) {
         state.FeatureReport[1] = 0x5A; // left from an earlier status read
-        writeFile(image, bytes);
-        api.tarvex().config().expectedRecords = Records;
     }
     void closeAtEvent(std::size_t n) {
         window.onEvents = [this, n] {
@@ -56,9 +50,6 @@ public:
         };
     }
 
-    TempDir dir;
-    fs::path image;
-    Bytes bytes = imageBytes(Records * RecordSize);
     CountingInhibitor inhibitor;
     HistoryFile history{dir.path() / "state" / "history.jsonl"};
     FirmwareUpdater updater;
@@ -116,7 +107,7 @@ TEST_P(UpgradeFlow, ReachesTheDeviceAndTheWindowAsItShould) {
         want.push_back(report(boot, Bytes(&bytes[k * RecordSize], &bytes[(k + 1) * RecordSize])));
     const auto& log = api.log();
     for (std::size_t i = 0; i < log.size(); ++i) {
-        if (log[i].kind != CallKind::SetFeature && log[i].kind != CallKind::GetFeature)
+        if (!isReport(log[i]))
             continue;
         got.push_back(log[i].bytes);
         EXPECT_TRUE(got.size() <= std::strlen(f.wire) || !log[i].result ||
