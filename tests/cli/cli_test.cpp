@@ -134,6 +134,11 @@ const Row rows[] = {
      "65 bytes -> refused: Protocol error (71)\n"},
     {"Stalled", "-v update", 4, 2, "failed: The device rejected firmware record 3",
      [](T&, F& f) { f.failDataReport = 3; }, "65 bytes -> refused: Broken pipe (32)\n"},
+    // Its status was read: the refusal of the first record says nothing of an unread status.
+    {"FirstRecordStalled", "update", 4, 0,
+     "failed: The device rejected firmware record 1 of 50 (the system said: Broken pipe); "
+     "the update is incomplete.\n",
+     [](T&, F& f) { f.failDataReport = 1; }},
     {"NeverBack", "update", 5, Records,
      "failed: All 50 records were accepted. The Tarvex did not come back within 120",
      [](T&, F& f) { f.neverReturn = true; }},
@@ -295,9 +300,10 @@ TEST(TerminalText, ControlCharactersShownEscapedTheRestAsItIs) {
         {"a\r\n\tb\x7f", "a\\r\\n\\tb\\x7f"},
         {"\xC2\x9B"
          "2J",
-         "\\u009b2J"},                               // C1 CSI
-        {"caf\xE9 \xC0\xAF", "caf\\xe9 \\xc0\\xaf"}, // not UTF-8, overlong
-        {"Zo\xC3\xAB \xE6\x95\xB0 \xF0\x9F\x94\x8C", "Zo\xC3\xAB \xE6\x95\xB0 \xF0\x9F\x94\x8C"},
+         "\\u009b2J"},                                                // C1 CSI
+        {"caf\xE9 \xC0\xAF", "caf\\xe9 \\xc0\\xaf"},                  // not UTF-8, overlong
+        {"Zo\xC3\xAB \xE6\x95\xB0 \xF0\x9F\x94\x8C \xF4\x80\x80\x80", // a lead byte F4
+         "Zo\xC3\xAB \xE6\x95\xB0 \xF0\x9F\x94\x8C \xF4\x80\x80\x80"},
     };
     for (const auto& [text, shown] : rows) {
         SCOPED_TRACE(text);
