@@ -62,6 +62,9 @@ bool carries(const Bytes& report, const std::uint8_t* content, std::size_t n) {
     std::copy_n(content, n, expected.begin() + 1);
     return report == expected;
 }
+bool isReport(const CallRecord& r) {
+    return r.kind == CallKind::SetFeature || r.kind == CallKind::GetFeature;
+}
 bool isEntry(const CallRecord& r) {
     return r.kind == CallKind::SetFeature &&
            carries(r.bytes, EnterBootloaderCode.data(), EnterBootloaderCode.size());
@@ -267,9 +270,12 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         // A command talks to one unit: the one its first report went to. Another unit it was
         // shown alone (the Tarvex gone) may be that one; the oracle cannot judge its state.
         std::set<std::string> targets;
-        for (auto r = log.begin() + logBefore; r != log.end(); ++r)
-            if (r->reached && (r->kind == CallKind::SetFeature || r->kind == CallKind::GetFeature))
+        bool sentAny = false; // a report, reaching an interface or not
+        for (auto r = log.begin() + logBefore; r != log.end(); ++r) {
+            sentAny |= isReport(*r);
+            if (isReport(*r) && r->reached)
                 targets.insert(r->tarvex ? std::string("the Tarvex") : r->path);
+        }
         if (targets.size() > 1)
             broken.push_back("one command sent reports to " + std::to_string(targets.size()) +
                              " units");
@@ -311,13 +317,9 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
             broken.push_back(ok        ? "a command that succeeded told of a failure"
                              : upgrade ? "the upgrade failed and told nothing"
                                        : "Force Bootloader Mode failed and told nothing");
-        for (auto r = log.begin() + logBefore; twoUnits && r != log.end(); ++r)
-            if (r->reached && (r->kind == CallKind::SetFeature || r->kind == CallKind::GetFeature))
-                broken.push_back("a report went out while two units were connected");
+        if (twoUnits && !targets.empty())
+            broken.push_back("a report went out while two units were connected");
         // The window stays after an upgrade refused before its first report, and only then.
-        const bool sentAny = std::any_of(log.begin() + logBefore, log.end(), [](auto& r) {
-            return r.kind == CallKind::SetFeature || r.kind == CallKind::GetFeature;
-        });
         if (upgrade && !unsure && (window.unloads == 0) == (sentAny || window.closing))
             broken.push_back(sentAny ? "the window stayed open after the upgrade sent reports"
                                      : "the window closed after an upgrade that sent nothing");
@@ -330,21 +332,20 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         broken.push_back(std::to_string(api.openHandles()) + " handle(s) left open");
     note("");
 
-    // No report goes out once the user stopped the command.
-    for (std::size_t k = interruptedAt; k < log.size(); ++k)
-        if (log[k].kind == CallKind::SetFeature || log[k].kind == CallKind::GetFeature)
-            broken.push_back("call " + std::to_string(k) + ": a report after the interrupt");
-    // Every report that reached an interface went to the Tarvex, with its declared length; to
-    // its application firmware only the bootloader-entry report; to its bootloader the entry or
+    // No report goes out once the user stopped the command. Every report that reached the
+    // Tarvex (another unit's is judged with its command) has its declared length; to its
+    // application firmware only the bootloader-entry report; to its bootloader the entry or
     // unlock report, or the image's next record.
     std::size_t next = 0; // the image's record expected next
     for (std::size_t k = 0; k < log.size(); ++k) {
         const CallRecord& r = log[k];
-        if ((r.kind != CallKind::SetFeature && r.kind != CallKind::GetFeature) || !r.reached)
+        if (!isReport(r))
             continue;
         const std::string at = "call " + std::to_string(k) + ": ";
-        if (!r.tarvex)
-            continue; // judged with its command
+        if (k >= interruptedAt)
+            broken.push_back(at + "a report after the interrupt");
+        if (!r.reached || !r.tarvex)
+            continue;
         if ((r.tarvexMode == TarvexMode::Application && !isEntry(r)))
             broken.push_back(at + "a report other than the bootloader entry to " + r.path);
         else if (r.length != r.tarvexReportLength)

@@ -69,6 +69,23 @@ TEST(HistoryFile, WholeLinesDamagedOnesSkippedTheOldestHalfDroppedPastOneMegabyt
               "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 
+#ifndef _WIN32
+// The history's place from XDG_STATE_HOME, else HOME; a relative or missing one is no place.
+TEST(HistoryFile, ItsPlaceFromTheEnvironmentOnlyWhereThatNamesAnAbsoluteFolder) {
+    const std::tuple<const char*, const char*, const char*> rows[] = {
+        {"/s", "/h", "/s/quorvane/history.jsonl"},
+        {"s", "/h", "/h/.local/state/quorvane/history.jsonl"},
+        {nullptr, "h", ""},
+        {nullptr, nullptr, ""}};
+    for (const auto& [state, home, place] : rows) {
+        SCOPED_TRACE(place);
+        for (const auto& [name, value] : {std::pair{"XDG_STATE_HOME", state}, {"HOME", home}})
+            value ? ::setenv(name, value, 1) : ::unsetenv(name);
+        EXPECT_EQ(defaultHistoryPath(), fs::path(place));
+    }
+}
+#endif
+
 // A hazard of the history's place, and what it leaves: the append and the reading each end
 // (bounded by the test's timeout), with the line written or a warning, never an exception.
 struct Hazard {

@@ -264,7 +264,6 @@ int run(int argc, char* argv[]) {
     TarvexFaults& faults = config.faults;
     std::string logPath;
     int vanishInReport = 0;
-    bool stayInBootloader = false;
     CLI::App app("The Tarvex as a USB device on dummy_hcd, until SIGTERM or SIGINT.");
     app.add_option("--log", logPath, "Where the bus events and the reports set go")->required();
     app.add_option("--records", config.expectedRecords,
@@ -275,13 +274,9 @@ int run(int argc, char* argv[]) {
                    "Leaves the bus for good after k records");
     app.add_option("--vanish-in-report", vanishInReport,
                    "Leaves the bus for good in the data stage of the bootloader's k-th report");
-    app.add_flag("--stay-in-bootloader", stayInBootloader,
-                 "Restarts into its bootloader after the transfer");
     app.add_flag("--never-return", faults.neverReturn,
                  "Leaves the bus after the transfer for good");
     CLI11_PARSE(app, argc, argv);
-    if (stayInBootloader)
-        faults.restartInto = TarvexMode::Bootloader;
 
     FILE* log = std::fopen(logPath.c_str(), "w");
     if (log == nullptr)
