@@ -139,6 +139,9 @@ const Row rows[] = {
      "failed: The device rejected firmware record 1 of 50 (the system said: Broken pipe); "
      "the update is incomplete.\n",
      [](T&, F& f) { f.failDataReport = 1; }},
+    // On the bus but refused to this account: the wait ends at its limit, with the advice.
+    {"BootloaderRefused", "update", 5, 0, "failed: A Tarvex is connected (virtual:tarvex/2), but ",
+     [](T&, F& f) { f.deniedInBootloader = true; }},
     {"NeverBack", "update", 5, Records,
      "failed: All 50 records were accepted. The Tarvex did not come back within 120",
      [](T&, F& f) { f.neverReturn = true; }},

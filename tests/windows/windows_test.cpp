@@ -48,6 +48,15 @@ TEST(DevicePath, IdsAndUnitOfAnInterfacePathInAnyCaseFromWholeFieldsOfFourDigits
         EXPECT_NE(found->Unit, interfaceOfDevicePath("pid_1111#7&9f9f&0&0000#{4d1e}")->Unit);
     }
     EXPECT_FALSE(interfaceOfDevicePath(R"(\\?\hid#vid_1d50&pid_22g1#1)"));
+    // The node whose place is the unit's: a USB device, not one of its interfaces.
+    for (const auto& [id, device] : {std::pair{R"(USB\VID_1D50&PID_2211\TX-000417)", true},
+                                     {R"(usb\vid_1d50&pid_b046\5&2f&0&2)", true},
+                                     {R"(USB\VID_1D50&PID_2211&MI_00\6&1a&0&0000)", false},
+                                     {R"(HID\VID_1D50&PID_2211\7&1a2b3c&0&0000)", false},
+                                     {R"(USBSTOR\DISK&VEN_X\1)", false}}) {
+        SCOPED_TRACE(id);
+        EXPECT_EQ(isUsbDeviceInstance(id), device);
+    }
 }
 
 // The system kept awake while a command holds the inhibitor, and let sleep after. Windows
