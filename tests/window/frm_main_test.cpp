@@ -31,7 +31,7 @@ public:
     void setFieldText(InfoLabel field, const std::u16string& text) override {
         fields[field] = utf8Text(text);
     }
-    void setUpgradeCaption(const std::string& /*caption*/) override {}
+    void setUpgradeCaption(const std::string& caption) override { captions.push_back(caption); }
     void setCommandsEnabled(bool upgrade, bool bootloader) override {
         buttons.emplace_back(upgrade, bootloader);
     }
@@ -73,7 +73,7 @@ public:
     }
     bool closed() const { return std::ranges::count(calls, std::string("closed")) == 1; }
 
-    std::vector<std::string> calls, messages, notices, questions, announced;
+    std::vector<std::string> calls, messages, notices, questions, announced, captions;
     std::vector<std::pair<bool, bool>> buttons; // each setting: upgrade, bootloader
     std::map<InfoLabel, std::string> fields;
     bool barVisible = true, stopWhenAsked = true;
@@ -337,6 +337,11 @@ TEST_F(WindowTest, ButtonsWhileACommandRunsAndTheResultAnnounced) {
         EXPECT_EQ(v.buttons.front(), none);
         EXPECT_EQ(v.buttons.back(), c.after);
         EXPECT_EQ(v.announced, c.announced);
+        if (c.announced == upgraded) {
+            EXPECT_EQ(v.captions,
+                      (std::vector<std::string>{"Switching to bootloader...",
+                                                "Updating firmware...", "Finishing..."}));
+        }
         EXPECT_EQ(v.messages.size(), c.messages);
         if (c.messages > 0 && c.closesAfterMs < 0) {
             EXPECT_EQ(whileOpen, before);
