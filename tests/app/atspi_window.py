@@ -12,6 +12,7 @@ Everything it starts (Xvfb, the buses, the registry, the demo) is ended, also on
 it cannot run (a tool missing), it fails: it never skips.
 """
 import os
+import shutil
 import signal
 import subprocess
 import sys
@@ -65,13 +66,9 @@ def wait_for_name(address, name, seconds=10):
     raise Failed(f"{name} never appeared on the session bus")
 
 def run_desktop(demo):
-    for tool in ("Xvfb", "dbus-daemon"):
-        if not any(os.access(os.path.join(d, tool), os.X_OK)
-                   for d in os.environ.get("PATH", "/usr/bin").split(":")):
+    for tool in ("Xvfb", "dbus-daemon", LAUNCHER, REGISTRY, PYTHON):
+        if shutil.which(tool) is None:
             raise Failed(f"{tool} is missing (scripts/test installs it)")
-    for tool in (LAUNCHER, REGISTRY, PYTHON):
-        if not os.access(tool, os.X_OK):
-            raise Failed(f"{tool} is missing (scripts/test installs at-spi2-core)")
     started = []
     temp = tempfile.TemporaryDirectory(prefix="quorvane-atspi-")
 
@@ -80,8 +77,12 @@ def run_desktop(demo):
         started.append(p)
         return p
 
-    def read_line(fd, what):
-        with os.fdopen(fd) as f:
+    def start_telling(cmd, env, what):
+        """Starts `cmd` with a pipe for its "{fd}"; returns the line it writes there."""
+        r, w = os.pipe()
+        start([a.format(fd=w) for a in cmd], env, pass_fds=[w])
+        os.close(w)
+        with os.fdopen(r) as f:
             line = f.readline().strip()
         if not line:
             raise Failed(f"{what} did not start")
@@ -94,16 +95,12 @@ def run_desktop(demo):
                if not k.startswith(("DBUS_", "AT_SPI", "WAYLAND", "XDG_RUNTIME", "QT_"))}
         env.update(XDG_RUNTIME_DIR=runtime, XDG_STATE_HOME=os.path.join(temp.name, "state"),
                    NO_AT_BRIDGE="0", GTK_A11Y="atspi")
-        r, w = os.pipe()
-        start(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-              env, pass_fds=[w])
-        os.close(w)
-        env["DISPLAY"] = ":" + read_line(r, "Xvfb")
-        r, w = os.pipe()
-        start(["dbus-daemon", "--session", "--nofork", "--nopidfile", f"--print-address={w}"],
-              env, pass_fds=[w])
-        os.close(w)
-        env["DBUS_SESSION_BUS_ADDRESS"] = read_line(r, "the session bus")
+        env["DISPLAY"] = ":" + start_telling(
+            ["Xvfb", "-displayfd", "{fd}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            env, "Xvfb")
+        env["DBUS_SESSION_BUS_ADDRESS"] = start_telling(
+            ["dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address={fd}"],
+            env, "the session bus")
         start([LAUNCHER, "--launch-immediately"], env)
         wait_for_name(env["DBUS_SESSION_BUS_ADDRESS"], "org.a11y.Bus")  # else it is started twice
         start([REGISTRY], env)
@@ -195,15 +192,13 @@ def check():
 
     # The tree.
     expect(window.getRoleName() == "frame", f"the window is a frame (it is a {window.getRoleName()})")
-    objects = {}
     top = [c for c in children(window) if c.getRoleName() != "notification"]
     expect([(c.getRoleName(), c.name) for c in top] == [(r, n) for r, n, _ in TREE],
            f"the window holds, in order, {[(r, n) for r, n, _ in TREE]}: "
            f"{[(c.getRoleName(), c.name) for c in top]}")
     notes = [c for c in children(window) if c.getRoleName() == "notification"]
     expect(len(notes) == 1, f"one status notification, last: {len(notes)}")
-    for c in top:
-        objects[c.name] = c
+    objects = {c.name: c for c in top}
     group = objects.get("Device")
     inner = children(group) if group is not None else []
     expect([(c.getRoleName(), c.name) for c in inner] == TREE[0][2],

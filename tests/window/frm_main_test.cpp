@@ -31,7 +31,7 @@ public:
     void setFieldText(InfoLabel field, const std::u16string& text) override {
         fields[field] = utf8Text(text);
     }
-    void setUpgradeCaption(const std::string& /*caption*/) override {}
+    void setUpgradeCaption(const std::string& caption) override { captions.push_back(caption); }
     void setCommandsEnabled(bool upgrade, bool bootloader) override {
         buttons.emplace_back(upgrade, bootloader);
     }
@@ -73,7 +73,7 @@ public:
     }
     bool closed() const { return std::ranges::count(calls, std::string("closed")) == 1; }
 
-    std::vector<std::string> calls, messages, notices, questions, announced;
+    std::vector<std::string> calls, messages, notices, questions, announced, captions;
     std::vector<std::pair<bool, bool>> buttons; // each setting: upgrade, bootloader
     std::map<InfoLabel, std::string> fields;
     bool barVisible = true, stopWhenAsked = true;
@@ -142,6 +142,9 @@ TEST_F(WindowTest, LoadShowsTheWindowFirstThenTheTarvexAndWatchesTheInterfaces) 
     EXPECT_EQ(view.fields, shown);
     EXPECT_EQ(window->label(InfoLabel::Product), " Tarvex");
     EXPECT_TRUE(view.messages.empty());
+    ASSERT_GT(device.openHandles(), 0);
+    window.reset(); // a window destroyed without closing closes them too
+    EXPECT_EQ(device.openHandles(), 0);
 }
 
 // No Tarvex that may be opened: the fields stay empty, and the user is told how to get access
@@ -160,13 +163,13 @@ TEST_F(WindowTest, WithoutDeviceClicksSendNothingAndTheDenialIsExplainedInMessag
     EXPECT_EQ(device.tarvex().bootloaderEntries(), 0);
 }
 
-// A command through its button, or the load, with the window closed in one of its phases;
-// meanwhile both buttons are clicked again, and ignored. The window closes only once what ran
-// has returned, with both handles closed before it goes.
+// A command through its button, or the load, with the window closed in one of its phases or
+// while idle; meanwhile both buttons are clicked again, and ignored. The window closes only once
+// what ran has returned, with both handles closed before it goes.
 struct CloseCase {
     const char* name;
     const char* button;  // "" for the load alone
-    const char* closeAt; // "", "load", "wait", "transfer"
+    const char* closeAt; // "", "load", "idle", "wait", "transfer"
     bool stop;           // the answer when asked whether to stop
     std::size_t records;
     bool unloaded;
@@ -178,6 +181,7 @@ TEST_F(WindowTest, ClosingInEachPhaseWaitsForWhatRuns) {
         {"upgrade to its end", "btnUpgradeFW", "", true, 4, true, 0},
         {"bootloader to its end", "Command2", "", true, 0, false, 0},
         {"closed while loading", "", "load", true, 0, true, 0},
+        {"closed while idle", "", "idle", true, 0, true, 0},
         {"upgrade closed while waiting", "btnUpgradeFW", "wait", true, 0, true, 0},
         {"bootloader closed while waiting", "Command2", "wait", true, 0, true, 0},
         {"upgrade closed while sending, Stop", "btnUpgradeFW", "transfer", true, 2, true, 1},
@@ -210,12 +214,14 @@ TEST_F(WindowTest, ClosingInEachPhaseWaitsForWhatRuns) {
                 runningWhenClosed = w->commandRunning(), handlesWhenClosed = api.openHandles();
         };
         w->Form_Load();
+        if (closeAt == "idle")
+            v.requestClose();
         if (std::string(c.button) == "btnUpgradeFW")
             w->btnUpgradeFW_Click();
         else if (std::string(c.button) == "Command2")
             w->Command2_Click();
         v.idle(AnnouncedCloseMs);
-        EXPECT_EQ(api.tarvex().bootloaderEntries(), closeAt == "load" ? 0 : 1);
+        EXPECT_EQ(api.tarvex().bootloaderEntries(), *c.button == 0 ? 0 : 1);
         EXPECT_EQ(api.tarvex().records().size(), c.records);
         EXPECT_EQ(w->unloaded(), c.unloaded);
         EXPECT_EQ(v.closed(), c.unloaded);
@@ -229,23 +235,6 @@ TEST_F(WindowTest, ClosingInEachPhaseWaitsForWhatRuns) {
         EXPECT_EQ(api.openHandles(), 0);
         EXPECT_TRUE(api.misuse().empty());
     }
-}
-
-// Closed while idle: Form_Unload closes both handles before the window goes; a window that is
-// destroyed without closing (Form_Terminate) closes them too.
-TEST_F(WindowTest, UnloadAndTerminateCloseTheHandles) {
-    window->Form_Load();
-    ASSERT_GT(device.openHandles(), 0);
-    view.requestClose();
-    EXPECT_TRUE(view.closed());
-    EXPECT_EQ(device.openHandles(), 0);
-
-    auto other = std::make_unique<frmMain>(view, device, image);
-    other->Form_Load();
-    ASSERT_GT(device.openHandles(), 0);
-    other.reset();
-    EXPECT_EQ(device.openHandles(), 0);
-    EXPECT_TRUE(device.misuse().empty());
 }
 
 // While idle the window follows the device: a burst of changes gives one discovery 300 ms after
@@ -285,43 +274,12 @@ TEST_F(WindowTest, FollowsTheDeviceWithOneDebounceAndOneRetry) {
     EXPECT_TRUE(view.messages.empty());
 }
 
-// A Tarvex plugged in or out while a message box holds the window: the fields stay as they are
-// while the box is open, and show what is connected once it is acknowledged.
-TEST_F(WindowTest, ChangesWhileABoxIsOpenAreDiscoveredWhenItCloses) {
-    struct Case {
-        const char* name;
-        bool attachedAtLoad;
-        const char* productAfter;
-    };
-    for (const Case c : {Case{"plugged in", false, " Tarvex"}, Case{"unplugged", true, ""}}) {
-        SCOPED_TRACE(c.name);
-        VirtualPlatform api{clock, defaultTarvexConfig()};
-        api.tarvexAttached = c.attachedAtLoad;
-        RecordingView v{clock};
-        // Missing image or no device: either way the command tells the user and ends.
-        frmMain w(v, api, dir.path() / "missing.bin");
-        w.Form_Load();
-        const std::string before = w.label(InfoLabel::Product);
-        std::string whileOpen = "?";
-        v.whileMessage = [&] {
-            api.tarvexAttached = !c.attachedAtLoad;
-            v.idle(1000); // polled and settled meanwhile
-            whileOpen = w.label(InfoLabel::Product);
-        };
-        w.btnUpgradeFW_Click();
-        ASSERT_EQ(v.messages.size(), 1U);
-        EXPECT_EQ(whileOpen, before);
-        EXPECT_EQ(w.label(InfoLabel::Product), c.productAfter);
-        EXPECT_EQ(v.fields[InfoLabel::Product], c.productAfter);
-        EXPECT_FALSE(w.unloaded());
-    }
-}
-
 // Each command with the buttons it leaves usable, and what assistive technology is told: while a
 // command runs neither button can be pressed; Force Bootloader Mode and a refusal that sent
 // nothing give both back; an upgrade that sent anything leaves both disabled until the window
 // goes, which it does at once after a failure (told in a box) and a moment after a success is
-// announced.
+// announced. A Tarvex plugged in or out while a box holds a window that stays: the fields stay as
+// they are while the box is open, and show what is connected once it is acknowledged.
 TEST_F(WindowTest, ButtonsWhileACommandRunsAndTheResultAnnounced) {
     using Buttons = std::pair<bool, bool>;
     struct Case {
@@ -336,26 +294,14 @@ TEST_F(WindowTest, ButtonsWhileACommandRunsAndTheResultAnnounced) {
         int closesAfterMs; // -1: stays open
     };
     const Buttons both{true, true}, none{false, false};
+    const std::vector<std::string> inBootloader{
+        "The Tarvex is in its bootloader mode. Product: Tarvex Bootloader. Version: 1.0."};
+    const std::vector<std::string> upgraded{
+        "Firmware update complete: the Tarvex runs its new firmware. The window closes."};
     const Case cases[] = {
-        {"bootloader",
-         "Command2",
-         true,
-         true,
-         0,
-         both,
-         {"The Tarvex is in its bootloader mode. Product: Tarvex Bootloader. Version: 1.0."},
-         0,
-         -1},
+        {"bootloader", "Command2", true, true, 0, both, inBootloader, 0, -1},
         {"bootloader without a Tarvex", "Command2", false, true, 0, both, {}, 1, -1},
-        {"upgrade",
-         "btnUpgradeFW",
-         true,
-         true,
-         0,
-         none,
-         {"Firmware update complete: the Tarvex runs its new firmware. The window closes."},
-         0,
-         2000},
+        {"upgrade", "btnUpgradeFW", true, true, 0, none, upgraded, 0, 2000},
         {"upgrade refused: no image", "btnUpgradeFW", true, false, 0, both, {}, 1, -1},
         {"upgrade refused: no Tarvex", "btnUpgradeFW", false, true, 0, both, {}, 1, -1},
         {"upgrade failed after sending", "btnUpgradeFW", true, true, 2, none, {}, 1, 0},
@@ -371,8 +317,17 @@ TEST_F(WindowTest, ButtonsWhileACommandRunsAndTheResultAnnounced) {
         w.Form_Load();
         ASSERT_TRUE(v.buttons.empty()); // usable from the start
         std::vector<Buttons> whileRunning;
+        const std::string before = w.label(InfoLabel::Product);
+        std::string whileOpen = "?";
         v.onEvents = [&] { whileRunning.push_back(v.buttons.back()); };
-        v.whileMessage = [&] { whileRunning.push_back(v.buttons.back()); };
+        v.whileMessage = [&] {
+            whileRunning.push_back(v.buttons.back());
+            if (c.closesAfterMs >= 0)
+                return;
+            api.tarvexAttached = !c.attached;
+            v.idle(1000); // polled and settled meanwhile
+            whileOpen = w.label(InfoLabel::Product);
+        };
         if (std::string(c.button) == "Command2")
             w.Command2_Click();
         else
@@ -382,7 +337,16 @@ TEST_F(WindowTest, ButtonsWhileACommandRunsAndTheResultAnnounced) {
         EXPECT_EQ(v.buttons.front(), none);
         EXPECT_EQ(v.buttons.back(), c.after);
         EXPECT_EQ(v.announced, c.announced);
+        if (c.announced == upgraded) {
+            EXPECT_EQ(v.captions,
+                      (std::vector<std::string>{"Switching to bootloader...",
+                                                "Updating firmware...", "Finishing..."}));
+        }
         EXPECT_EQ(v.messages.size(), c.messages);
+        if (c.messages > 0 && c.closesAfterMs < 0) {
+            EXPECT_EQ(whileOpen, before);
+            EXPECT_EQ(v.fields[InfoLabel::Product], c.attached ? "" : " Tarvex");
+        }
         if (c.closesAfterMs > 0) {
             v.idle(c.closesAfterMs - 10);
             EXPECT_FALSE(v.closed());
