@@ -65,12 +65,17 @@ bool HistoryFile::append(const UpdateRecord& record) const noexcept {
     } catch (...) {
         why = "unknown error";
     }
-    try {
-        warning_ = "The update history was not written (" + shown(path_) + "): " + why + ".";
-    } catch (...) {
-        warning_.clear(); // no memory even for the warning: the line is simply not there
-    }
+    warn("was not written", why);
     return false;
+}
+
+void HistoryFile::warn(const char* what, const std::string& why) const noexcept {
+    try {
+        warning_ =
+            std::string("The update history ") + what + " (" + shown(path_) + "): " + why + ".";
+    } catch (...) {
+        warning_.clear(); // no memory even for the warning: the user is simply not told
+    }
 }
 
 std::vector<UpdateRecord> HistoryFile::read() const noexcept {
@@ -101,11 +106,7 @@ std::vector<UpdateRecord> HistoryFile::read() const noexcept {
     } catch (...) {
         why = "unknown error";
     }
-    try {
-        warning_ = "The update history could not be read (" + shown(path_) + "): " + why + ".";
-    } catch (...) {
-        warning_.clear();
-    }
+    warn("could not be read", why);
     return records;
 }
 

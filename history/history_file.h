@@ -42,6 +42,9 @@ public:
 
 private:
     std::filesystem::path path_;
+    // Keeps "The update history <what> (<path>): <why>." for warning().
+    void warn(const char* what, const std::string& why) const noexcept;
+
     mutable std::string warning_;
 };
 
