@@ -38,8 +38,8 @@ private:
 struct LockAttempt {
     std::optional<UnitLockHold> hold; // taken
     bool heldElsewhere = false;       // another program, or another session here, holds it
-    // Why the lock could not be taken otherwise, in the system's words, with the lock file's
-    // path (then hold is empty and heldElsewhere false).
+    // Why the lock could not be taken otherwise: the path of the file (or folder) at fault and
+    // the system's words, "<path>: <why>" (then hold is empty and heldElsewhere false).
     std::string problem;
 };
 
