@@ -49,7 +49,7 @@ fs::path writeImage(const fs::path& dir, std::size_t bytes) {
 class TimedPlatform final : public ForwardingPlatform {
 public:
     using ForwardingPlatform::ForwardingPlatform;
-    bool setFeature(RawHandle h, const std::uint8_t* b, std::size_t n) override {
+    CallResult setFeature(RawHandle h, const std::uint8_t* b, std::size_t n) override {
         if (!firstReport_)
             firstReport_ = Steady::now();
         lastWasReport_ = true;
@@ -80,11 +80,11 @@ bool runTransfer(HidPlatform& api, const fs::path& image) {
     DeviceState state;
     state.ProgressFullWidth = 5055;
     DeviceContext ctx{api, window, state};
-    state.DeviceFound = FindTheHid(ctx);
+    FindTheHid(ctx);
     FirmwareUpdater updater(ctx, image);
     const ImageCheck checked = checkFirmwareImage(image);
     const bool ok = !checked.problem && updater.SendFlashData(checked.records);
-    closeDeviceHandles(ctx);
+    ctx.state.closeHandles();
     return ok;
 }
 
@@ -122,8 +122,8 @@ void discoveryCost(int foreignCount) {
     const int rounds = 20000 / (foreignCount + 1) + 100;
     const auto start = Steady::now();
     for (int i = 0; i < rounds; ++i) {
-        state.DeviceFound = FindTheHid(ctx);
-        closeDeviceHandles(ctx);
+        FindTheHid(ctx);
+        ctx.state.closeHandles();
     }
     const double us = std::chrono::duration<double, std::micro>(Steady::now() - start).count();
     std::printf("FindTheHid with %3d foreign interfaces before the Tarvex: %8.2f us per call\n",

@@ -6,10 +6,12 @@
 #include "discovery_messages.h"
 #include "firmware_updater.h"
 #include "history_file.h"
+#include "interface_reading.h"
 #include "tarvex_identity.h"
 #include "terminal_text.h"
 #include "tracing_platform.h"
 #include "unit_choice.h"
+#include "unit_locks.h"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -41,7 +43,7 @@ struct Options {
     bool verbose = false, quiet = false, json = false, all = false;
     std::string image, serial, path;
     std::size_t count = 20;
-    std::int64_t waitLimitS = CliAbsentLimitMs / 1000;
+    std::int64_t waitLimitS = 120; // without any Tarvex on the bus
 };
 
 const char* openErrorText(OpenError error) {
@@ -67,9 +69,7 @@ struct Session {
     Session(CliEnvironment& env, const Options& o)
         : env(env), options(o), tracer(env.platform, env.err),
           api(o.verbose ? static_cast<HidPlatform&>(tracer) : env.platform),
-          window(api, env.err, env.terminal, o.quiet, env.interrupted), ctx{api, window, state} {
-        state.AbsentLimitMs = o.waitLimitS * 1000;
-    }
+          window(api, env.err, env.terminal, o.quiet, env.interrupted), ctx{api, window, state} {}
     bool interrupted() const { return window.closeRequested(); }
 
     CliEnvironment& env;
@@ -100,20 +100,14 @@ int listUnits(Session& s) {
     const std::vector<TarvexListing> units = listTarvexUnits(s.api);
     Json all = Json::array();
     if (s.options.all) {
-        for (const std::string& path : s.api.enumerateInterfaces()) {
-            const auto listed = s.api.enumerated(path);
-            const OpenResult opened = s.api.open(path, OpenMode::Plain);
-            HidAttributes a{};
-            const bool read = opened.handle != 0 && s.api.getAttributes(opened.handle, a);
-            if (opened.handle != 0)
-                s.api.close(opened.handle);
-            if (!read && listed)
-                a = {listed->VendorID, listed->ProductID, 0};
-            all.push_back({{"path", path},
-                           {"vendor_id", read || listed ? Json(a.VendorID) : Json()},
-                           {"product_id", read || listed ? Json(a.ProductID) : Json()},
-                           {"opened", opened.handle != 0},
-                           {"open_error", openErrorText(opened.error)}});
+        for (const EnumeratedInterface& listed : s.api.enumerateInterfaces()) {
+            const OpenedInterface i = openInterface(s.api, listed);
+            const bool known = i.attributesRead || listed.ProductID != 0;
+            all.push_back({{"path", listed.Path},
+                           {"vendor_id", known ? Json(i.attributes.VendorID) : Json()},
+                           {"product_id", known ? Json(i.attributes.ProductID) : Json()},
+                           {"opened", i.handle.isOpen()},
+                           {"open_error", openErrorText(i.openError)}});
         }
     }
     for (const TarvexListing& u : units)
@@ -161,33 +155,6 @@ int listUnits(Session& s) {
     return ExitDone;
 }
 
-// Finds the one Tarvex the command is for; an exit code when there is none to send to.
-std::optional<int> findTarget(Session& s) {
-    const Options& o = s.options;
-    if (!o.serial.empty() || !o.path.empty()) {
-        UnitChoiceResult chosen =
-            chooseUnit(listTarvexUnits(s.api), !o.path.empty(), o.path.empty() ? o.serial : o.path);
-        if (!chosen.choice) {
-            s.window.tellUser(chosen.problem);
-            return ExitNoUnit;
-        }
-        s.state.Unit = std::move(chosen.choice);
-    }
-    FindAndShowDevice(s.ctx);
-    if (s.interrupted())
-        return ExitInterrupted;
-    if (s.state.TarvexUnits.size() > 1) {
-        s.window.tellUser(severalUnitsMessage(s.state.TarvexUnits) +
-                          " Or choose one with --serial or --path.");
-        return ExitNoUnit;
-    }
-    if (!s.state.DeviceFound) {
-        s.window.tellUser(noTarvexMessage(s.state));
-        return ExitNoUnit;
-    }
-    return std::nullopt;
-}
-
 int exitCodeOf(const UpdateSession& session) {
     switch (session.outcome()) {
     case Outcome::Completed:
@@ -206,6 +173,7 @@ int exitCodeOf(const UpdateSession& session) {
         return ExitNotBack;
     case FailureKind::None:
     case FailureKind::Device:
+    case FailureKind::Left:
         break;
     }
     return ExitDevice;
@@ -224,34 +192,28 @@ std::string doneMessage(const Session& s, bool upgrade, const UpdateRecord& r) {
 // The upgrade or Force Bootloader Mode on the one Tarvex present or chosen.
 int command(Session& s, bool upgrade) {
     UpdateRecord record;
-    record.outcome = "failed";
     const HistoryFile history(s.env.historyPath);
     std::filesystem::path image =
         s.options.image.empty()
             ? s.env.defaultImage
             : std::filesystem::path(std::u8string(s.options.image.begin(), s.options.image.end()));
-    FirmwareUpdater updater(
-        s.ctx, image,
-        {s.env.inhibitor, s.env.historyPath.empty() ? nullptr : &history, "cli", &record});
-    int code = ExitDone;
-    std::string message;
-    if (const auto refused = findTarget(s)) {
-        code = *refused;
-        record.message = code == ExitInterrupted
-                             ? "Interrupted before anything was sent to the Tarvex."
-                             : s.window.told().value_or("");
-        record.outcome = outcomeName(code == ExitInterrupted ? Outcome::Stopped : Outcome::Failed);
-        message = record.message;
-    } else {
-        upgrade ? updater.upgrade() : updater.forceBootloader();
-        const UpdateSession& session = *updater.lastSession();
-        code = exitCodeOf(session);
-        message = record.message;
-        // A plain success says what the Tarvex runs now; the session's words follow.
-        if (code == ExitDone && !session.stopped())
-            message = doneMessage(s, upgrade, record) + (message.empty() ? "" : " " + message);
-    }
-    closeDeviceHandles(s.ctx);
+    const UnitLocks locks(UnitLocks::systemDirectory());
+    CommandServices services{s.env.inhibitor, s.env.historyPath.empty() ? nullptr : &history, "cli",
+                             &record};
+    services.locks = &locks;
+    services.waits.absentLimitMs = s.options.waitLimitS * 1000;
+    services.restartWords = "run quorvane-cli update again";
+    services.chooseWords = " Or choose one with --serial or --path.";
+    FirmwareUpdater updater(s.ctx, image, std::move(services));
+    const CommandTarget target{true, s.options.serial, s.options.path};
+    upgrade ? updater.upgrade(target) : updater.forceBootloader(target);
+    const UpdateSession& session = *updater.lastSession();
+    const int code = exitCodeOf(session);
+    std::string message = record.message;
+    // A plain success says what the Tarvex runs now; the session's words follow.
+    if (code == ExitDone && !session.stopped())
+        message = doneMessage(s, upgrade, record) + (message.empty() ? "" : " " + message);
+    s.state.closeHandles();
     if (s.options.json) {
         Json result = toJson(record);
         result["message"] = message;

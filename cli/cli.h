@@ -26,9 +26,6 @@ enum ExitCode : int {
     ExitInterrupted = 130 // Ctrl-C, or the console closed
 };
 
-// A command's wait gives up after this long without any Tarvex on the bus.
-inline constexpr std::int64_t CliAbsentLimitMs = 120000;
-
 struct CliEnvironment {
     HidPlatform& platform;
     std::ostream& out;     // results

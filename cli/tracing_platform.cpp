@@ -30,11 +30,10 @@ const char* failureName(ReportFailure failure) {
 
 } // namespace
 
-std::string TracingPlatform::outcome(bool ok, const char* failure) const {
+std::string TracingPlatform::outcome(bool ok, const SystemError& error, const char* failure) {
     if (ok)
         return "ok";
     // What the system said of it, as it said it (a device's own text is the system's too).
-    const SystemError error = lastError();
     if (error.text.empty() && error.code == 0)
         return failure;
     return std::string(failure) + ": " + terminalSafe(error.text) + " (" +
@@ -45,89 +44,96 @@ std::ostream& TracingPlatform::line(const char* call) {
     return out_ << "[" << ForwardingPlatform::nowMs() << " ms] " << call;
 }
 
-std::vector<std::string> TracingPlatform::enumerateInterfaces() {
-    std::vector<std::string> paths = ForwardingPlatform::enumerateInterfaces();
-    line("enumerate") << " -> " << paths.size() << " interfaces\n";
-    for (const std::string& path : paths) {
-        out_ << "    " << terminalSafe(path);
-        if (const auto listed = enumerated(path))
-            out_ << "  " << hex(listed->VendorID, 4) << ':' << hex(listed->ProductID, 4);
-        out_ << '\n';
-    }
-    return paths;
+std::vector<EnumeratedInterface> TracingPlatform::enumerateInterfaces() {
+    std::vector<EnumeratedInterface> listed = ForwardingPlatform::enumerateInterfaces();
+    const std::lock_guard lock(mutex_);
+    line("enumerate") << " -> " << listed.size() << " interfaces\n";
+    for (const EnumeratedInterface& i : listed)
+        out_ << "    " << terminalSafe(i.Path) << "  " << hex(i.VendorID, 4) << ':'
+             << hex(i.ProductID, 4) << '\n';
+    return listed;
 }
 
 OpenResult TracingPlatform::open(const std::string& path, OpenMode mode) {
     const OpenResult r = ForwardingPlatform::open(path, mode);
+    const std::lock_guard lock(mutex_);
     line("open") << ' ' << terminalSafe(path)
                  << (mode == OpenMode::Overlapped ? " overlapped" : " plain") << " -> ";
     if (r.handle != 0)
         out_ << "handle " << hex(r.handle, 1) << '\n';
     else
-        out_ << outcome(false, r.error == OpenError::AccessDenied ? "failed, access denied"
-                               : r.error == OpenError::NotFound   ? "failed, not found"
-                                                                  : "failed")
+        out_ << outcome(false, r.cause,
+                        r.error == OpenError::AccessDenied ? "failed, access denied"
+                        : r.error == OpenError::NotFound   ? "failed, not found"
+                                                           : "failed")
              << '\n';
     return r;
 }
 
-bool TracingPlatform::close(RawHandle h) {
-    const bool ok = ForwardingPlatform::close(h);
-    line("close") << " handle " << hex(h, 1) << " -> " << outcome(ok, "failed") << '\n';
-    return ok;
+CallResult TracingPlatform::close(RawHandle h) {
+    const CallResult r = ForwardingPlatform::close(h);
+    const std::lock_guard lock(mutex_);
+    line("close") << " handle " << hex(h, 1) << " -> " << outcome(r.ok, r.error, "failed") << '\n';
+    return r;
 }
 
-bool TracingPlatform::getAttributes(RawHandle h, HidAttributes& a) {
-    const bool ok = ForwardingPlatform::getAttributes(h, a);
-    line("attributes") << " handle " << hex(h, 1) << " -> " << outcome(ok, "failed");
-    if (ok)
+CallResult TracingPlatform::getAttributes(RawHandle h, HidAttributes& a) {
+    const CallResult r = ForwardingPlatform::getAttributes(h, a);
+    const std::lock_guard lock(mutex_);
+    line("attributes") << " handle " << hex(h, 1) << " -> " << outcome(r.ok, r.error, "failed");
+    if (r.ok)
         out_ << ": vendor " << hex(a.VendorID, 4) << ", product " << hex(a.ProductID, 4)
              << ", version " << hex(a.VersionNumber, 4);
     out_ << '\n';
-    return ok;
+    return r;
 }
 
-bool TracingPlatform::getCapabilities(RawHandle h, HidCapabilities& c) {
-    const bool ok = ForwardingPlatform::getCapabilities(h, c);
-    line("capabilities") << " handle " << hex(h, 1) << " -> " << outcome(ok, "failed");
-    if (ok)
+CallResult TracingPlatform::getCapabilities(RawHandle h, HidCapabilities& c) {
+    const CallResult r = ForwardingPlatform::getCapabilities(h, c);
+    const std::lock_guard lock(mutex_);
+    line("capabilities") << " handle " << hex(h, 1) << " -> " << outcome(r.ok, r.error, "failed");
+    if (r.ok)
         out_ << ": feature report length " << c.FeatureReportByteLength;
     out_ << '\n';
-    return ok;
+    return r;
 }
 
-bool TracingPlatform::setFeature(RawHandle h, const std::uint8_t* b, std::size_t n) {
-    const bool ok = ForwardingPlatform::setFeature(h, b, n);
+CallResult TracingPlatform::setFeature(RawHandle h, const std::uint8_t* b, std::size_t n) {
+    const CallResult r = ForwardingPlatform::setFeature(h, b, n);
+    const std::lock_guard lock(mutex_);
     line("set feature") << " handle " << hex(h, 1) << ", " << n << " bytes -> "
-                        << outcome(ok, failureName(lastReportFailure())) << "\n    " << bytes(b, n)
+                        << outcome(r.ok, r.error, failureName(r.failure)) << "\n    " << bytes(b, n)
                         << '\n';
-    return ok;
+    return r;
 }
 
-bool TracingPlatform::getFeature(RawHandle h, std::uint8_t* b, std::size_t n) {
-    const bool ok = ForwardingPlatform::getFeature(h, b, n);
+CallResult TracingPlatform::getFeature(RawHandle h, std::uint8_t* b, std::size_t n) {
+    const CallResult r = ForwardingPlatform::getFeature(h, b, n);
+    const std::lock_guard lock(mutex_);
     line("get feature") << " handle " << hex(h, 1) << ", " << n << " bytes -> "
-                        << outcome(ok, failureName(lastReportFailure())) << '\n';
-    if (ok)
+                        << outcome(r.ok, r.error, failureName(r.failure)) << '\n';
+    if (r.ok)
         out_ << "    " << bytes(b, n) << '\n';
-    return ok;
+    return r;
 }
 
-bool TracingPlatform::getString(RawHandle h, StringKind k, std::uint8_t* b, std::size_t n) {
-    const bool ok = ForwardingPlatform::getString(h, k, b, n);
+CallResult TracingPlatform::getString(RawHandle h, StringKind k, std::uint8_t* b, std::size_t n) {
+    const CallResult r = ForwardingPlatform::getString(h, k, b, n);
+    const std::lock_guard lock(mutex_);
     line("string") << ' '
                    << (k == StringKind::Manufacturer ? "manufacturer"
                        : k == StringKind::Product    ? "product"
                                                      : "serial number")
-                   << " handle " << hex(h, 1) << " -> " << outcome(ok, "failed");
-    if (ok)
+                   << " handle " << hex(h, 1) << " -> " << outcome(r.ok, r.error, "failed");
+    if (r.ok)
         out_ << ": \"" << terminalSafe(utf8Text(deviceStringText(b, n))) << '"';
     out_ << '\n';
-    return ok;
+    return r;
 }
 
 void TracingPlatform::sleep(int ms) {
     ForwardingPlatform::sleep(ms);
+    const std::lock_guard lock(mutex_);
     line("sleep") << ' ' << ms << " ms\n";
 }
 

@@ -1,11 +1,16 @@
 // The platform seam: every operation the program performs on HID interfaces, and the records
 // they fill. Each backend (linux/, windows/, the virtual Tarvex in virtual/) implements this
 // contract in a folder of its own; the build chooses which ones are compiled.
+//
+// Every call answers from its own arguments: nothing depends on what an earlier call listed or
+// how it failed, and a call that fails returns why, in the system's words. Threads: every call
+// may be made from several threads at once, as long as one handle is used by one thread at a
+// time (sessions on different units share one platform); every backend keeps this.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,8 +36,9 @@ enum class OpenMode { Plain, Overlapped };
 
 enum class OpenError { None, AccessDenied, NotFound, Other };
 
-// What the enumeration tells of an interface without opening it.
+// One HID interface as the enumeration tells of it, without opening it.
 struct EnumeratedInterface {
+    std::string Path;
     std::uint16_t VendorID = 0;
     std::uint16_t ProductID = 0;
     std::u16string Product; // empty where the enumeration does not name it
@@ -58,13 +64,42 @@ struct SystemError {
     std::string text;      // the system's words for it (strerror, FormatMessage); empty: none
 };
 
+// What one call did: success, or why it failed. A failure the system gave no reason for (a
+// handle never issued, a length out of range) has an empty error.
+struct CallResult {
+    bool ok = false;
+    SystemError error;
+    // Feature reports only: the interface left the bus, or the device (or the driver) refused
+    // the report. A failure other than a stall is classified only after looking again
+    // (GoneCheckMs), before the call returns.
+    ReportFailure failure = ReportFailure::Refused;
+
+    explicit operator bool() const { return ok; }
+};
+
 struct OpenResult {
     RawHandle handle = 0; // 0 when the open failed
     OpenError error = OpenError::None;
+    SystemError cause; // why it failed, in the system's words
 };
 
 // The three identification strings of an interface, delivered as raw UTF-16LE.
 enum class StringKind { Manufacturer, Product, SerialNumber };
+
+// Interfaces arriving and leaving, as one watcher sees them.
+class InterfaceWatch {
+public:
+    InterfaceWatch() = default;
+    InterfaceWatch(const InterfaceWatch&) = delete;
+    InterfaceWatch& operator=(const InterfaceWatch&) = delete;
+    virtual ~InterfaceWatch() = default;
+
+    // A descriptor that turns readable when something changed, for an event loop; -1 where the
+    // platform has none, and changed() is asked from time to time instead.
+    virtual int descriptor() const { return -1; }
+    // True when interfaces arrived or left since this watch last said so; takes the news.
+    virtual bool changed() = 0;
+};
 
 class HidPlatform {
 public:
@@ -73,52 +108,46 @@ public:
     HidPlatform& operator=(const HidPlatform&) = delete;
     virtual ~HidPlatform() = default;
 
-    // Paths of the HID interfaces present now, in the platform's enumeration order.
-    virtual std::vector<std::string> enumerateInterfaces() = 0;
-    // What the last enumeration listed for `path`, learnt without opening it, or nothing where
-    // the platform cannot tell. Discovery uses it to count the Tarvex units present and to
-    // recognise a Tarvex it was denied access to, never to choose one.
-    virtual std::optional<EnumeratedInterface> enumerated(const std::string& /*path*/) {
-        return std::nullopt;
-    }
-
-    // Interfaces arriving and leaving. A descriptor that turns readable when something changed,
-    // for the window's event loop; -1 where the platform has none, and the window asks
-    // interfacesChanged() from time to time instead.
-    virtual int changeDescriptor() { return -1; }
-    // True when interfaces arrived or left since the last call; takes the news.
-    virtual bool interfacesChanged() { return false; }
+    // The HID interfaces present now, in the platform's enumeration order, each with what the
+    // enumeration tells of it (all that is known without opening it).
+    virtual std::vector<EnumeratedInterface> enumerateInterfaces() = 0;
+    // A watch on arrivals and departures from now on; one that never tells of any where the
+    // platform cannot (the window's own system notifications then take over).
+    virtual std::unique_ptr<InterfaceWatch> watchInterfaces();
 
     virtual OpenResult open(const std::string& path, OpenMode mode) = 0;
-    virtual bool close(RawHandle handle) = 0;
+    virtual CallResult close(RawHandle handle) = 0;
 
-    virtual bool getAttributes(RawHandle handle, HidAttributes& attributes) = 0;
+    virtual CallResult getAttributes(RawHandle handle, HidAttributes& attributes) = 0;
     // Obtains the interface's parsed report information, reads the capabilities from it and
-    // releases it again before returning; false when it could not be obtained.
-    virtual bool getCapabilities(RawHandle handle, HidCapabilities& capabilities) = 0;
+    // releases it again before returning.
+    virtual CallResult getCapabilities(RawHandle handle, HidCapabilities& capabilities) = 0;
 
     // Feature reports: `length` bytes from/into `buffer`, byte 0 being the report ID.
-    virtual bool setFeature(RawHandle handle, const std::uint8_t* buffer, std::size_t length) = 0;
-    virtual bool getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) = 0;
-    // Why the last setFeature or getFeature that returned false failed: the interface left the
-    // bus, or the device (or the driver) refused the report. Known when the call returns: a
-    // failure other than a stall is classified only after looking again (GoneCheckMs).
-    virtual ReportFailure lastReportFailure() const = 0;
-    // The system's error of the last call that failed, kept until the next call fails (a later
-    // success leaves it). A failure the system gave no reason for (a handle never issued, a
-    // length out of range) leaves it empty.
-    virtual SystemError lastError() const { return {}; }
+    virtual CallResult setFeature(RawHandle handle, const std::uint8_t* buffer,
+                                  std::size_t length) = 0;
+    virtual CallResult getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) = 0;
     // The longest feature report, report ID included, the platform's HID stack can carry.
     virtual std::size_t maxReportLength() const = 0;
 
     // Writes the string as zero-terminated UTF-16LE into at most `length` bytes of `buffer`.
-    virtual bool getString(RawHandle handle, StringKind kind, std::uint8_t* buffer,
-                           std::size_t length) = 0;
+    virtual CallResult getString(RawHandle handle, StringKind kind, std::uint8_t* buffer,
+                                 std::size_t length) = 0;
 
     // Every pause of the program goes through here, so tests run on a virtual clock.
     virtual void sleep(int milliseconds) = 0;
     // Monotonic milliseconds on the same clock as sleep().
     virtual std::int64_t nowMs() = 0;
 };
+
+// A watch that never tells of a change.
+class SilentWatch final : public InterfaceWatch {
+public:
+    bool changed() override { return false; }
+};
+
+inline std::unique_ptr<InterfaceWatch> HidPlatform::watchInterfaces() {
+    return std::make_unique<SilentWatch>();
+}
 
 } // namespace quorvane

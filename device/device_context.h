@@ -13,11 +13,4 @@ struct DeviceContext {
     DeviceState& state;
 };
 
-// Closes HidHandle, then OverlappedHandle, each only if it is open.
-inline void closeDeviceHandles(DeviceContext& ctx) {
-    for (DeviceHandle* h : {&ctx.state.HidHandle, &ctx.state.OverlappedHandle})
-        if (auto result = h->close(ctx.api))
-            ctx.state.LastResult = *result;
-}
-
 } // namespace quorvane

@@ -8,9 +8,8 @@
 namespace quorvane {
 
 bool DeviceFollower::rediscover(DeviceContext& ctx) {
-    closeDeviceHandles(ctx);
-    const std::string& denied = ctx.state.AccessDeniedPath;
-    if (FindAndShowDevice(ctx) || denied.empty()) {
+    const std::string denied = FindAndShowDevice(ctx).accessDeniedPath;
+    if (ctx.state.DeviceFound || denied.empty()) {
         deniedRetried_ = false, deniedAdvised_.clear();
         return false;
     }

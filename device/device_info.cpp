@@ -80,7 +80,7 @@ std::optional<std::u16string> queryDeviceString(DeviceContext& ctx, StringKind k
     std::array<std::uint8_t, 2 * DeviceStringBytes + 1> buffer{};
     s.LastResult =
         s.OverlappedHandle.isOpen() &&
-        ctx.api.getString(s.OverlappedHandle.raw(), kind, buffer.data(), DeviceStringBytes);
+        ctx.api.getString(s.OverlappedHandle.raw(), kind, buffer.data(), DeviceStringBytes).ok;
     if (!s.LastResult)
         return std::nullopt;
     return deviceStringText(buffer.data(), DeviceStringBytes);

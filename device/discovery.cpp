@@ -2,6 +2,7 @@
 
 #include "device_info.h"
 #include "discovery_messages.h"
+#include "interface_reading.h"
 #include "tarvex_identity.h"
 
 #include <algorithm>
@@ -12,203 +13,212 @@ namespace quorvane {
 
 namespace {
 
-bool sameUnit(const EnumeratedInterface& a, const EnumeratedInterface& b) {
-    return a.Unit == b.Unit;
-}
-
-// Notes a Tarvex unit in `units` unless one of its interfaces was noted already.
-void noteUnit(std::vector<EnumeratedInterface>& units, const EnumeratedInterface& unit) {
-    if (std::none_of(units.begin(), units.end(),
-                     [&](const EnumeratedInterface& u) { return sameUnit(u, unit); }))
-        units.push_back(unit);
-}
-
 // What the listing alone tells of an interface against the unit a command talks to.
-enum class Match { Yes, No, Unknown };
+enum class Place { Same, Other, Unknown };
 
-Match placeMatch(const DeviceState& s, const std::optional<EnumeratedInterface>& listed) {
-    if (!s.Unit)
-        return Match::Yes;
-    if (!listed || !listed->UnitIsPlace || s.Unit->Place.empty())
-        return Match::Unknown;
-    return listed->Unit == s.Unit->Place ? Match::Yes : Match::No;
+Place placeOf(const UnitIdentity* target, const EnumeratedInterface& listed) {
+    if (target == nullptr || !listed.UnitIsPlace || target->Place.empty())
+        return Place::Unknown;
+    return listed.Unit == target->Place ? Place::Same : Place::Other;
 }
 
-// The serial number of the interface open on `handle`: a string query, never a report.
+// The serial number of the interface open on `handle`, from a string query (never a report);
+// nothing when the query failed or the device names none: then it tells nothing.
 std::optional<std::string> serialOf(HidPlatform& api, RawHandle handle) {
     std::array<std::uint8_t, 2 * DeviceStringBytes + 1> text{};
     if (!api.getString(handle, StringKind::SerialNumber, text.data(), DeviceStringBytes))
         return std::nullopt;
-    return utf8Text(deviceStringText(text.data(), DeviceStringBytes));
+    std::string serial = utf8Text(deviceStringText(text.data(), DeviceStringBytes));
+    return serial.empty() ? std::nullopt : std::optional(std::move(serial));
 }
 
-// A Tarvex opened on HidHandle whose place the listing could not tell: the unit the command
-// talks to by its serial number, or, where it has none, as the one Tarvex unit on the bus.
-bool identifiedBySerial(DeviceContext& ctx) {
-    const DeviceState& s = ctx.state;
-    if (s.Unit->SerialNumber.empty())
-        return s.TarvexUnits.size() <= 1;
-    return serialOf(ctx.api, s.HidHandle.raw()) == s.Unit->SerialNumber;
+void forget(std::vector<EnumeratedInterface>& units, const EnumeratedInterface& unit) {
+    std::erase_if(units, [&](const EnumeratedInterface& u) { return u.Unit == unit.Unit; });
+}
+
+// Takes the interface opened in `i` as the device found.
+void take(DeviceContext& ctx, Findings& f, OpenedInterface& i) {
+    DeviceState& s = ctx.state;
+    s.DeviceFound = true;
+    s.DevicePath = i.listed.Path;
+    s.Attributes = i.attributes;
+    s.HidHandle = std::move(i.handle);
+    f.listed = i.listed;
+    // The Tarvex itself was opened: a refused sibling collection needs no advice.
+    f.accessDeniedPath.clear();
+    f.unreadablePath.clear();
+    f.unreadableCause.clear();
+    ReadDeviceCaps(ctx);
+    s.OverlappedHandle = DeviceHandle(ctx.api, s.DevicePath, OpenMode::Overlapped);
 }
 
 } // namespace
 
-bool FindTheHid(DeviceContext& ctx) {
-    DeviceState& s = ctx.state;
-    s.DeviceFound = false;
-    s.AccessDeniedPath.clear();
-    s.UnreadablePath.clear();
-    s.TarvexUnits.clear();
-    s.Listed.reset();
-    const std::vector<std::string> paths = ctx.api.enumerateInterfaces();
-    // Units are counted from what the enumeration tells, without opening anything; with a unit
-    // to talk to, the others it tells apart are set aside unopened.
-    std::vector<std::optional<EnumeratedInterface>> listed;
-    std::vector<Match> match;
-    listed.reserve(paths.size());
-    match.reserve(paths.size());
-    for (const std::string& path : paths) {
-        listed.push_back(ctx.api.enumerated(path));
-        match.push_back(placeMatch(s, listed.back()));
-        if (!listed.back() || !isTarvexProduct(listed.back()->ProductID))
-            continue;
-        noteUnit(match.back() == Match::No ? s.OtherUnits : s.TarvexUnits, *listed.back());
-    }
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        const std::string& path = paths[i];
-        if (match[i] == Match::No)
-            continue; // another unit than the one the command talks to: never opened
-        s.DevicePath = path;
-        const OpenResult opened = ctx.api.open(path, OpenMode::Plain);
-        s.HidHandle = DeviceHandle::fromOpen(opened);
-        if (opened.error == OpenError::AccessDenied && s.AccessDeniedPath.empty() && listed[i] &&
-            isTarvexProduct(listed[i]->ProductID))
-            s.AccessDeniedPath = path;
-        s.Attributes = HidAttributes{};
-        // An interface that cannot be opened is rejected like one whose attributes fail.
-        s.LastResult =
-            s.HidHandle.isOpen() && ctx.api.getAttributes(s.HidHandle.raw(), s.Attributes);
-        if (!s.LastResult && s.HidHandle.isOpen() && s.UnreadablePath.empty() && listed[i] &&
-            isTarvexProduct(listed[i]->ProductID))
-            s.UnreadablePath = path, s.UnreadableCause = ctx.api.lastError().text;
-        if (s.LastResult && isTarvexProduct(s.Attributes.ProductID)) {
-            const EnumeratedInterface seen = listed[i].value_or(EnumeratedInterface{
-                s.Attributes.VendorID, s.Attributes.ProductID, {}, path, false});
-            if (match[i] == Match::Yes || identifiedBySerial(ctx)) {
-                s.DeviceFound = true;
-                s.Listed = listed[i];
-                noteUnit(s.TarvexUnits, seen); // a unit the enumeration could not tell of
-                break;
-            }
-            // Told apart by its serial number: another unit, closed again untouched.
-            std::erase_if(s.TarvexUnits,
-                          [&](const EnumeratedInterface& u) { return sameUnit(u, seen); });
-            noteUnit(s.OtherUnits, seen);
-        }
-        if (auto closed = s.HidHandle.close(ctx.api))
-            s.LastResult = *closed;
-    }
-    if (!s.DeviceFound)
-        return false;
-    // The Tarvex itself was opened: a refused sibling collection needs no advice.
-    s.AccessDeniedPath.clear();
-    s.UnreadablePath.clear();
-    ReadDeviceCaps(ctx);
-    s.OverlappedHandle = DeviceHandle::fromOpen(ctx.api.open(s.DevicePath, OpenMode::Overlapped));
-    return true;
+void noteUnit(std::vector<EnumeratedInterface>& units, const EnumeratedInterface& unit) {
+    if (std::none_of(units.begin(), units.end(),
+                     [&](const EnumeratedInterface& u) { return u.Unit == unit.Unit; }))
+        units.push_back(unit);
 }
 
-bool CountTarvexUnits(DeviceContext& ctx) {
+Findings FindTheHid(DeviceContext& ctx, const UnitIdentity* target) {
     DeviceState& s = ctx.state;
-    s.TarvexUnits.clear();
-    bool shownListed = false;
-    for (const std::string& path : ctx.api.enumerateInterfaces()) {
-        shownListed |= path == s.DevicePath;
-        const auto listed = ctx.api.enumerated(path);
-        if (listed && isTarvexProduct(listed->ProductID))
-            noteUnit(placeMatch(s, listed) == Match::No ? s.OtherUnits : s.TarvexUnits, *listed);
+    s.closeHandles();
+    s.DeviceFound = false;
+    Findings f;
+    const std::vector<EnumeratedInterface> listing = ctx.api.enumerateInterfaces();
+    // Units are counted from what the enumeration tells, without opening anything; those it
+    // tells apart from the target are set aside unopened.
+    for (const EnumeratedInterface& l : listing)
+        if (isTarvexProduct(l.ProductID))
+            noteUnit(placeOf(target, l) == Place::Other ? f.otherUnits : f.tarvexUnits, l);
+
+    // With a target: every interface that may be it, the one in its place first.
+    std::vector<OpenedInterface> sure, unsure;
+    for (const EnumeratedInterface& l : listing) {
+        const Place place = placeOf(target, l);
+        if (!mayBeTarvex(l) || place == Place::Other)
+            continue;
+        OpenedInterface i = openInterface(ctx.api, l);
+        const bool namedTarvex = isTarvexProduct(l.ProductID);
+        s.LastResult = i.attributesRead;
+        if (!i.handle.isOpen()) {
+            if (i.openError == OpenError::AccessDenied && namedTarvex && f.accessDeniedPath.empty())
+                f.accessDeniedPath = l.Path;
+            continue;
+        }
+        if (!i.attributesRead) {
+            if (namedTarvex && f.unreadablePath.empty())
+                f.unreadablePath = l.Path, f.unreadableCause = i.attributesCause.text;
+            continue;
+        }
+        if (!isTarvexProduct(i.attributes.ProductID))
+            continue;
+        i.listed.VendorID = i.attributes.VendorID;
+        i.listed.ProductID = i.attributes.ProductID;
+        noteUnit(f.tarvexUnits, i.listed); // a unit the enumeration could not tell of
+        if (target == nullptr) {
+            take(ctx, f, i);
+            return f;
+        }
+        // Where both serial numbers are known and differ it is another unit, wherever it is
+        // plugged; a query that failed tells nothing.
+        const auto serial =
+            target->SerialNumber.empty() ? std::nullopt : serialOf(ctx.api, i.handle.raw());
+        if (serial && *serial != target->SerialNumber) {
+            forget(f.tarvexUnits, i.listed);
+            noteUnit(f.otherUnits, i.listed);
+            continue; // closed again untouched
+        }
+        (place == Place::Same ? sure : unsure).push_back(std::move(i));
     }
-    return shownListed;
+    if (!sure.empty()) {
+        take(ctx, f, sure.front());
+        return f;
+    }
+    // Known by its serial number alone (or by being the one Tarvex): two units that both
+    // answer to it cannot be told apart, and neither is taken.
+    std::vector<EnumeratedInterface> answering;
+    for (const OpenedInterface& i : unsure)
+        noteUnit(answering, i.listed);
+    if (answering.size() > 1)
+        f.ambiguous = true;
+    else if (!unsure.empty())
+        take(ctx, f, unsure.front());
+    return f;
 }
 
 void ReadDeviceCaps(DeviceContext& ctx) {
     DeviceState& s = ctx.state;
     HidCapabilities caps;
-    s.LastResult = s.HidHandle.isOpen() && ctx.api.getCapabilities(s.HidHandle.raw(), caps);
+    s.LastResult = s.HidHandle.isOpen() && ctx.api.getCapabilities(s.HidHandle.raw(), caps).ok;
     // Without them no report length is known, and no report goes out.
     s.Capabilities = s.LastResult ? std::optional(caps) : std::nullopt;
 }
 
-bool FindAndShowDevice(DeviceContext& ctx) {
-    FindTheHid(ctx);
+Findings FindAndShowDevice(DeviceContext& ctx, const UnitIdentity* target) {
+    Findings found = FindTheHid(ctx, target);
     ShowDeviceInfo(ctx);
-    return ctx.state.DeviceFound;
+    return found;
 }
 
-std::optional<UnitIdentity> identityOfShownUnit(const DeviceState& s) {
+std::optional<UnitIdentity> identityOf(const DeviceState& s, const Findings& found) {
     if (!s.DeviceFound)
         return std::nullopt;
-    const bool place = s.Listed && s.Listed->UnitIsPlace;
-    return UnitIdentity{place ? s.Listed->Unit : std::string(), utf8Text(s.SerialNumber)};
+    const bool place = found.listed && found.listed->UnitIsPlace;
+    return UnitIdentity{place ? found.listed->Unit : std::string(), utf8Text(s.SerialNumber)};
 }
 
-WaitOutcome WaitForDevice(DeviceContext& ctx, WaitForm form, const WaitRules& rules) {
+WaitResult WaitForDevice(DeviceContext& ctx, WaitForm form, const WaitRules& rules,
+                         const WaitPolicy& policy, const UnitIdentity* target) {
     DeviceState& s = ctx.state;
-    std::optional<std::int64_t> firstWrongSighting;
-    std::int64_t lastFound = ctx.api.nowMs();
+    WaitResult result;
+    const std::int64_t start = ctx.api.nowMs();
+    // Since the device was first seen in the other mode, and since it last came so onto the
+    // bus: a device that keeps restarting so is judged by the first, one that stays by both.
+    std::optional<std::int64_t> firstWrong, wrongSince;
+    std::int64_t lastSeen = start; // in either mode
     bool toldAbsent = false;
     bool toldDenied = false;
     bool toldWrongMode = false;
     // The poll's outcome when it ends the wait; says, without stopping, what the user should
     // know meanwhile.
     auto settled = [&]() -> std::optional<WaitOutcome> {
-        if (!s.Unit && s.TarvexUnits.size() > 1)
+        const Findings& f = result.found;
+        for (const EnumeratedInterface& unit : f.otherUnits)
+            noteUnit(result.otherUnits, unit);
+        if (f.ambiguous || (target == nullptr && f.tarvexUnits.size() > 1))
             return WaitOutcome::SeveralUnits;
-        const std::int64_t now = ctx.api.nowMs();
-        if (s.DeviceFound)
-            lastFound = now;
-        else
-            firstWrongSighting.reset(); // off the bus: a wrong mode is judged afresh
-        if (!s.AccessDeniedPath.empty() && !std::exchange(toldDenied, true))
-            ctx.window.notify(deniedAccessAdvice(ThisSystem, s.AccessDeniedPath, true));
-        if (now - lastFound >= AbsentNoticeMs && !toldDenied && !std::exchange(toldAbsent, true))
-            ctx.window.notify(notBackYetMessage());
-        // On the bus but not to be opened counts as away: the advice was told.
-        if (s.AbsentLimitMs && now - lastFound >= *s.AbsentLimitMs)
-            return WaitOutcome::StayedAway;
-        if (!s.DeviceFound)
-            return std::nullopt;
-        if (!rules.requiredProductId || s.Attributes.ProductID == *rules.requiredProductId)
+        if (s.DeviceFound &&
+            (!rules.requiredProductId || s.Attributes.ProductID == *rules.requiredProductId))
             return WaitOutcome::Found;
-        if (!firstWrongSighting)
-            firstWrongSighting = now;
-        const std::int64_t inWrongMode = now - *firstWrongSighting;
-        if (rules.wrongModeLimitMs && inWrongMode >= *rules.wrongModeLimitMs)
-            return WaitOutcome::StayedInWrongMode;
-        if (!rules.wrongModeNotice.empty() && inWrongMode >= AbsentNoticeMs &&
+        const std::int64_t now = ctx.api.nowMs();
+        if (s.DeviceFound) {
+            lastSeen = now;
+            firstWrong = firstWrong.value_or(now);
+            wrongSince = wrongSince.value_or(now);
+        } else {
+            wrongSince.reset(); // off the bus: a restart, judged afresh
+        }
+        if (!f.accessDeniedPath.empty() && !std::exchange(toldDenied, true))
+            ctx.window.notify(deniedAccessAdvice(ThisSystem, f.accessDeniedPath, true));
+        if (now - lastSeen >= AbsentNoticeMs && !toldDenied && !std::exchange(toldAbsent, true))
+            ctx.window.notify(notBackYetMessage());
+        if (firstWrong && !rules.wrongModeNotice.empty() && now - *firstWrong >= AbsentNoticeMs &&
             !std::exchange(toldWrongMode, true))
             ctx.window.notify(rules.wrongModeNotice);
-        closeDeviceHandles(ctx);
+        const bool wrongTooLong = rules.wrongModeEnds && firstWrong &&
+                                  (now - *firstWrong >= policy.wrongModeTotalMs ||
+                                   (wrongSince && now - *wrongSince >= policy.wrongModeLimitMs));
+        // On the bus but not to be opened counts as away: the advice was told.
+        if (wrongTooLong || (policy.absentLimitMs && now - start >= *policy.absentLimitMs))
+            return firstWrong ? WaitOutcome::StayedInWrongMode : WaitOutcome::StayedAway;
+        s.closeHandles();
         s.DeviceFound = false;
         return std::nullopt;
     };
 
-    closeDeviceHandles(ctx);
+    s.closeHandles();
     s.DeviceFound = false;
     if (form == WaitForm::InitialPoll) {
         ctx.api.sleep(DiscoveryPauseMs);
-        FindTheHid(ctx);
-        if (auto outcome = settled())
-            return *outcome;
+        result.found = FindTheHid(ctx, target);
+        if (auto outcome = settled()) {
+            result.outcome = *outcome;
+            return result;
+        }
     }
     for (;;) {
         ctx.window.processEvents();
-        if (ctx.window.closeRequested())
-            return WaitOutcome::WindowClosed;
+        if (ctx.window.closeRequested()) {
+            result.outcome = WaitOutcome::WindowClosed;
+            return result;
+        }
         ctx.api.sleep(DiscoveryPauseMs);
-        FindAndShowDevice(ctx);
-        if (auto outcome = settled())
-            return *outcome;
+        result.found = FindAndShowDevice(ctx, target);
+        if (auto outcome = settled()) {
+            result.outcome = *outcome;
+            return result;
+        }
     }
 }
 

@@ -26,12 +26,22 @@ std::string unreadableMessage(const std::string& path, const std::string& cause)
            ". Unplug it and plug it in again, then try again.";
 }
 
-std::string noTarvexMessage(const DeviceState& s) {
-    if (!s.AccessDeniedPath.empty())
-        return deniedAccessAdvice(ThisSystem, s.AccessDeniedPath, false);
-    if (!s.UnreadablePath.empty())
-        return unreadableMessage(s.UnreadablePath, s.UnreadableCause);
+std::string noTarvexMessage(const Findings& f) {
+    if (!f.accessDeniedPath.empty())
+        return deniedAccessAdvice(ThisSystem, f.accessDeniedPath, false);
+    if (!f.unreadablePath.empty())
+        return unreadableMessage(f.unreadablePath, f.unreadableCause);
     return MessageNoTarvex;
+}
+
+std::string ambiguousUnitsMessage(const UnitIdentity& target,
+                                  const std::vector<EnumeratedInterface>& units) {
+    const std::string who = target.SerialNumber.empty()
+                                ? std::string("the Tarvex being updated")
+                                : "the serial number " + target.SerialNumber;
+    return "Two units answer to " + who + " (" + unitsText(units) +
+           "), and this system does not tell where each is plugged, so they cannot be told "
+           "apart; nothing more was sent. Leave only the Tarvex being updated connected.";
 }
 
 std::string notBackYetMessage() {

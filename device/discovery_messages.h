@@ -2,7 +2,8 @@
 #pragma once
 
 #include "ApiDeclarations.h"
-#include "device_state.h"
+#include "discovery.h"
+#include "unit_identity.h"
 
 #include <cstdint>
 #include <string>
@@ -29,11 +30,16 @@ std::string unreadableMessage(const std::string& path, const std::string& cause)
 inline constexpr const char* MessageNoTarvex = "No Tarvex is connected. Connect it and try again.";
 // What a command tells when it finds no Tarvex to work on: the access advice, the device that
 // could not be read, or that none is connected.
-std::string noTarvexMessage(const DeviceState& state);
+std::string noTarvexMessage(const Findings& found);
 
 // Why no report goes out when several Tarvex units are present: each named by its vendor and
 // product IDs and its product string.
 std::string severalUnitsMessage(const std::vector<EnumeratedInterface>& units);
+
+// Why a command stopped when two units answer to the one it talks to (`units`), which only a
+// place would tell apart.
+std::string ambiguousUnitsMessage(const UnitIdentity& target,
+                                  const std::vector<EnumeratedInterface>& units);
 
 // Said once when a command's wait has not seen the Tarvex for AbsentNoticeMs.
 std::string notBackYetMessage();

@@ -10,32 +10,28 @@ class ForwardingPlatform : public HidPlatform {
 public:
     explicit ForwardingPlatform(HidPlatform& inner) : inner_(inner) {}
 
-    std::vector<std::string> enumerateInterfaces() override { return inner_.enumerateInterfaces(); }
-    std::optional<EnumeratedInterface> enumerated(const std::string& path) override {
-        return inner_.enumerated(path);
+    std::vector<EnumeratedInterface> enumerateInterfaces() override {
+        return inner_.enumerateInterfaces();
     }
-    int changeDescriptor() override { return inner_.changeDescriptor(); }
-    bool interfacesChanged() override { return inner_.interfacesChanged(); }
+    std::unique_ptr<InterfaceWatch> watchInterfaces() override { return inner_.watchInterfaces(); }
     OpenResult open(const std::string& path, OpenMode mode) override {
         return inner_.open(path, mode);
     }
-    bool close(RawHandle h) override { return inner_.close(h); }
-    bool getAttributes(RawHandle h, HidAttributes& a) override {
+    CallResult close(RawHandle h) override { return inner_.close(h); }
+    CallResult getAttributes(RawHandle h, HidAttributes& a) override {
         return inner_.getAttributes(h, a);
     }
-    bool getCapabilities(RawHandle h, HidCapabilities& c) override {
+    CallResult getCapabilities(RawHandle h, HidCapabilities& c) override {
         return inner_.getCapabilities(h, c);
     }
-    bool setFeature(RawHandle h, const std::uint8_t* b, std::size_t n) override {
+    CallResult setFeature(RawHandle h, const std::uint8_t* b, std::size_t n) override {
         return inner_.setFeature(h, b, n);
     }
-    bool getFeature(RawHandle h, std::uint8_t* b, std::size_t n) override {
+    CallResult getFeature(RawHandle h, std::uint8_t* b, std::size_t n) override {
         return inner_.getFeature(h, b, n);
     }
-    ReportFailure lastReportFailure() const override { return inner_.lastReportFailure(); }
-    SystemError lastError() const override { return inner_.lastError(); }
     std::size_t maxReportLength() const override { return inner_.maxReportLength(); }
-    bool getString(RawHandle h, StringKind k, std::uint8_t* b, std::size_t n) override {
+    CallResult getString(RawHandle h, StringKind k, std::uint8_t* b, std::size_t n) override {
         return inner_.getString(h, k, b, n);
     }
     void sleep(int ms) override { inner_.sleep(ms); }

@@ -35,8 +35,6 @@ inline constexpr int RecordPauseMs = 20;
 inline constexpr int SettlePauseMs = 10;
 // Bare polls after the transfer while the device restarts, before the wait proper.
 inline constexpr int RestartPolls = 5;
-// How long a wait for one mode tolerates finding the device in the other before it gives up.
-inline constexpr int WrongModeLimitMs = 10000;
 
 // Access codes agreed with the Tarvex firmware. The build may replace them
 // (QUORVANE_ENTER_BOOTLOADER_CODE / QUORVANE_UNLOCK_CODE cache settings); these are the defaults.

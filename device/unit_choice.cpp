@@ -2,6 +2,7 @@
 
 #include "device_info.h"
 #include "discovery.h"
+#include "interface_reading.h"
 #include "null_window.h"
 #include "tarvex_identity.h"
 
@@ -11,37 +12,35 @@ namespace quorvane {
 
 std::vector<TarvexListing> listTarvexUnits(HidPlatform& api) {
     std::vector<TarvexListing> units;
-    for (const std::string& path : api.enumerateInterfaces()) {
-        const auto listed = api.enumerated(path);
-        if (listed && !isTarvexProduct(listed->ProductID))
+    for (const EnumeratedInterface& listed : api.enumerateInterfaces()) {
+        if (!mayBeTarvex(listed))
             continue;
-        NullWindow window;
-        DeviceState s;
-        DeviceContext ctx{api, window, s};
+        OpenedInterface i = openInterface(api, listed);
         TarvexListing unit;
-        unit.path = path;
-        unit.unit = listed ? listed->Unit : path;
-        unit.unitIsPlace = listed && listed->UnitIsPlace;
-        const OpenResult opened = api.open(path, OpenMode::Plain);
-        s.HidHandle = DeviceHandle::fromOpen(opened);
-        unit.openError = opened.error;
-        unit.opened = s.HidHandle.isOpen() && api.getAttributes(s.HidHandle.raw(), s.Attributes);
-        if (unit.opened && isTarvexProduct(s.Attributes.ProductID)) {
-            unit.attributes = s.Attributes;
+        unit.path = listed.Path;
+        unit.unit = listed.Unit;
+        unit.unitIsPlace = listed.UnitIsPlace;
+        unit.openError = i.openError;
+        unit.opened = i.attributesRead;
+        unit.attributes = i.attributes;
+        if (unit.opened && isTarvexProduct(i.attributes.ProductID)) {
+            // The handles close when `s` goes, however this ends.
+            NullWindow window;
+            DeviceState s;
+            DeviceContext ctx{api, window, s};
+            s.HidHandle = std::move(i.handle);
             ReadDeviceCaps(ctx);
             unit.capabilities = s.Capabilities;
-            s.OverlappedHandle = DeviceHandle::fromOpen(api.open(path, OpenMode::Overlapped));
+            s.OverlappedHandle = DeviceHandle(api, listed.Path, OpenMode::Overlapped);
             for (auto [kind, text] : {std::pair{StringKind::Manufacturer, &unit.manufacturer},
                                       {StringKind::Product, &unit.product},
                                       {StringKind::SerialNumber, &unit.serialNumber}})
                 *text = queryDeviceString(ctx, kind).value_or(u"");
             units.push_back(std::move(unit));
-        } else if (listed && !unit.opened) { // there, but not to be read
-            unit.attributes = {listed->VendorID, listed->ProductID, 0};
-            unit.product = listed->Product;
+        } else if (!unit.opened && isTarvexProduct(listed.ProductID)) { // there, not to be read
+            unit.product = listed.Product;
             units.push_back(std::move(unit));
         }
-        closeDeviceHandles(ctx);
     }
     return units;
 }

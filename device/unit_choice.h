@@ -3,6 +3,7 @@
 #pragma once
 
 #include "device_state.h"
+#include "unit_identity.h"
 
 #include <optional>
 #include <string>

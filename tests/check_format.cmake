@@ -1,7 +1,7 @@
 # Fails when a source file differs from what clang-format makes of it (.clang-format at the root).
 # cmake -DCLANG_FORMAT=<program> -DSOURCE_DIR=<root> -P check_format.cmake
 set(sources)
-foreach(dir app cli device history power update bench tools packaging tests)
+foreach(dir app cli device history lock power update bench tools packaging tests)
   file(GLOB_RECURSE found "${SOURCE_DIR}/${dir}/*.cpp" "${SOURCE_DIR}/${dir}/*.h")
   list(APPEND sources ${found})
 endforeach()

@@ -16,6 +16,9 @@ inline constexpr const char* MessageTarvexJustFound =
 inline constexpr const char* MessageShownUnitLeft =
     "The Tarvex shown is no longer connected, so nothing was sent.";
 
+inline constexpr const char* MessageUnitBusy =
+    "Another program is updating that Tarvex, so nothing was sent. Wait until it has finished.";
+
 // Told once, without stopping, when the bootloader is still there long after the last record.
 inline constexpr const char* StillFinishingMessage =
     "The Tarvex is still finishing its update. Do not unplug it: the program goes on waiting "

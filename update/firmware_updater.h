@@ -1,6 +1,6 @@
 // The window's two commands, "Upgrade Firmware" and "Force Bootloader Mode", and the transfer
-// they drive. Owned by the window; works only through the two seams, each command as one
-// update session.
+// they drive. Owned by the window (and the command line); works only through the two seams,
+// each command as one update session whose steps are listed here.
 #pragma once
 
 #include "command_reports.h"
@@ -10,11 +10,21 @@
 #include "update_session.h"
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace quorvane {
+
+// Which unit a command is for, when the front end does not show one first.
+struct CommandTarget {
+    // Looks for the Tarvex as the command starts instead of taking the one shown (the command
+    // line, which shows nothing before).
+    bool lookFirst = false;
+    // The unit with this serial number, or at this path (--serial, --path); empty: the one.
+    std::string serial, path;
+};
 
 class FirmwareUpdater {
 public:
@@ -25,8 +35,8 @@ public:
     // each looks once more, shows what it finds and tells the user; nothing is sent. The window
     // runs one at a time. An upgrade that sent anything ends by unloading the window; one refused
     // before its first report leaves it open, showing what is connected now.
-    void upgrade();
-    void forceBootloader();
+    void upgrade(const CommandTarget& target = {});
+    void forceBootloader(const CommandTarget& target = {});
 
     // Sends `records` (the image as checked) to the bootloader and waits for the device; true
     // when the device came back running its application firmware. On false, failure() says why
@@ -48,21 +58,31 @@ private:
     UpdateSession& session();
     // Ends a command: records its outcome, tells the user, and leaves the window as it should.
     void end(bool upgrade);
-    // The command's result after a wait for the device: true when it was found as required;
-    // a closed window stops the command, the other mode fails it with `wrongModeMessage`.
-    bool settleWait(WaitOutcome outcome, const std::string& wrongModeMessage);
-    // Reads the status report and unlocks the bootloader when a status byte asks for it.
-    bool unlockIfAsked();
+    // Every report goes out here: the device's report length must carry `kind`, and the user
+    // must not have asked to stop. `exchange` sends (or reads) it with that length; true when
+    // it went out, its result in lastReport_ and LastResult.
+    bool report(ReportKind kind, const std::function<CallResult(std::size_t)>& exchange);
     // The device's report length when it can carry `kind`; else fails the command.
     std::optional<std::size_t> reportLength(ReportKind kind);
-    // True when a device is shown; else looks once more, shows what it finds and fails with
-    // why nothing was sent.
-    bool deviceAtHand();
+    // The steps of a command and of the transfer.
+    std::vector<Step> entrySteps();
+    std::vector<Step> transferSteps(const std::vector<Record>& records);
+    bool sendRecords(const std::vector<Record>& records);
+    bool restartPolls();
+    // Reads the status report and unlocks the bootloader when a status byte asks for it.
+    bool unlockIfAsked();
+    // True when the device to work on is shown (or found, with lookFirst); else shows what is
+    // connected and fails with why nothing was sent.
+    bool deviceAtHand(const CommandTarget& target);
+    // The session's pin; a refusal shows what is connected now.
+    bool pinUnit();
 
     DeviceContext ctx_;
     std::filesystem::path imagePath_;
     CommandServices services_;
     std::optional<UpdateSession> session_;
+    // What the last report's exchange returned.
+    CallResult lastReport_;
     // The status report could not be read before the transfer; said if a record is refused.
     bool statusUnread_ = false;
 };

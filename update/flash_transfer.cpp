@@ -32,21 +32,55 @@ std::string transferFailure(ReportFailure failure, std::int64_t sent, std::int64
 
 } // namespace
 
+std::optional<std::size_t> FirmwareUpdater::reportLength(ReportKind kind) {
+    const auto& caps = ctx_.state.Capabilities;
+    const auto length =
+        caps ? std::optional<std::size_t>(caps->FeatureReportByteLength) : std::nullopt;
+    if (auto refused = refuseReportLength(kind, length, ctx_.api.maxReportLength())) {
+        session().fail(*refused);
+        return std::nullopt;
+    }
+    return length;
+}
+
+bool FirmwareUpdater::report(ReportKind kind,
+                             const std::function<CallResult(std::size_t)>& exchange) {
+    DeviceState& s = ctx_.state;
+    const auto length = reportLength(kind);
+    if (!length || !session().mayReport())
+        return false;
+    lastReport_ = s.HidHandle.isOpen() ? exchange(*length) : CallResult{};
+    s.LastResult = lastReport_.ok;
+    return true;
+}
+
+std::vector<Step> FirmwareUpdater::transferSteps(const std::vector<Record>& records) {
+    UpdateSession& session = this->session();
+    return {{Phase::Sending, [this, &records] { return sendRecords(records); }},
+            {Phase::Finishing, [this] { return restartPolls(); }},
+            // The bootloader may go on writing its flash for a while: the window waits as long
+            // as it takes, and says why; the command line gives up at its own limit.
+            {Phase::WaitingForApplication, [&session] {
+                 return session.waitFor(
+                     WaitForm::Plain, {AppModeProductId, false, StillFinishingMessage},
+                     "The device did not restart into its application firmware after the "
+                     "update.");
+             }}};
+}
+
 bool FirmwareUpdater::SendFlashData(const std::vector<Record>& records) {
+    return session().drive(transferSteps(records));
+}
+
+bool FirmwareUpdater::sendRecords(const std::vector<Record>& records) {
     UpdateSession& session = this->session();
     DeviceState& s = ctx_.state;
     WindowSeam& w = ctx_.window;
-    if (!s.DeviceFound)
+    if (!s.DeviceFound || !reportLength(ReportKind::Data))
         return false;
-
-    const auto length = reportLength(ReportKind::Data);
-    if (!length)
-        return false;
-    const std::size_t reportLength = *length;
     const auto blockCount = static_cast<std::int64_t>(records.size());
     if (session.recordsTotal() != blockCount) // a transfer run on its own
         session.setImage({}, blockCount);
-    std::vector<std::uint8_t> reportBuffer = makeReportBuffer(ReportBufferSize, reportLength);
 
     ctx_.api.sleep(SettlePauseMs);
     w.setProgressVisible(true);
@@ -55,31 +89,38 @@ bool FirmwareUpdater::SendFlashData(const std::vector<Record>& records) {
     // The device must still answer before anything is sent.
     std::array<std::uint8_t, 2 * DeviceStringBytes + 1> probe{};
     s.LastResult = s.OverlappedHandle.isOpen() &&
-                   ctx_.api.getString(s.OverlappedHandle.raw(), StringKind::Manufacturer,
-                                      probe.data(), DeviceStringBytes);
+                   ctx_.api
+                       .getString(s.OverlappedHandle.raw(), StringKind::Manufacturer, probe.data(),
+                                  DeviceStringBytes)
+                       .ok;
     if (!s.LastResult)
         return session.fail("The device did not answer before the transfer; no firmware was sent.");
 
     w.setUpgradeCaption(CaptionUpdating);
-    session.enter(Phase::Sending);
+    std::vector<std::uint8_t> reportBuffer;
     for (const Record& block : records) {
-        // The user may have asked to stop while the last record went out.
-        if (!session.mayReport()) {
-            closeDeviceHandles(ctx_);
+        const std::int64_t blocksSent = session.recordsSent();
+        const bool sent = report(ReportKind::Data, [&](std::size_t length) {
+            reportBuffer.resize(std::max(ReportBufferSize, length), 0);
+            buildDataReport(reportBuffer, block);
+            return ctx_.api.setFeature(s.HidHandle.raw(), reportBuffer.data(), length);
+        });
+        if (!sent) { // the user asked to stop
+            s.closeHandles();
             return false;
         }
-        buildDataReport(reportBuffer, block);
-        s.LastResult = s.HidHandle.isOpen() &&
-                       ctx_.api.setFeature(s.HidHandle.raw(), reportBuffer.data(), reportLength);
-        const std::int64_t blocksSent = session.recordsSent();
-        if (!s.LastResult) {
-            // Asked before the handles close: closing may leave a reason of its own.
-            const ReportFailure failure = ctx_.api.lastReportFailure();
-            const std::string said = ctx_.api.lastError().text;
+        if (!lastReport_.ok) {
             w.setProgress(0, 0);
-            closeDeviceHandles(ctx_);
-            return session.fail(transferFailure(failure, blocksSent, blockCount, said,
-                                                statusUnread_ && blocksSent == 0));
+            s.closeHandles();
+            const bool gone = lastReport_.failure == ReportFailure::DeviceGone;
+            return session.fail(transferFailure(lastReport_.failure, blocksSent, blockCount,
+                                                lastReport_.error.text,
+                                                statusUnread_ && blocksSent == 0) +
+                                    (gone ? " Check the cable (avoid hubs and docks) and "
+                                            "connect the Tarvex again, then " +
+                                                services_.restartWords + "."
+                                          : std::string()),
+                                gone ? FailureKind::Left : FailureKind::Device);
         }
         ctx_.api.sleep(RecordPauseMs);
         session.recordAccepted();
@@ -92,45 +133,25 @@ bool FirmwareUpdater::SendFlashData(const std::vector<Record>& records) {
         w.repaintProgress();
         w.processEvents();
     }
-
-    session.enter(Phase::Finishing);
-    w.setUpgradeCaption(CaptionFinishing);
-    w.setProgress(0, 0);
-    closeDeviceHandles(ctx_);
-    // A few bare attempts while the device restarts, window events held back.
-    for (int attempt = 0; attempt < RestartPolls; ++attempt) {
-        ctx_.api.sleep(DiscoveryPauseMs);
-        closeDeviceHandles(ctx_); // the pair an earlier attempt left open
-        FindAndShowDevice(ctx_);
-    }
-    session.enter(Phase::WaitingForApplication);
-    // The bootloader may go on writing its flash for a while: the window waits as long as it
-    // takes, and says why; the command line gives up at its own limit.
-    WaitRules rules{AppModeProductId, s.AbsentLimitMs, StillFinishingMessage};
-    return settleWait(WaitForDevice(ctx_, WaitForm::Plain, rules),
-                      "The device did not restart into its application firmware after the update.");
+    return true;
 }
 
-bool FirmwareUpdater::settleWait(WaitOutcome outcome, const std::string& wrongModeMessage) {
+bool FirmwareUpdater::restartPolls() {
     UpdateSession& session = this->session();
-    switch (outcome) {
-    case WaitOutcome::Found:
-        return true;
-    case WaitOutcome::WindowClosed:
-        session.noteStopped();
-        return false;
-    case WaitOutcome::SeveralUnits:
-        return session.fail(severalUnitsMessage(ctx_.state.TarvexUnits), FailureKind::Units);
-    case WaitOutcome::StayedAway: {
-        const std::string& denied = ctx_.state.AccessDeniedPath;
-        return session.fail(denied.empty() ? notBackMessage(*ctx_.state.AbsentLimitMs)
-                                           : deniedAccessAdvice(ThisSystem, denied, false),
-                            FailureKind::NotBack);
+    WindowSeam& w = ctx_.window;
+    w.setUpgradeCaption(CaptionFinishing);
+    w.setProgress(0, 0);
+    ctx_.state.closeHandles();
+    const UnitIdentity* target = session.target() ? &*session.target() : nullptr;
+    // A few bare attempts while the device restarts, window events held back; an interrupt
+    // meanwhile is seen at once.
+    for (int attempt = 0; attempt < RestartPolls; ++attempt) {
+        if (session.stopIfAsked())
+            return false;
+        ctx_.api.sleep(DiscoveryPauseMs);
+        session.noteOtherUnits(FindAndShowDevice(ctx_, target).otherUnits);
     }
-    case WaitOutcome::StayedInWrongMode:
-        break;
-    }
-    return session.fail(wrongModeMessage, FailureKind::NotBack);
+    return true;
 }
 
 } // namespace quorvane

@@ -2,10 +2,10 @@
 
 #include "captions.h"
 #include "device_info.h"
-#include "discovery.h"
 #include "discovery_messages.h"
 #include "tarvex_identity.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace quorvane {
@@ -34,36 +34,107 @@ UpdateSession::UpdateSession(DeviceContext ctx, const CommandServices& services,
     : ctx_(ctx), services_(services) {
     record_.program = services.program;
     record_.command = std::move(command);
-    ctx_.state.OtherUnits.clear();
+    record_.started = utcNow();
+    noteDeviceBefore();
 }
 
-void UpdateSession::start() {
-    started_ = true;
-    record_.started = utcNow();
+void UpdateSession::noteDeviceBefore() {
     record_.deviceBefore = snapshotOf(ctx_.state);
-    sleep_.emplace(services_.inhibitor);
+}
+
+bool UpdateSession::drive(const std::vector<Step>& steps) {
+    try {
+        for (const Step& step : steps) {
+            if (step.when && !step.when())
+                continue;
+            phase_ = step.phase;
+            if (!step.run())
+                return false;
+        }
+        return true;
+    } catch (const std::exception& e) {
+        failOnError(e.what());
+    } catch (...) {
+        failOnError("unknown error");
+    }
+    return false;
 }
 
 bool UpdateSession::pinUnit() {
     DeviceState& s = ctx_.state;
-    const bool listed = CountTarvexUnits(ctx_);
-    if (s.TarvexUnits.size() > 1)
-        return fail(severalUnitsMessage(s.TarvexUnits), FailureKind::Units);
-    if (!listed || !s.DeviceFound)
+    const std::vector<EnumeratedInterface> listing = ctx_.api.enumerateInterfaces();
+    const auto shown = std::find_if(listing.begin(), listing.end(),
+                                    [&](const auto& l) { return l.Path == s.DevicePath; });
+    if (!s.DeviceFound || shown == listing.end())
         return fail(MessageShownUnitLeft, FailureKind::Units);
-    if (!s.Unit) // a unit chosen before (--serial, --path) stays chosen
-        s.Unit = identityOfShownUnit(s);
+    std::vector<EnumeratedInterface> units;
+    for (const EnumeratedInterface& l : listing)
+        if (isTarvexProduct(l.ProductID))
+            noteUnit(units, l);
+    if (!target_) { // a unit chosen before (--serial, --path) stays chosen
+        if (units.size() > 1)
+            return fail(severalUnitsMessage(units), FailureKind::Units);
+        target_ = UnitIdentity{shown->UnitIsPlace ? shown->Unit : std::string(),
+                               utf8Text(s.SerialNumber)};
+    }
+    if (services_.locks != nullptr) {
+        LockAttempt lock = services_.locks->take(unitKey(*target_));
+        if (lock.heldElsewhere)
+            return fail(MessageUnitBusy, FailureKind::Units);
+        if (!lock.hold)
+            return fail("The Tarvex could not be reserved for this update (" + lock.problem +
+                            "), so nothing was sent.",
+                        FailureKind::Units);
+        lock_ = std::move(lock.hold);
+    }
+    noteDeviceBefore();
+    sleep_.emplace(services_.inhibitor); // from the first report on
     return true;
 }
 
-bool UpdateSession::mayReport() {
+bool UpdateSession::stopIfAsked() {
     WindowSeam& w = ctx_.window;
     if (!stopped_ && w.closeRequested())
         stopped_ = phase_ != Phase::Sending || w.confirmStop(QuestionStopTransfer);
-    if (stopped_)
+    return stopped_;
+}
+
+bool UpdateSession::mayReport() {
+    if (stopIfAsked())
         return false;
     sent_ = true;
     return true;
+}
+
+void UpdateSession::noteOtherUnits(const std::vector<EnumeratedInterface>& units) {
+    for (const EnumeratedInterface& unit : units)
+        noteUnit(otherUnits_, unit);
+}
+
+bool UpdateSession::waitFor(WaitForm form, const WaitRules& rules,
+                            const std::string& wrongModeMessage) {
+    const UnitIdentity* target = target_ ? &*target_ : nullptr;
+    const WaitResult r = WaitForDevice(ctx_, form, rules, services_.waits, target);
+    noteOtherUnits(r.otherUnits);
+    switch (r.outcome) {
+    case WaitOutcome::Found:
+        return true;
+    case WaitOutcome::WindowClosed:
+        stopped_ = true;
+        return false;
+    case WaitOutcome::SeveralUnits:
+        return fail(target != nullptr ? ambiguousUnitsMessage(*target, r.found.tarvexUnits)
+                                      : severalUnitsMessage(r.found.tarvexUnits),
+                    FailureKind::Units);
+    case WaitOutcome::StayedAway:
+        return fail(r.found.accessDeniedPath.empty()
+                        ? notBackMessage(services_.waits.absentLimitMs.value_or(0))
+                        : deniedAccessAdvice(ThisSystem, r.found.accessDeniedPath, false),
+                    FailureKind::NotBack);
+    case WaitOutcome::StayedInWrongMode:
+        break;
+    }
+    return fail(wrongModeMessage, FailureKind::NotBack);
 }
 
 void UpdateSession::setImage(ImageSummary image, std::int64_t records) {
@@ -79,7 +150,7 @@ bool UpdateSession::fail(const std::string& message, FailureKind kind) {
 
 void UpdateSession::failOnError(const std::string& why) {
     ctx_.window.setProgress(0, 0);
-    closeDeviceHandles(ctx_);
+    ctx_.state.closeHandles();
     fail("The command stopped on an unexpected error: " + why);
 }
 
@@ -91,35 +162,60 @@ Outcome UpdateSession::outcome() const {
     return failure_ ? Outcome::Failed : Outcome::Completed;
 }
 
+std::string UpdateSession::whereLeft() const {
+    const std::string again = " To update it, " + services_.restartWords + ".";
+    if (transferComplete())
+        return "";
+    switch (phase_) {
+    case Phase::Starting:
+        return "";
+    case Phase::EnteringBootloader:
+    case Phase::WaitingForBootloader:
+        return record_.command == "upgrade"
+                   ? "No firmware was sent; the Tarvex may be in its bootloader now." + again
+                   : "The Tarvex may be in its bootloader now.";
+    case Phase::Unlocking:
+    case Phase::Sending:
+    case Phase::Finishing:
+    case Phase::WaitingForApplication:
+        break;
+    }
+    // A bootloader counts the records it was sent: only a restart makes it take an image
+    // from the first record again.
+    return "The Tarvex is in its bootloader with " + std::to_string(recordsSent()) + " of " +
+           std::to_string(recordsTotal()) + " records: unplug it and plug it in again, then " +
+           services_.restartWords + ".";
+}
+
 std::string UpdateSession::message() const {
-    const std::string of = std::to_string(recordsSent()) + " of " + std::to_string(recordsTotal());
-    const bool upgrade = record_.command == "upgrade";
     std::string told;
+    auto add = [&told](const std::string& text) {
+        if (!text.empty())
+            told += (told.empty() ? "" : " ") + text;
+    };
     if (stopped_) {
         if (!sent_)
-            told = "Interrupted before anything was sent to the Tarvex.";
+            add("Interrupted before anything was sent to the Tarvex.");
         else if (transferComplete())
-            told = "Interrupted while the Tarvex restarts into its new firmware: all " +
-                   std::to_string(recordsTotal()) + " records were accepted.";
+            add("Interrupted while the Tarvex restarts into its new firmware: all " +
+                std::to_string(recordsTotal()) + " records were accepted.");
         else if (phase_ == Phase::Unlocking || phase_ == Phase::Sending)
-            told = "Interrupted after " + of +
-                   " records; no further record was sent. The Tarvex is in its bootloader: run "
-                   "the update again to finish it.";
-        else if (upgrade)
-            told = "Interrupted while the Tarvex switched to its bootloader; no firmware was "
-                   "sent. Run the update again.";
+            add("Interrupted after " + std::to_string(recordsSent()) + " of " +
+                std::to_string(recordsTotal()) + " records; no further record was sent.");
         else
-            told = "Interrupted while the Tarvex switched to its bootloader; it may be there now.";
+            add("Interrupted while the Tarvex switched to its bootloader.");
+        if (sent_)
+            add(whereLeft());
     } else if (failure_) {
-        told =
-            transferComplete() && failureKind_ == FailureKind::NotBack
-                ? "All " + std::to_string(recordsTotal()) + " records were accepted. " + *failure_
-                : *failure_;
+        if (transferComplete() && failureKind_ == FailureKind::NotBack)
+            add("All " + std::to_string(recordsTotal()) + " records were accepted.");
+        add(*failure_);
+        if (sent_ && failureKind_ != FailureKind::NotBack && failureKind_ != FailureKind::Left)
+            add(whereLeft());
     }
-    if (!ctx_.state.OtherUnits.empty())
-        told += std::string(told.empty() ? "" : " ") +
-                "Another Tarvex was connected meanwhile and was not touched (" +
-                unitsText(ctx_.state.OtherUnits) + ").";
+    if (!otherUnits_.empty())
+        add("Another Tarvex was connected meanwhile and was not touched (" +
+            unitsText(otherUnits_) + ").");
     return told;
 }
 
@@ -127,16 +223,16 @@ const UpdateRecord& UpdateSession::finish() noexcept {
     try {
         record_.sleepHeldOff = sleep_ && sleep_->held();
         sleep_.reset();
+        lock_.reset();
         record_.ended = utcNow();
         record_.deviceAfter = snapshotOf(ctx_.state);
         record_.outcome = outcomeName(outcome());
         record_.message = message();
-        for (const EnumeratedInterface& unit : ctx_.state.OtherUnits)
+        for (const EnumeratedInterface& unit : otherUnits_)
             record_.otherUnits.push_back(idsText(unit.VendorID, unit.ProductID));
         if (services_.lastRecord)
             *services_.lastRecord = record_;
-        // A command that never took up a device leaves no line.
-        if (started_ && services_.history && !services_.history->append(record_) &&
+        if (services_.history && !services_.history->append(record_) &&
             !services_.history->warning().empty())
             ctx_.window.notify(services_.history->warning()); // the user may want the line
     } catch (...) { // NOLINT(bugprone-empty-catch): a history that cannot be written is no concern

@@ -37,23 +37,23 @@ void frmMain::Form_Load() {
         state_.ProgressFullWidth = static_cast<std::int16_t>(std::lround(barTwips_));
         setProgressVisible(false);
         // Before the discovery, so that no change after it goes unseen.
-        const int descriptor = ctx_.api.changeDescriptor();
-        view_.watchInterfaces(descriptor);
-        ctx_.api.interfacesChanged(); // what is there now is what the load finds
-        if (descriptor < 0)
+        watch_ = ctx_.api.watchInterfaces();
+        view_.watchInterfaces(watch_->descriptor());
+        if (watch_->descriptor() < 0)
             later(ChangePollMs, [this] { pollChanges(); });
-        if (!FindAndShowDevice(ctx_) && !state_.AccessDeniedPath.empty())
-            tellUser(deniedAccessAdvice(ThisSystem, state_.AccessDeniedPath, false));
+        const Findings found = FindAndShowDevice(ctx_);
+        if (!state_.DeviceFound && !found.accessDeniedPath.empty())
+            tellUser(deniedAccessAdvice(ThisSystem, found.accessDeniedPath, false));
     });
 }
 
 void frmMain::Form_Unload() {
-    closeDeviceHandles(ctx_);
+    state_.closeHandles();
     unloaded_ = true;
 }
 
 void frmMain::Form_Terminate() {
-    closeDeviceHandles(ctx_);
+    state_.closeHandles();
 }
 
 void frmMain::btnUpgradeFW_Click() {
@@ -163,7 +163,7 @@ bool frmMain::closeAsked() {
 }
 
 void frmMain::changeNewsReady() {
-    if (ctx_.api.interfacesChanged())
+    if (watch_ && watch_->changed())
         interfacesChanged();
 }
 

@@ -113,6 +113,8 @@ private:
     DeviceContext ctx_;
     FirmwareUpdater updater_;
     DeviceFollower follower_;
+    // Arrivals and departures from the load on.
+    std::unique_ptr<InterfaceWatch> watch_;
     TraceHook trace_;
 
     // What the window shows, as last set.

@@ -99,12 +99,17 @@ HidrawPlatform::HidrawPlatform() : udev_(udev_new()) {}
 HidrawPlatform::~HidrawPlatform() {
     for (const auto& [handle, open] : handles_)
         ::close(open.fd); // what the program left open goes with the backend
-    udev_monitor_unref(monitor_);
     udev_unref(udev_);
 }
 
-int HidrawPlatform::changeDescriptor() {
-    if (monitor_ == nullptr && udev_ != nullptr) {
+namespace {
+
+// udev's events on hidraw nodes, through a monitor of this watch's own.
+class UdevWatch final : public InterfaceWatch {
+public:
+    explicit UdevWatch(udev* context) : udev_(udev_ref(context)) {
+        if (udev_ == nullptr)
+            return;
         // Where udev runs, its events come once its rules (access among them) have been
         // applied; without it (a container, a bare VM) the kernel's own events are all there is.
         const bool udevRuns = ::access("/run/udev/control", F_OK) == 0;
@@ -114,35 +119,56 @@ int HidrawPlatform::changeDescriptor() {
              udev_monitor_enable_receiving(monitor_) < 0))
             monitor_ = udev_monitor_unref(monitor_);
     }
-    return monitor_ != nullptr ? udev_monitor_get_fd(monitor_) : -1;
-}
-
-bool HidrawPlatform::interfacesChanged() {
-    bool changed = false;
-    // The monitor's descriptor does not block: this takes every event waiting, and no more.
-    while (monitor_ != nullptr) {
-        udev_device* event = udev_monitor_receive_device(monitor_);
-        if (event == nullptr)
-            break;
-        udev_device_unref(event);
-        changed = true;
+    ~UdevWatch() override {
+        udev_monitor_unref(monitor_);
+        udev_unref(udev_);
     }
-    return changed;
+    UdevWatch(const UdevWatch&) = delete;
+    UdevWatch& operator=(const UdevWatch&) = delete;
+
+    int descriptor() const override {
+        return monitor_ != nullptr ? udev_monitor_get_fd(monitor_) : -1;
+    }
+    bool changed() override {
+        bool changed = false;
+        // The monitor's descriptor does not block: this takes every event waiting, and no more.
+        while (monitor_ != nullptr) {
+            udev_device* event = udev_monitor_receive_device(monitor_);
+            if (event == nullptr)
+                break;
+            udev_device_unref(event);
+            changed = true;
+        }
+        return changed;
+    }
+
+private:
+    udev* udev_ = nullptr;
+    udev_monitor* monitor_ = nullptr;
+};
+
+} // namespace
+
+std::unique_ptr<InterfaceWatch> HidrawPlatform::watchInterfaces() {
+    const std::lock_guard lock(mutex_);
+    return std::make_unique<UdevWatch>(udev_);
 }
 
-HidrawPlatform::OpenNode* HidrawPlatform::find(RawHandle handle) {
+const HidrawPlatform::OpenNode* HidrawPlatform::find(RawHandle handle) const {
+    // A handle's node is written once, at its open; the map is shared between threads.
+    const std::lock_guard lock(mutex_);
     const auto it = handles_.find(handle);
     return it == handles_.end() ? nullptr : &it->second;
 }
 
-std::vector<std::string> HidrawPlatform::enumerateInterfaces() {
-    std::vector<std::string> paths;
-    enumerated_.clear();
+std::vector<EnumeratedInterface> HidrawPlatform::enumerateInterfaces() {
+    const std::lock_guard lock(mutex_);
+    std::vector<EnumeratedInterface> listed;
     const std::unique_ptr<udev_enumerate, EnumerateUnref> list(
         udev_ != nullptr ? udev_enumerate_new(udev_) : nullptr);
     if (!list || udev_enumerate_add_match_subsystem(list.get(), "hidraw") < 0 ||
         udev_enumerate_scan_devices(list.get()) < 0)
-        return paths;
+        return listed;
     // udev lists devices by their sysfs path: by bus, vendor and product for HID devices.
     udev_list_entry* entry = nullptr;
     udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(list.get())) {
@@ -150,18 +176,11 @@ std::vector<std::string> HidrawPlatform::enumerateInterfaces() {
         const Device hidraw(udev_device_new_from_syspath(udev_, syspath));
         const char* devnode = hidraw ? udev_device_get_devnode(hidraw.get()) : nullptr;
         if (auto node = describeHidrawNode(udev_, syspath); node && devnode != nullptr) {
-            paths.emplace_back(devnode);
-            enumerated_.insert_or_assign(devnode, std::move(*node));
+            node->listed.Path = devnode;
+            listed.push_back(std::move(node->listed));
         }
     }
-    return paths;
-}
-
-std::optional<EnumeratedInterface> HidrawPlatform::enumerated(const std::string& path) {
-    const auto it = enumerated_.find(path);
-    if (it == enumerated_.end())
-        return std::nullopt;
-    return it->second.listed;
+    return listed;
 }
 
 // The kernel's HID_MAX_BUFFER_SIZE (include/linux/hid.h): hidraw refuses longer feature
@@ -170,27 +189,34 @@ std::size_t HidrawPlatform::maxReportLength() const {
     return 16384;
 }
 
-bool HidrawPlatform::failed(int error) {
-    lastError_ =
-        error == 0 ? SystemError{} : SystemError{error, std::system_category().message(error)};
-    return false;
+namespace {
+
+SystemError systemError(int error) {
+    return error == 0 ? SystemError{} : SystemError{error, std::system_category().message(error)};
 }
 
-bool HidrawPlatform::reportFailed(const OpenNode* open, int error) {
-    failed(error);
-    lastFailure_ = ReportFailure::Refused;
+CallResult failed(int error) {
+    return {false, systemError(error)};
+}
+
+const CallResult Succeeded{true, {}};
+
+} // namespace
+
+CallResult HidrawPlatform::reportFailed(const OpenNode* open, int error) {
+    CallResult result = failed(error);
     if (open == nullptr || error == 0 || error == EPIPE)
-        return false;
+        return result;
     // hidraw answers ENODEV on a node whose device has gone; the host controller's own error
     // for an unplug (EPROTO, EILSEQ, ETIME, ESHUTDOWN...) comes a moment before that.
     for (int waited = 0;; waited += GoneCheckPollMs) {
         hidraw_devinfo info{};
         if (::ioctl(open->fd, HIDIOCGRAWINFO, &info) < 0 && errno == ENODEV) {
-            lastFailure_ = ReportFailure::DeviceGone;
-            return false;
+            result.failure = ReportFailure::DeviceGone;
+            return result;
         }
         if (waited >= GoneCheckMs)
-            return false;
+            return result;
         sleep(GoneCheckPollMs);
     }
 }
@@ -200,13 +226,15 @@ OpenResult HidrawPlatform::open(const std::string& path, OpenMode /*mode*/) {
     OpenResult result;
     const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd == -1) {
-        result.error = openErrorFrom(errno);
-        failed(errno);
+        const int error = errno;
+        result.error = openErrorFrom(error);
+        result.cause = systemError(error);
         return result;
     }
     // Only a hidraw node whose device udev still knows: one that left between the listing and
     // the open is a failed open.
     struct stat st {};
+    const std::lock_guard lock(mutex_);
     const Device device(::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && udev_ != nullptr
                             ? udev_device_new_from_devnum(udev_, 'c', st.st_rdev)
                             : nullptr);
@@ -217,7 +245,7 @@ OpenResult HidrawPlatform::open(const std::string& path, OpenMode /*mode*/) {
     if (!node) {
         ::close(fd);
         result.error = OpenError::NotFound;
-        failed(ENODEV);
+        result.cause = systemError(ENODEV);
         return result;
     }
     result.handle = nextHandle_++;
@@ -225,17 +253,18 @@ OpenResult HidrawPlatform::open(const std::string& path, OpenMode /*mode*/) {
     return result;
 }
 
-bool HidrawPlatform::close(RawHandle handle) {
+CallResult HidrawPlatform::close(RawHandle handle) {
+    const std::lock_guard lock(mutex_);
     const auto it = handles_.find(handle);
     if (it == handles_.end())
         return failed(0);
     const int closed = ::close(it->second.fd);
     const int error = errno;
     handles_.erase(it); // closed even when close() reports an error: never closed twice
-    return closed == 0 || failed(error);
+    return closed == 0 ? Succeeded : failed(error);
 }
 
-bool HidrawPlatform::getAttributes(RawHandle handle, HidAttributes& attributes) {
+CallResult HidrawPlatform::getAttributes(RawHandle handle, HidAttributes& attributes) {
     const OpenNode* open = find(handle);
     hidraw_devinfo info{};
     if (open == nullptr)
@@ -244,10 +273,10 @@ bool HidrawPlatform::getAttributes(RawHandle handle, HidAttributes& attributes) 
         return failed(errno);
     attributes = {static_cast<std::uint16_t>(info.vendor), static_cast<std::uint16_t>(info.product),
                   open->node.releaseNumber};
-    return true;
+    return Succeeded;
 }
 
-bool HidrawPlatform::getCapabilities(RawHandle handle, HidCapabilities& capabilities) {
+CallResult HidrawPlatform::getCapabilities(RawHandle handle, HidCapabilities& capabilities) {
     const OpenNode* open = find(handle);
     int size = 0;
     if (open == nullptr)
@@ -265,10 +294,11 @@ bool HidrawPlatform::getCapabilities(RawHandle handle, HidCapabilities& capabili
     if (!parsed)
         return failed(0);
     capabilities.FeatureReportByteLength = *parsed.featureReportByteLength;
-    return true;
+    return Succeeded;
 }
 
-bool HidrawPlatform::setFeature(RawHandle handle, const std::uint8_t* buffer, std::size_t length) {
+CallResult HidrawPlatform::setFeature(RawHandle handle, const std::uint8_t* buffer,
+                                      std::size_t length) {
     const OpenNode* open = find(handle);
     if (open == nullptr || buffer == nullptr || length == 0 || length > maxReportLength())
         return reportFailed(nullptr, 0);
@@ -278,10 +308,10 @@ bool HidrawPlatform::setFeature(RawHandle handle, const std::uint8_t* buffer, st
     if (written < 0)
         return reportFailed(open, errno);
     // A report taken in part is a refusal the system gave no reason for.
-    return static_cast<std::size_t>(written) == length || reportFailed(nullptr, 0);
+    return static_cast<std::size_t>(written) == length ? Succeeded : reportFailed(nullptr, 0);
 }
 
-bool HidrawPlatform::getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) {
+CallResult HidrawPlatform::getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) {
     const OpenNode* open = find(handle);
     if (open == nullptr || buffer == nullptr || length == 0 || length > maxReportLength())
         return reportFailed(nullptr, 0);
@@ -292,11 +322,11 @@ bool HidrawPlatform::getFeature(RawHandle handle, std::uint8_t* buffer, std::siz
         return reportFailed(nullptr, 0);
     // A report shorter than the buffer leaves no stale bytes behind it.
     std::fill(buffer + std::min(static_cast<std::size_t>(received), length), buffer + length, 0);
-    return true;
+    return Succeeded;
 }
 
-bool HidrawPlatform::getString(RawHandle handle, StringKind kind, std::uint8_t* buffer,
-                               std::size_t length) {
+CallResult HidrawPlatform::getString(RawHandle handle, StringKind kind, std::uint8_t* buffer,
+                                     std::size_t length) {
     const OpenNode* open = find(handle);
     hidraw_devinfo info{};
     // The strings were read when the node was opened; the device must still be there to answer.
@@ -309,7 +339,7 @@ bool HidrawPlatform::getString(RawHandle handle, StringKind kind, std::uint8_t* 
                  : kind == StringKind::Product    ? node.product
                                                   : node.serialNumber,
                  std::span(buffer, length));
-    return true;
+    return Succeeded;
 }
 
 void HidrawPlatform::sleep(int milliseconds) {

@@ -7,6 +7,8 @@
 #include "clock.h"
 
 #include <map>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,21 +31,18 @@ public:
     HidrawPlatform(const HidrawPlatform&) = delete;
     HidrawPlatform& operator=(const HidrawPlatform&) = delete;
 
-    std::vector<std::string> enumerateInterfaces() override;
-    std::optional<EnumeratedInterface> enumerated(const std::string& path) override;
-    int changeDescriptor() override;
-    bool interfacesChanged() override;
+    std::vector<EnumeratedInterface> enumerateInterfaces() override;
+    std::unique_ptr<InterfaceWatch> watchInterfaces() override;
     OpenResult open(const std::string& path, OpenMode mode) override;
-    bool close(RawHandle handle) override;
-    bool getAttributes(RawHandle handle, HidAttributes& attributes) override;
-    bool getCapabilities(RawHandle handle, HidCapabilities& capabilities) override;
-    bool setFeature(RawHandle handle, const std::uint8_t* buffer, std::size_t length) override;
-    bool getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) override;
-    ReportFailure lastReportFailure() const override { return lastFailure_; }
-    SystemError lastError() const override { return lastError_; }
+    CallResult close(RawHandle handle) override;
+    CallResult getAttributes(RawHandle handle, HidAttributes& attributes) override;
+    CallResult getCapabilities(RawHandle handle, HidCapabilities& capabilities) override;
+    CallResult setFeature(RawHandle handle, const std::uint8_t* buffer,
+                          std::size_t length) override;
+    CallResult getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) override;
     std::size_t maxReportLength() const override;
-    bool getString(RawHandle handle, StringKind kind, std::uint8_t* buffer,
-                   std::size_t length) override;
+    CallResult getString(RawHandle handle, StringKind kind, std::uint8_t* buffer,
+                         std::size_t length) override;
     void sleep(int milliseconds) override;
     std::int64_t nowMs() override;
 
@@ -54,21 +53,17 @@ private:
         HidrawNode node; // read from udev when it was opened
     };
     // The open node behind a handle, or nullptr for one never issued or already closed.
-    OpenNode* find(RawHandle handle);
-    // Keeps `error` (an errno value; 0: no reason given) as the last failure's; returns false.
-    bool failed(int error);
-    // A feature report on `open` failed with `error`: kept, and classified. A stall (EPIPE) is
-    // the device refusing; anything else is looked at again: gone from the bus a moment later,
-    // the device left. Returns false.
-    bool reportFailed(const OpenNode* open, int error);
+    const OpenNode* find(RawHandle handle) const;
+    // A feature report on `open` failed with `error` (an errno value; 0: no reason given),
+    // classified: a stall (EPIPE) is the device refusing; anything else is looked at again:
+    // gone from the bus a moment later, the device left.
+    CallResult reportFailed(const OpenNode* open, int error);
 
+    // udev's context is not to be used from two threads at once, nor is the handle table.
+    mutable std::mutex mutex_;
     udev* udev_ = nullptr;
-    udev_monitor* monitor_ = nullptr; // made when first asked for
-    std::map<RawHandle, OpenNode> handles_;
-    std::map<std::string, HidrawNode> enumerated_; // by path, as the last enumeration listed them
+    std::map<RawHandle, OpenNode> handles_; // a node, once in, is not changed until closed
     RawHandle nextHandle_ = 1;
-    ReportFailure lastFailure_ = ReportFailure::Refused;
-    SystemError lastError_;
 };
 
 // What udev tells of the hidraw device at `syspath`, or nothing when it is no hidraw node with

@@ -32,6 +32,8 @@ const SystemError IoError{5, "Input/output error"};
 const SystemError PermissionDenied{13, "Permission denied"};
 const SystemError NoSuchFile{2, "No such file or directory"};
 
+const CallResult Succeeded{true, {}};
+
 } // namespace
 
 VirtualPlatform::VirtualPlatform(Clock& clock, TarvexConfig config)
@@ -69,70 +71,69 @@ CallRecord& VirtualPlatform::record(CallKind kind, RawHandle handle) {
 }
 
 int VirtualPlatform::openHandles() const {
+    const std::lock_guard lock(mutex_);
     return static_cast<int>(std::count_if(handles_.begin(), handles_.end(),
                                           [](const auto& h) { return h.second.open; }));
 }
 
-bool VirtualPlatform::failed(SystemError error) {
-    lastError_ = std::move(error);
-    return false;
-}
-
-bool VirtualPlatform::reportFailed(const HandleInfo* info, const SystemError& error) {
-    failed(error);
-    lastFailure_ = ReportFailure::Refused;
+CallResult VirtualPlatform::reportFailed(const HandleInfo* info, const SystemError& error) {
+    CallResult failed{false, error, ReportFailure::Refused};
     if (info == nullptr || !info->tarvex)
-        return false;
+        return failed;
     for (int waited = 0;; waited += GoneCheckPollMs) {
         tarvex_.advance(clock_.nowMs());
         if (!tarvexAttached || !tarvex_.present() || tarvex_.generation() != info->generation) {
-            lastFailure_ = ReportFailure::DeviceGone;
-            return false;
+            failed.failure = ReportFailure::DeviceGone;
+            return failed;
         }
         if (waited >= GoneCheckMs)
-            return false;
+            return failed;
         clock_.sleep(GoneCheckPollMs); // the backend's own wait, not a pause of the program
     }
 }
 
-VirtualPlatform::HandleInfo* VirtualPlatform::live(RawHandle handle, const char* operation) {
-    lastFailure_ = ReportFailure::Refused;
+VirtualPlatform::HandleInfo* VirtualPlatform::live(RawHandle handle, const char* operation,
+                                                   CallResult& failure) {
     auto it = handles_.find(handle);
     if (it == handles_.end() || !it->second.open) {
         misuse_.push_back(std::string(operation) + " on closed handle " + std::to_string(handle));
-        failed({});
+        failure = {};
         return nullptr;
     }
     HandleInfo& info = it->second;
     if (info.tarvex) {
         tarvex_.advance(clock_.nowMs());
         if (!tarvexAttached || !tarvex_.present() || tarvex_.generation() != info.generation) {
-            lastFailure_ = ReportFailure::DeviceGone; // the device left the bus
-            failed(NoSuchDevice);
+            failure = {false, NoSuchDevice, ReportFailure::DeviceGone}; // it left the bus
             return nullptr;
         }
     }
     return &info;
 }
 
-std::vector<std::string> VirtualPlatform::listedNow() {
+std::vector<EnumeratedInterface> VirtualPlatform::listedNow() {
     tarvex_.advance(clock_.nowMs());
-    std::vector<std::string> paths;
+    std::vector<EnumeratedInterface> listed;
     // The Tarvex's sibling collections come and go with it.
     const bool onBus = tarvexAttached && tarvex_.present();
     auto list = [&](const std::vector<ForeignInterface>& interfaces) {
         for (const auto& f : interfaces)
             if (onBus || f.unit != TarvexUnit)
-                paths.push_back(f.path);
+                listed.push_back({f.path, f.attributes.VendorID, f.attributes.ProductID, f.product,
+                                  f.unit.empty() ? f.path : f.unit, f.unitIsPlace});
     };
     list(foreignBefore);
-    if (onBus)
-        paths.push_back(tarvexPath());
+    if (onBus) {
+        const TarvexPersonality& p = tarvex_.personality();
+        listed.push_back(
+            {tarvexPath(), p.vendorId, p.productId, p.product, TarvexUnit, tarvexUnitIsPlace});
+    }
     list(foreignAfter);
-    return paths;
+    return listed;
 }
 
-std::vector<std::string> VirtualPlatform::enumerateInterfaces() {
+std::vector<EnumeratedInterface> VirtualPlatform::enumerateInterfaces() {
+    const std::lock_guard lock(mutex_);
     tarvex_.advance(clock_.nowMs());
     auto& r = record(CallKind::Enumerate, 0);
     if (failEnumeration)
@@ -141,26 +142,38 @@ std::vector<std::string> VirtualPlatform::enumerateInterfaces() {
     return listedNow();
 }
 
-bool VirtualPlatform::interfacesChanged() {
-    // Watching opens nothing and leaves no call in the log.
-    std::vector<std::string> listed = listedNow();
-    return std::exchange(listedLast_, listed) != listed;
-}
+namespace {
 
-std::optional<EnumeratedInterface> VirtualPlatform::enumerated(const std::string& path) {
-    // Read from the interfaces as they are now, without a call of its own in the log: it
-    // opens nothing.
-    if (const ForeignInterface* f = findForeign(path))
-        return EnumeratedInterface{f->attributes.VendorID, f->attributes.ProductID, f->product,
-                                   f->unit.empty() ? f->path : f->unit, f->unitIsPlace};
-    tarvex_.advance(clock_.nowMs());
-    if (!tarvexAttached || !tarvex_.present() || path != tarvexPath())
-        return std::nullopt;
-    const TarvexPersonality& p = tarvex_.personality();
-    return EnumeratedInterface{p.vendorId, p.productId, p.product, TarvexUnit, tarvexUnitIsPlace};
+// Compares what the bus lists now with what it listed when last asked; opens nothing and
+// leaves no call in the log.
+class VirtualWatch final : public InterfaceWatch {
+public:
+    explicit VirtualWatch(std::function<std::vector<std::string>()> listed)
+        : listed_(std::move(listed)), last_(listed_()) {}
+    bool changed() override {
+        std::vector<std::string> now = listed_();
+        return std::exchange(last_, now) != now;
+    }
+
+private:
+    std::function<std::vector<std::string>()> listed_;
+    std::vector<std::string> last_;
+};
+
+} // namespace
+
+std::unique_ptr<InterfaceWatch> VirtualPlatform::watchInterfaces() {
+    return std::make_unique<VirtualWatch>([this] {
+        const std::lock_guard lock(mutex_);
+        std::vector<std::string> paths;
+        for (const EnumeratedInterface& i : listedNow())
+            paths.push_back(i.Path);
+        return paths;
+    });
 }
 
 OpenResult VirtualPlatform::open(const std::string& path, OpenMode mode) {
+    const std::lock_guard lock(mutex_);
     tarvex_.advance(clock_.nowMs());
     auto& r = record(CallKind::Open, 0);
     r.path = path;
@@ -171,9 +184,9 @@ OpenResult VirtualPlatform::open(const std::string& path, OpenMode mode) {
     if (const ForeignInterface* f = findForeign(path)) {
         if (!f->openable) {
             result.error = f->openError;
-            failed(f->openError == OpenError::AccessDenied ? PermissionDenied
-                   : f->openError == OpenError::NotFound   ? NoSuchFile
-                                                           : IoError);
+            result.cause = f->openError == OpenError::AccessDenied ? PermissionDenied
+                           : f->openError == OpenError::NotFound   ? NoSuchFile
+                                                                   : IoError;
             return result;
         }
         info.foreign = f;
@@ -181,12 +194,12 @@ OpenResult VirtualPlatform::open(const std::string& path, OpenMode mode) {
         const auto& faults = tarvex_.config().faults;
         if (faults.failOpen || (mode == OpenMode::Overlapped && faults.failOverlappedOpen)) {
             result.error = OpenError::Other;
-            failed(IoError);
+            result.cause = IoError;
             return result;
         }
         if (faults.deniedInBootloader && tarvex_.mode() == TarvexMode::Bootloader) {
             result.error = OpenError::AccessDenied;
-            failed(PermissionDenied);
+            result.cause = PermissionDenied;
             return result;
         }
         info.tarvex = true;
@@ -194,7 +207,7 @@ OpenResult VirtualPlatform::open(const std::string& path, OpenMode mode) {
         r.tarvex = true;
     } else {
         result.error = OpenError::NotFound;
-        failed(NoSuchFile);
+        result.cause = NoSuchFile;
         return result;
     }
     result.handle = nextHandle_++;
@@ -204,95 +217,107 @@ OpenResult VirtualPlatform::open(const std::string& path, OpenMode mode) {
     return result;
 }
 
-bool VirtualPlatform::close(RawHandle handle) {
+CallResult VirtualPlatform::close(RawHandle handle) {
+    const std::lock_guard lock(mutex_);
     auto& r = record(CallKind::Close, handle);
     auto it = handles_.find(handle);
     if (it == handles_.end() || !it->second.open) {
         misuse_.push_back("close of closed handle " + std::to_string(handle));
-        return failed({});
+        return {};
     }
     it->second.open = false;
     r.result = true;
-    return true;
+    return Succeeded;
 }
 
-bool VirtualPlatform::getAttributes(RawHandle handle, HidAttributes& attributes) {
+CallResult VirtualPlatform::getAttributes(RawHandle handle, HidAttributes& attributes) {
+    const std::lock_guard lock(mutex_);
     auto& r = record(CallKind::GetAttributes, handle);
-    HandleInfo* info = live(handle, "attributes");
+    CallResult failure;
+    HandleInfo* info = live(handle, "attributes", failure);
     r.reached = info != nullptr;
     if (!info)
-        return false;
+        return failure;
     if (info->foreign) {
         attributes = info->foreign->attributes;
     } else {
         if (tarvex_.config().faults.failAttributes)
-            return failed(IoError);
+            return {false, IoError};
         const auto& p = tarvex_.personality();
         attributes = {p.vendorId, p.productId, p.version};
     }
     r.result = true;
-    return true;
+    return Succeeded;
 }
 
-bool VirtualPlatform::getCapabilities(RawHandle handle, HidCapabilities& capabilities) {
+CallResult VirtualPlatform::getCapabilities(RawHandle handle, HidCapabilities& capabilities) {
+    const std::lock_guard lock(mutex_);
     auto& r = record(CallKind::GetCapabilities, handle);
-    HandleInfo* info = live(handle, "capabilities");
+    CallResult failure;
+    HandleInfo* info = live(handle, "capabilities", failure);
     r.reached = info != nullptr;
     if (!info)
-        return false;
+        return failure;
     if (info->foreign) {
         capabilities.FeatureReportByteLength = info->foreign->featureReportByteLength;
     } else {
         if (tarvex_.config().faults.failCapabilities)
-            return failed(IoError);
+            return {false, IoError};
         capabilities.FeatureReportByteLength = tarvex_.personality().featureReportByteLength;
     }
     r.result = true;
-    return true;
+    return Succeeded;
 }
 
-bool VirtualPlatform::setFeature(RawHandle handle, const std::uint8_t* buffer, std::size_t length) {
+CallResult VirtualPlatform::setFeature(RawHandle handle, const std::uint8_t* buffer,
+                                       std::size_t length) {
+    const std::lock_guard lock(mutex_);
     auto& r = record(CallKind::SetFeature, handle);
     r.bytes.assign(buffer, buffer + length);
     r.length = length;
-    HandleInfo* info = live(handle, "set feature");
+    CallResult failure;
+    HandleInfo* info = live(handle, "set feature", failure);
     r.reached = info != nullptr;
     if (!info)
-        return false;
+        return failure;
     if (info->foreign) {
         r.result = length == info->foreign->featureReportByteLength;
-        return r.result || reportFailed(nullptr, BrokenPipe);
+        return r.result ? Succeeded : reportFailed(nullptr, BrokenPipe);
     }
     r.result = tarvex_.setFeature(clock_.nowMs(), buffer, length);
     if (!r.result)
         return reportFailed(info, tarvex_.lastReportLost() ? ProtocolError : BrokenPipe);
-    return true;
+    return Succeeded;
 }
 
-bool VirtualPlatform::getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) {
+CallResult VirtualPlatform::getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) {
+    const std::lock_guard lock(mutex_);
     auto& r = record(CallKind::GetFeature, handle);
     r.length = length;
-    HandleInfo* info = live(handle, "get feature");
+    CallResult failure;
+    HandleInfo* info = live(handle, "get feature", failure);
     r.reached = info != nullptr;
     if (!info)
-        return false;
+        return failure;
     std::vector<std::uint8_t> reply(length);
     r.result = !info->foreign && length > 0 && tarvex_.getFeature(buffer, reply.data(), length);
     if (r.result)
         std::copy(reply.begin(), reply.end(), buffer);
     r.bytes.assign(buffer, buffer + length);
-    return r.result || reportFailed(nullptr, BrokenPipe);
+    return r.result ? Succeeded : reportFailed(nullptr, BrokenPipe);
 }
 
-bool VirtualPlatform::getString(RawHandle handle, StringKind kind, std::uint8_t* buffer,
-                                std::size_t length) {
+CallResult VirtualPlatform::getString(RawHandle handle, StringKind kind, std::uint8_t* buffer,
+                                      std::size_t length) {
+    const std::lock_guard lock(mutex_);
     auto& r = record(CallKind::GetString, handle);
     r.stringKind = kind;
     r.length = length;
-    HandleInfo* info = live(handle, "get string");
+    CallResult failure;
+    HandleInfo* info = live(handle, "get string", failure);
     r.reached = info != nullptr;
     if (!info)
-        return false;
+        return failure;
     std::u16string text;
     if (info->foreign) {
         const auto* f = info->foreign;
@@ -300,14 +325,15 @@ bool VirtualPlatform::getString(RawHandle handle, StringKind kind, std::uint8_t*
                : kind == StringKind::Product    ? f->product
                                                 : f->serialNumber;
     } else if (!tarvex_.getString(kind, text)) {
-        return failed(IoError);
+        return {false, IoError};
     }
     writeUtf16(text, buffer, length);
     r.result = true;
-    return true;
+    return Succeeded;
 }
 
 void VirtualPlatform::sleep(int milliseconds) {
+    const std::lock_guard lock(mutex_);
     auto& r = record(CallKind::Sleep, 0);
     r.sleepMs = milliseconds;
     r.result = true;

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -95,21 +96,19 @@ public:
     // Closes of handles already closed or never issued, and uses of such handles.
     const std::vector<std::string>& misuse() const { return misuse_; }
 
-    // HidPlatform
-    std::vector<std::string> enumerateInterfaces() override;
-    std::optional<EnumeratedInterface> enumerated(const std::string& path) override;
-    bool interfacesChanged() override;
+    // HidPlatform. Calls from several threads take turns (the onSleep callback may call in).
+    std::vector<EnumeratedInterface> enumerateInterfaces() override;
+    std::unique_ptr<InterfaceWatch> watchInterfaces() override;
     OpenResult open(const std::string& path, OpenMode mode) override;
-    bool close(RawHandle handle) override;
-    bool getAttributes(RawHandle handle, HidAttributes& attributes) override;
-    bool getCapabilities(RawHandle handle, HidCapabilities& capabilities) override;
-    bool setFeature(RawHandle handle, const std::uint8_t* buffer, std::size_t length) override;
-    bool getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) override;
-    ReportFailure lastReportFailure() const override { return lastFailure_; }
-    SystemError lastError() const override { return lastError_; }
+    CallResult close(RawHandle handle) override;
+    CallResult getAttributes(RawHandle handle, HidAttributes& attributes) override;
+    CallResult getCapabilities(RawHandle handle, HidCapabilities& capabilities) override;
+    CallResult setFeature(RawHandle handle, const std::uint8_t* buffer,
+                          std::size_t length) override;
+    CallResult getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) override;
     std::size_t maxReportLength() const override { return reportLimit; }
-    bool getString(RawHandle handle, StringKind kind, std::uint8_t* buffer,
-                   std::size_t length) override;
+    CallResult getString(RawHandle handle, StringKind kind, std::uint8_t* buffer,
+                         std::size_t length) override;
     void sleep(int milliseconds) override;
     std::int64_t nowMs() override { return clock_.nowMs(); }
 
@@ -122,16 +121,15 @@ private:
         const ForeignInterface* foreign = nullptr;
     };
     std::string tarvexPath() const;
-    // The paths an enumeration lists now, in its order.
-    std::vector<std::string> listedNow();
+    // What an enumeration lists now, in its order.
+    std::vector<EnumeratedInterface> listedNow();
     const ForeignInterface* findForeign(const std::string& path) const;
-    // The handle's record when it is open and still names a present interface; notes why not
-    // for a feature report.
-    HandleInfo* live(RawHandle handle, const char* operation);
-    // A report failed: kept with the system's words, and classified as hidraw's backend does,
-    // looking again on the clock unless the device stalled it. Returns false.
-    bool reportFailed(const HandleInfo* info, const SystemError& error);
-    bool failed(SystemError error);
+    // The handle's record when it is open and still names a present interface; else nullptr,
+    // with why in `failure`.
+    HandleInfo* live(RawHandle handle, const char* operation, CallResult& failure);
+    // A report failed with the system's words, classified as hidraw's backend does: looking
+    // again on the clock unless the device stalled it.
+    CallResult reportFailed(const HandleInfo* info, const SystemError& error);
     CallRecord& record(CallKind kind, RawHandle handle);
 
     Clock& clock_;
@@ -141,9 +139,7 @@ private:
     std::vector<CallRecord> log_;
     std::vector<std::string> misuse_;
     CallRecord scratch_;
-    ReportFailure lastFailure_ = ReportFailure::Refused;
-    SystemError lastError_;
-    std::vector<std::string> listedLast_; // what interfacesChanged() saw last
+    mutable std::recursive_mutex mutex_;
 };
 
 } // namespace quorvane

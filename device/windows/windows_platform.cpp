@@ -7,6 +7,7 @@
 #include <array>
 #include <climits>
 #include <cstddef>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -129,53 +130,52 @@ WindowsPlatform::~WindowsPlatform() {
 }
 
 void* WindowsPlatform::find(RawHandle handle) const {
+    const std::lock_guard lock(mutex_);
     return open_.count(handle) == 1 ? toWindows(handle) : nullptr;
 }
 
-bool WindowsPlatform::failed(unsigned long code) {
-    lastError_ = code == 0 ? SystemError{} : SystemError{code, systemMessage(code)};
-    return false;
+namespace {
+
+SystemError systemError(unsigned long code) {
+    return code == 0 ? SystemError{} : SystemError{code, systemMessage(code)};
 }
 
-bool WindowsPlatform::reportFailed(RawHandle handle, unsigned long code) {
-    failed(code);
-    lastFailure_ = ReportFailure::Refused;
-    const auto it = open_.find(handle);
-    if (code == 0 || it == open_.end())
-        return false;
+CallResult failed(unsigned long code) {
+    return {false, systemError(code)};
+}
+
+CallResult succeededOr(BOOL done) {
+    return done != FALSE ? CallResult{true, {}} : failed(::GetLastError());
+}
+
+} // namespace
+
+CallResult WindowsPlatform::reportFailed(RawHandle handle, unsigned long code) {
+    CallResult result = failed(code);
+    std::wstring path;
+    {
+        const std::lock_guard lock(mutex_);
+        const auto it = open_.find(handle);
+        if (code == 0 || it == open_.end())
+            return result;
+        path = it->second;
+    }
     for (int waited = 0;; waited += GoneCheckPollMs) {
         // An open without access rights asks the driver nothing of the device.
-        const HANDLE probe =
-            ::CreateFileW(it->second.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          OPEN_EXISTING, 0, nullptr);
+        const HANDLE probe = ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                           nullptr, OPEN_EXISTING, 0, nullptr);
         if (probe == INVALID_HANDLE_VALUE) {
             if (openErrorFrom(::GetLastError()) == OpenError::NotFound) {
-                lastFailure_ = ReportFailure::DeviceGone;
-                return false;
+                result.failure = ReportFailure::DeviceGone;
+                return result;
             }
         } else {
             ::CloseHandle(probe);
         }
         if (waited >= GoneCheckMs)
-            return false;
+            return result;
         sleep(GoneCheckPollMs);
     }
-}
-
-// Windows names the vendor and product in every HID interface path; the product string would
-// need the interface opened. The unit is the USB device's place where the configuration
-// manager tells it, else what the path tells (which differs between the device's two modes).
-std::optional<EnumeratedInterface> WindowsPlatform::enumerated(const std::string& path) {
-    auto listed = interfaceOfDevicePath(path);
-    if (const auto place = places_.find(path); listed && place != places_.end()) {
-        listed->Unit = place->second;
-        listed->UnitIsPlace = true;
-    }
-    return listed;
-}
-
-ReportFailure WindowsPlatform::lastReportFailure() const {
-    return lastFailure_;
 }
 
 // The HID class driver describes every report's length in 16 bits (HIDP_CAPS), and a USB
@@ -184,15 +184,17 @@ std::size_t WindowsPlatform::maxReportLength() const {
     return 65535;
 }
 
-std::vector<std::string> WindowsPlatform::enumerateInterfaces() {
-    std::vector<std::string> paths;
-    places_.clear();
+// Windows names the vendor and product in every HID interface path; the product string would
+// need the interface opened. The unit is the USB device's place where the configuration
+// manager tells it, else what the path tells (which differs between the device's two modes).
+std::vector<EnumeratedInterface> WindowsPlatform::enumerateInterfaces() {
+    std::vector<EnumeratedInterface> listed;
     GUID hidGuid{};
     ::HidD_GetHidGuid(&hidGuid);
     const HDEVINFO set =
         ::SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (set == INVALID_HANDLE_VALUE)
-        return paths;
+        return listed;
     for (DWORD index = 0;; ++index) {
         SP_DEVICE_INTERFACE_DATA interfaceData{};
         interfaceData.cbSize = sizeof(interfaceData);
@@ -201,14 +203,22 @@ std::vector<std::string> WindowsPlatform::enumerateInterfaces() {
             break;
         SP_DEVINFO_DATA device{};
         device.cbSize = sizeof(device);
-        if (auto path = interfacePath(set, interfaceData, device)) {
-            if (auto place = usbPlaceOf(device.DevInst))
-                places_[*path] = std::move(*place);
-            paths.push_back(std::move(*path));
+        const auto path = interfacePath(set, interfaceData, device);
+        if (!path)
+            continue;
+        // A path that names no product is listed all the same, its IDs unknown (0).
+        EnumeratedInterface found = interfaceOfDevicePath(*path).value_or(EnumeratedInterface{});
+        found.Path = *path;
+        if (found.Unit.empty())
+            found.Unit = *path;
+        if (auto place = usbPlaceOf(device.DevInst)) {
+            found.Unit = std::move(*place);
+            found.UnitIsPlace = true;
         }
+        listed.push_back(std::move(found));
     }
     ::SetupDiDestroyDeviceInfoList(set);
-    return paths;
+    return listed;
 }
 
 OpenResult WindowsPlatform::open(const std::string& path, OpenMode mode) {
@@ -217,7 +227,7 @@ OpenResult WindowsPlatform::open(const std::string& path, OpenMode mode) {
     // A path Windows cannot name (not UTF-8, empty, or cut short by a zero) names no interface.
     if (!widePath || widePath->empty() || widePath->find(L'\0') != std::wstring::npos) {
         result.error = OpenError::NotFound;
-        failed(ERROR_INVALID_NAME);
+        result.cause = systemError(ERROR_INVALID_NAME);
         return result;
     }
     SECURITY_ATTRIBUTES security{};
@@ -230,22 +240,26 @@ OpenResult WindowsPlatform::open(const std::string& path, OpenMode mode) {
     if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
         const DWORD error = GetLastError();
         result.error = openErrorFrom(error);
-        failed(error);
+        result.cause = systemError(error);
         return result;
     }
     result.handle = reinterpret_cast<RawHandle>(handle);
+    const std::lock_guard lock(mutex_);
     open_.emplace(result.handle, *widePath);
     return result;
 }
 
-bool WindowsPlatform::close(RawHandle handle) {
+CallResult WindowsPlatform::close(RawHandle handle) {
     // Only a handle this backend opened and still holds is closed, and only once.
-    if (open_.erase(handle) == 0)
-        return failed(0);
-    return ::CloseHandle(toWindows(handle)) != FALSE || failed(GetLastError());
+    {
+        const std::lock_guard lock(mutex_);
+        if (open_.erase(handle) == 0)
+            return failed(0);
+    }
+    return succeededOr(::CloseHandle(toWindows(handle)));
 }
 
-bool WindowsPlatform::getAttributes(RawHandle handle, HidAttributes& attributes) {
+CallResult WindowsPlatform::getAttributes(RawHandle handle, HidAttributes& attributes) {
     const HANDLE h = find(handle);
     if (h == nullptr)
         return failed(0);
@@ -256,10 +270,10 @@ bool WindowsPlatform::getAttributes(RawHandle handle, HidAttributes& attributes)
     attributes.VendorID = record.VendorID;
     attributes.ProductID = record.ProductID;
     attributes.VersionNumber = record.VersionNumber;
-    return true;
+    return {true, {}};
 }
 
-bool WindowsPlatform::getCapabilities(RawHandle handle, HidCapabilities& capabilities) {
+CallResult WindowsPlatform::getCapabilities(RawHandle handle, HidCapabilities& capabilities) {
     const HANDLE h = find(handle);
     if (h == nullptr)
         return failed(0);
@@ -272,29 +286,32 @@ bool WindowsPlatform::getCapabilities(RawHandle handle, HidCapabilities& capabil
     if (status != HIDP_STATUS_SUCCESS)
         return failed(0);
     capabilities.FeatureReportByteLength = caps.FeatureReportByteLength;
-    return true;
+    return {true, {}};
 }
 
-bool WindowsPlatform::setFeature(RawHandle handle, const std::uint8_t* buffer, std::size_t length) {
+CallResult WindowsPlatform::setFeature(RawHandle handle, const std::uint8_t* buffer,
+                                       std::size_t length) {
     const HANDLE h = find(handle);
     if (h == nullptr || buffer == nullptr || length == 0 || length > ULONG_MAX)
         return reportFailed(0, 0);
     // HidD_SetFeature takes a writable buffer; the caller's report stays untouched.
     std::vector<std::uint8_t> report(buffer, buffer + length);
-    return ::HidD_SetFeature(h, report.data(), static_cast<ULONG>(length)) != FALSE ||
-           reportFailed(handle, GetLastError());
+    if (::HidD_SetFeature(h, report.data(), static_cast<ULONG>(length)) != FALSE)
+        return {true, {}};
+    return reportFailed(handle, GetLastError());
 }
 
-bool WindowsPlatform::getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) {
+CallResult WindowsPlatform::getFeature(RawHandle handle, std::uint8_t* buffer, std::size_t length) {
     const HANDLE h = find(handle);
     if (h == nullptr || buffer == nullptr || length == 0 || length > ULONG_MAX)
         return reportFailed(0, 0);
-    return ::HidD_GetFeature(h, buffer, static_cast<ULONG>(length)) != FALSE ||
-           reportFailed(handle, GetLastError());
+    if (::HidD_GetFeature(h, buffer, static_cast<ULONG>(length)) != FALSE)
+        return {true, {}};
+    return reportFailed(handle, GetLastError());
 }
 
-bool WindowsPlatform::getString(RawHandle handle, StringKind kind, std::uint8_t* buffer,
-                                std::size_t length) {
+CallResult WindowsPlatform::getString(RawHandle handle, StringKind kind, std::uint8_t* buffer,
+                                      std::size_t length) {
     const HANDLE h = find(handle);
     if (h == nullptr || (buffer == nullptr && length != 0) || length > ULONG_MAX)
         return failed(0);
@@ -302,7 +319,7 @@ bool WindowsPlatform::getString(RawHandle handle, StringKind kind, std::uint8_t*
     const auto query = kind == StringKind::Manufacturer ? &::HidD_GetManufacturerString
                        : kind == StringKind::Product    ? &::HidD_GetProductString
                                                         : &::HidD_GetSerialNumberString;
-    return query(h, buffer, static_cast<ULONG>(length)) != FALSE || failed(GetLastError());
+    return succeededOr(query(h, buffer, static_cast<ULONG>(length)));
 }
 
 void WindowsPlatform::sleep(int milliseconds) {

@@ -74,20 +74,22 @@ bool isEntry(const CallRecord& r) {
 enum class Fault { None, FlipDataByte, SkipClose, MuteMessages };
 struct FaultyPlatform final : ForwardingPlatform {
     FaultyPlatform(HidPlatform& inner, Fault fault) : ForwardingPlatform(inner), fault(fault) {}
-    bool setFeature(RawHandle h, const std::uint8_t* b, std::size_t n) override {
+    CallResult setFeature(RawHandle h, const std::uint8_t* b, std::size_t n) override {
         Bytes sent(b, b + n);
         if (fault == Fault::FlipDataByte && !acted && n > 40 && b[1] != EnterBootloaderCode[0])
             sent[RecordSize] ^= 0x10, ++acted; // the last byte of a record
         return ForwardingPlatform::setFeature(h, sent.data(), n);
     }
-    bool close(RawHandle h) override {
-        return (fault == Fault::SkipClose && !acted++) || ForwardingPlatform::close(h);
+    CallResult close(RawHandle h) override {
+        if (fault == Fault::SkipClose && !acted++)
+            return {true};
+        return ForwardingPlatform::close(h);
     }
     // An unexpected error from the platform: its `throwAt`-th enumeration or report throws.
-    std::vector<std::string> enumerateInterfaces() override {
+    std::vector<EnumeratedInterface> enumerateInterfaces() override {
         return maybeThrow(), ForwardingPlatform::enumerateInterfaces();
     }
-    bool getFeature(RawHandle h, std::uint8_t* b, std::size_t n) override {
+    CallResult getFeature(RawHandle h, std::uint8_t* b, std::size_t n) override {
         return maybeThrow(), ForwardingPlatform::getFeature(h, b, n);
     }
     void maybeThrow() {
@@ -326,7 +328,7 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         if (window.closing || window.unloads > 0)
             break;
     }
-    closeDeviceHandles(ctx);                                               // the window unloads
+    ctx.state.closeHandles();                                              // the window unloads
     broken.insert(broken.end(), api.misuse().begin(), api.misuse().end()); // handle misuse
     if (api.openHandles() != 0)
         broken.push_back(std::to_string(api.openHandles()) + " handle(s) left open");

@@ -35,10 +35,7 @@ protected:
         api.tarvex().restart(clock.nowMs(), mode);
         clock.advance(1000);
     }
-    void closeHandles() {
-        auto c = ctx();
-        closeDeviceHandles(c);
-    }
+    void closeHandles() { state.closeHandles(); }
     std::vector<CallRecord> calls(CallKind kind) const {
         std::vector<CallRecord> out;
         std::copy_if(api.log().begin(), api.log().end(), std::back_inserter(out),

@@ -21,10 +21,10 @@ public:
         clock.advance(1000);
     }
     // The upgrade (or Force Bootloader Mode) from the device as loaded; its history line.
-    UpdateRecord run(bool upgrade = true) {
+    UpdateRecord run(bool upgrade = true, const CommandTarget& target = {}) {
         EXPECT_TRUE(load());
         FirmwareUpdater updater(ctx(), image, {nullptr, &history, "window"});
-        upgrade ? updater.upgrade() : updater.forceBootloader();
+        upgrade ? updater.upgrade(target) : updater.forceBootloader(target);
         closeHandles();
         expectHandlesBalanced();
         const auto lines = history.read();
@@ -75,9 +75,8 @@ TEST_F(SessionTest, AUnitArrivingDuringTheUpdateIsNeverTouched) {
                 if (due && api.foreignAfter.empty())
                     api.foreignAfter.push_back(newcomer);
             };
-            if (chosen)
-                state.Unit = chooseUnit(listTarvexUnits(api), false, "TX-000417").choice;
-            const UpdateRecord r = run();
+            const UpdateRecord r =
+                run(true, chosen ? CommandTarget{true, "TX-000417", ""} : CommandTarget{});
             ASSERT_EQ(api.foreignAfter.size(), 1U) << "the newcomer never came";
             expectDelivered(Records);
             for (const CallRecord& c : api.log()) {
@@ -112,7 +111,8 @@ TEST_F(SessionTest, AnInterruptStopsBeforeTheNextReportAndSaysWhereItLeftTheTarv
          "Interrupted before anything was sent to the Tarvex."},
         {"switching, Force Bootloader Mode", false,
          [](const VirtualTarvex& t) { return !t.present(); }, "stopped",
-         "Interrupted while the Tarvex switched to its bootloader; it may be there now."},
+         "Interrupted while the Tarvex switched to its bootloader. The Tarvex may be in its "
+         "bootloader now."},
         {"after the last record", true,
          [](const VirtualTarvex& t) { return t.recordsReceived() == int(Records); }, "completed",
          "Interrupted while the Tarvex restarts into its new firmware: all 50 records were "

@@ -154,13 +154,14 @@ TEST_F(UsbTest, ADeniedNodeIsNotedAndAVanishedOneFailsToOpen) {
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct none[2]{};
     ASSERT_EQ(syscall(SYS_capset, &header, none), 0);
-    EXPECT_FALSE(FindTheHid(c));
-    EXPECT_EQ(state.AccessDeniedPath, node);
+    EXPECT_EQ(FindTheHid(c).accessDeniedPath, node);
+    EXPECT_FALSE(state.DeviceFound);
     ASSERT_EQ(::chmod(node.c_str(), 0600), 0);
-    EXPECT_TRUE(FindTheHid(c));
+    FindTheHid(c);
+    EXPECT_TRUE(state.DeviceFound);
     EXPECT_EQ(state.DevicePath, node);
     EXPECT_EQ(openNodes(), 2); // plain and overlapped
-    closeDeviceHandles(c);
+    state.closeHandles();
     EXPECT_EQ(openNodes(), 0);
 
     const OpenResult opened = api.open(node, OpenMode::Plain);

@@ -103,7 +103,15 @@ private:
 class WatchedPlatform final : public ForwardingPlatform {
 public:
     using ForwardingPlatform::ForwardingPlatform;
-    int changeDescriptor() override { return 7; }
+    std::unique_ptr<InterfaceWatch> watchInterfaces() override {
+        struct Watch final : InterfaceWatch {
+            explicit Watch(std::unique_ptr<InterfaceWatch> inner) : inner(std::move(inner)) {}
+            int descriptor() const override { return 7; }
+            bool changed() override { return inner->changed(); }
+            std::unique_ptr<InterfaceWatch> inner;
+        };
+        return std::make_unique<Watch>(ForwardingPlatform::watchInterfaces());
+    }
 };
 
 class WindowTest : public ::testing::Test {
