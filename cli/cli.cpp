@@ -8,6 +8,7 @@
 #include "history_file.h"
 #include "tarvex_identity.h"
 #include "terminal_text.h"
+#include "text_encoding.h"
 #include "tracing_platform.h"
 #include "unit_choice.h"
 

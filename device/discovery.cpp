@@ -3,6 +3,7 @@
 #include "device_info.h"
 #include "discovery_messages.h"
 #include "tarvex_identity.h"
+#include "text_encoding.h"
 
 #include <algorithm>
 #include <array>

@@ -4,6 +4,7 @@
 #include "discovery.h"
 #include "null_window.h"
 #include "tarvex_identity.h"
+#include "text_encoding.h"
 
 #include <algorithm>
 

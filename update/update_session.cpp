@@ -5,6 +5,7 @@
 #include "discovery.h"
 #include "discovery_messages.h"
 #include "tarvex_identity.h"
+#include "text_encoding.h"
 
 #include <utility>
 
