@@ -20,7 +20,7 @@ TEST(TextEncoding, EachWayWithWhatIsNotWellFormedReplaced) {
         From from;
         std::u16string utf16;
         std::string utf8;
-        Bytes device;
+        Bytes device = {};
     };
     using enum From;
     const Row rows[] = {
