@@ -41,16 +41,16 @@ TEST(TextEncoding, EachWayWithWhatIsNotWellFormedReplaced) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        if (row.from == Device)
+        if (row.from == Device) {
             EXPECT_EQ(deviceStringText(row.device.data(), row.device.size()), row.utf16);
-        if (row.from == Utf8)
+        } else if (row.from == Utf8) {
             EXPECT_EQ(utf16Text(row.utf8), row.utf16);
-        if (row.from != Wide)
-            continue;
-        EXPECT_EQ(utf8Text(row.utf16), row.utf8);
-        Bytes written(row.device.size(), 0xAA);
-        writeUtf16le(row.utf16, written);
-        EXPECT_EQ(written, row.device);
+        } else {
+            EXPECT_EQ(utf8Text(row.utf16), row.utf8);
+            Bytes written(row.device.size(), 0xAA);
+            writeUtf16le(row.utf16, written);
+            EXPECT_EQ(written, row.device);
+        }
     }
 }
 
