@@ -9,6 +9,7 @@
 #include "interface_reading.h"
 #include "tarvex_identity.h"
 #include "terminal_text.h"
+#include "text_encoding.h"
 #include "tracing_platform.h"
 #include "unit_choice.h"
 #include "unit_locks.h"

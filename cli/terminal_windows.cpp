@@ -53,19 +53,9 @@ std::vector<std::string> argumentsOfCommandLine(const wchar_t* commandLine) {
     std::vector<std::string> args;
     int count = 0;
     LPWSTR* words = ::CommandLineToArgvW(commandLine, &count);
-    for (int i = 1; words != nullptr && i < count; ++i) {
-        std::wstring word = words[i];
-        // A name Windows allows but UTF-8 cannot carry (an unpaired surrogate) keeps the rest.
-        for (std::size_t k = 0; k < word.size(); ++k) {
-            const bool high = word[k] >= 0xD800 && word[k] <= 0xDBFF;
-            const bool low = word[k] >= 0xDC00 && word[k] <= 0xDFFF;
-            if (high && k + 1 < word.size() && word[k + 1] >= 0xDC00 && word[k + 1] <= 0xDFFF)
-                ++k;
-            else if (high || low)
-                word[k] = 0xFFFD;
-        }
-        args.push_back(utf8FromWide(word).value_or(""));
-    }
+    // A name Windows allows but UTF-8 cannot carry (an unpaired surrogate) keeps the rest.
+    for (int i = 1; words != nullptr && i < count; ++i)
+        args.push_back(utf8Text(std::wstring_view(words[i])));
     ::LocalFree(words);
     return args;
 }

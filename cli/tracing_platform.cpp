@@ -1,7 +1,7 @@
 #include "tracing_platform.h"
 
-#include "device_info.h"
 #include "terminal_text.h"
+#include "text_encoding.h"
 
 #include <array>
 #include <cstdio>

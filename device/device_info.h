@@ -4,11 +4,9 @@
 #include "device_context.h"
 #include "tarvex_protocol.h"
 
-#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
 
 namespace quorvane {
 
@@ -20,11 +18,6 @@ void ShowDeviceInfo(DeviceContext& ctx);
 // nothing when the query failed.
 std::optional<std::u16string> queryDeviceString(DeviceContext& ctx, StringKind kind);
 
-// The text of a zero-terminated UTF-16LE string of at most `length` bytes; unpaired surrogates
-// become U+FFFD.
-std::u16string deviceStringText(const std::uint8_t* buffer, std::size_t length);
-// UTF-8 of UTF-16 text, for consoles and logs; unpaired surrogates become U+FFFD.
-std::string utf8Text(std::u16string_view text);
 // "major.MINOR": the high byte in decimal, the low byte in upper-case hexadecimal.
 std::u16string versionText(std::uint16_t versionNumber);
 

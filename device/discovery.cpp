@@ -4,6 +4,7 @@
 #include "discovery_messages.h"
 #include "interface_reading.h"
 #include "tarvex_identity.h"
+#include "text_encoding.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
 #include "discovery_messages.h"
 
-#include "device_info.h"
 #include "tarvex_identity.h"
+#include "text_encoding.h"
 
 namespace quorvane {
 

@@ -5,6 +5,7 @@
 #include "interface_reading.h"
 #include "null_window.h"
 #include "tarvex_identity.h"
+#include "text_encoding.h"
 
 #include <algorithm>
 

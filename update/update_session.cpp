@@ -4,6 +4,7 @@
 #include "device_info.h"
 #include "discovery_messages.h"
 #include "tarvex_identity.h"
+#include "text_encoding.h"
 
 #include <algorithm>
 #include <utility>

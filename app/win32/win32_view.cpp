@@ -34,7 +34,7 @@ constexpr int StopButton = 100;
 constexpr int ContinueButton = 101;
 
 std::wstring wide(const std::string& text) {
-    return wideFromUtf8(text).value_or(L"?");
+    return wideText(text);
 }
 
 // The design's font where the system has it as an outline font; else the system's outline

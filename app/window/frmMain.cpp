@@ -1,10 +1,10 @@
 #include "frmMain.h"
 
 #include "captions.h"
-#include "device_info.h"
 #include "discovery.h"
 #include "discovery_messages.h"
 #include "field_text.h"
+#include "text_encoding.h"
 #include "window_layout.h"
 
 #include <array>

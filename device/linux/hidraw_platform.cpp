@@ -1,8 +1,7 @@
 #include "hidraw_platform.h"
 
-#include "device_info.h"
 #include "report_descriptor.h"
-#include "utf16_text.h"
+#include "text_encoding.h"
 
 #include <libudev.h>
 #include <linux/hidraw.h>
@@ -33,12 +32,6 @@ struct EnumerateUnref {
 
 std::string text(const char* value) {
     return value != nullptr ? value : "";
-}
-
-std::u16string utf16(const std::string& utf8) {
-    std::vector<std::uint8_t> bytes(2 * utf8.size() + 2);
-    writeUtf16le(utf8, bytes);
-    return deviceStringText(bytes.data(), bytes.size());
 }
 
 OpenError openErrorFrom(int error) {
@@ -90,7 +83,7 @@ std::optional<HidrawNode> describeHidrawNode(udev* context, const char* syspath)
         node.listed.Unit = text(udev_device_get_syspath(usb));
         node.listed.UnitIsPlace = true;
     }
-    node.listed.Product = utf16(node.product);
+    node.listed.Product = utf16Text(node.product);
     return node;
 }
 
@@ -335,9 +328,9 @@ CallResult HidrawPlatform::getString(RawHandle handle, StringKind kind, std::uin
     if (::ioctl(open->fd, HIDIOCGRAWINFO, &info) < 0)
         return failed(errno);
     const HidrawNode& node = open->node;
-    writeUtf16le(kind == StringKind::Manufacturer ? node.manufacturer
-                 : kind == StringKind::Product    ? node.product
-                                                  : node.serialNumber,
+    writeUtf16le(utf16Text(kind == StringKind::Manufacturer ? node.manufacturer
+                           : kind == StringKind::Product    ? node.product
+                                                            : node.serialNumber),
                  std::span(buffer, length));
     return Succeeded;
 }

@@ -1,41 +1,32 @@
 #include "windows_text.h"
 
-#include <windows.h>
+#include "text_encoding.h"
 
-#include <climits>
+#include <windows.h>
 
 namespace quorvane {
 
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows' wide characters are UTF-16 units");
+
+std::wstring wideText(std::string_view text) {
+    const std::u16string utf16 = utf16Text(text);
+    return {utf16.begin(), utf16.end()};
+}
+
+std::string utf8Text(std::wstring_view text) {
+    return utf8Text(std::u16string(text.begin(), text.end()));
+}
+
 std::optional<std::wstring> wideFromUtf8(std::string_view text) {
-    if (text.empty())
-        return std::wstring();
-    if (text.size() > static_cast<std::size_t>(INT_MAX))
-        return std::nullopt;
-    const int bytes = static_cast<int>(text.size());
-    const int units =
-        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), bytes, nullptr, 0);
-    if (units <= 0)
-        return std::nullopt;
-    std::wstring wide(static_cast<std::size_t>(units), L'\0');
-    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), bytes, wide.data(),
-                            units) != units)
+    std::wstring wide = wideText(text);
+    if (utf8Text(wide) != text)
         return std::nullopt;
     return wide;
 }
 
 std::optional<std::string> utf8FromWide(std::wstring_view text) {
-    if (text.empty())
-        return std::string();
-    if (text.size() > static_cast<std::size_t>(INT_MAX))
-        return std::nullopt;
-    const int units = static_cast<int>(text.size());
-    const int bytes = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), units,
-                                          nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0)
-        return std::nullopt;
-    std::string utf8(static_cast<std::size_t>(bytes), '\0');
-    if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), units, utf8.data(), bytes,
-                            nullptr, nullptr) != bytes)
+    std::string utf8 = utf8Text(text);
+    if (wideText(utf8) != text)
         return std::nullopt;
     return utf8;
 }
@@ -48,7 +39,7 @@ std::string systemMessage(unsigned long code) {
     std::wstring_view text(buffer != nullptr ? buffer : L"", buffer != nullptr ? length : 0);
     while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
         text.remove_suffix(1);
-    std::string utf8 = utf8FromWide(text).value_or("");
+    std::string utf8 = utf8Text(text);
     LocalFree(buffer);
     return utf8;
 }

@@ -4,7 +4,7 @@
 // ioctls themselves are tested in the VM.
 #include "hidraw_platform.h"
 
-#include "device_info.h"
+#include "text_encoding.h"
 
 #include <gtest/gtest.h>
 #include <libudev.h>

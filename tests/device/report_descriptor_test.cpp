@@ -1,10 +1,8 @@
 // The report-descriptor parser on the fuzzer's example descriptors, and what they do not cover.
 #include "report_descriptor.h"
-#include "utf16_text.h"
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <fstream>
 #include <iterator>
 
@@ -71,33 +69,6 @@ TEST(ReportDescriptor, WhatTheCorpusDoesNotShow) {
     EXPECT_FALSE(parseFeatureReportByteLength(deep).error.empty());
     EXPECT_NE(parseFeatureReportByteLength(Bytes{0x75, 8, 0x06, 0}).error.find("byte 2"),
               std::string::npos);
-}
-
-// Device strings from the kernel (UTF-8) as the platform seam delivers them (UTF-16LE).
-TEST(Utf16Text, Utf16LittleEndianCutAtTheBufferEndNeverSplittingAPair) {
-    struct Case {
-        std::string text;
-        std::size_t room, written;
-        Bytes bytes; // then 0xAA up to 12 bytes: nothing written past the room
-    };
-    for (const Case& c :
-         {Case{"A\xC3\xA9\xF0\x9F\x98\x80", 12, 8, {0x41, 0, 0xE9, 0, 0x3D, 0xD8, 0, 0xDE, 0, 0}},
-          // A surrogate, an overlong slash, a cut sequence: one U+FFFD per byte; then the euro.
-          Case{"\xED\xA0\xC0\xAF\xE2\x82\xAC",
-               12,
-               10,
-               {0xFD, 0xFF, 0xFD, 0xFF, 0xFD, 0xFF, 0xFD, 0xFF, 0xAC, 0x20, 0, 0}},
-          Case{"\xF4\x90\x80\x80", 12, 8, {0xFD, 0xFF, 0xFD, 0xFF, 0xFD, 0xFF, 0xFD, 0xFF, 0, 0}},
-          Case{"ABC", 6, 6, {0x41, 0, 0x42, 0, 0x43, 0}}, // full: no terminator
-          Case{"A\xF0\x9F\x98\x80", 4, 2, {0x41, 0, 0, 0}}, Case{"AB", 5, 4, {0x41, 0, 0x42, 0}},
-          Case{"AB", 0, 0, {}}}) {
-        std::array<std::uint8_t, 12> buffer;
-        buffer.fill(0xAA);
-        EXPECT_EQ(writeUtf16le(c.text, std::span(buffer).first(c.room)), c.written) << c.text;
-        Bytes want = c.bytes;
-        want.resize(12, 0xAA);
-        EXPECT_EQ(Bytes(buffer.begin(), buffer.end()), want) << c.text;
-    }
 }
 
 } // namespace

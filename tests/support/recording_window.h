@@ -2,7 +2,7 @@
 #pragma once
 
 #include "ApiDeclarations.h"
-#include "device_info.h"
+#include "text_encoding.h"
 #include "window_seam.h"
 
 #include <functional>

@@ -4,8 +4,8 @@
 // a disconnect and a new enumeration under the other product ID. Every report the host sets is
 // logged with its bytes and what the device did with it. Runs as root until SIGTERM or SIGINT.
 #include "clock.h"
-#include "device_info.h"
 #include "tarvex_report_descriptor.h"
+#include "text_encoding.h"
 #include "virtual_tarvex.h"
 
 #include <fcntl.h>
