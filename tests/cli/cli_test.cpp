@@ -302,6 +302,17 @@ TEST_F(CliTest, BadArgumentsAreRefusedWithAPlainMessage) {
     }
 }
 
+TEST_F(CliTest, HelpFitsEightyColumns) {
+    for (const char* command :
+         {"--help", "list --help", "update --help", "bootloader --help", "history --help"}) {
+        SCOPED_TRACE(command);
+        EXPECT_EQ(run(command), ExitDone);
+        std::stringstream lines(out.str());
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_LE(line.size(), 80U) << line;
+    }
+}
+
 TEST(TerminalText, ControlCharactersShownEscapedTheRestAsItIs) {
     const std::pair<const char*, const char*> rows[] = {
         {"\x1b]0;owned\x07", "\\x1b]0;owned\\x07"},
