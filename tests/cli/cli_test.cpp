@@ -271,6 +271,8 @@ INSTANTIATE_TEST_SUITE_P(Arguments, CliOutsideText, ::testing::ValuesIn(outsideT
 // Bad usage in the program's own words: exit 1 before anything reaches the platform.
 TEST_F(CliTest, BadArgumentsAreRefusedWithAPlainMessage) {
     const std::string more = "\nRun with --help for more information.\n";
+    const std::string wait =
+        "--wait-limit: the wait limit is a whole number of seconds from 1 to 86400 (a day)" + more;
     const std::pair<Args, std::string> rows[] = {
         {{"-v", "bogus"},
          "quorvane-cli: there is no command \"bogus\"; the commands are list, update, bootloader "
@@ -280,22 +282,14 @@ TEST_F(CliTest, BadArgumentsAreRefusedWithAPlainMessage) {
         {{"update", "--serial", ""}, "--serial: an empty serial number chooses no Tarvex" + more},
         {{"bootloader", "--path="}, "--path: an empty path chooses no Tarvex" + more},
         {{"update", "--image", ""}, "--image: an empty name is no firmware image" + more},
-        {{"update", "--wait-limit", "0"},
-         "--wait-limit: the wait limit is a whole number of seconds from 1 to 86400 (a day)" +
-             more},
-        {{"update", "--wait-limit", "86401"},
-         "--wait-limit: the wait limit is a whole number of seconds from 1 to 86400 (a day)" +
-             more},
-        {{"bootloader", "--wait-limit=9223372036854775808"},
-         "--wait-limit: the wait limit is a whole number of seconds from 1 to 86400 (a day)" +
-             more},
-        {{"update", "--wait-limit", "1e3"},
-         "--wait-limit: the wait limit is a whole number of seconds from 1 to 86400 (a day)" +
-             more},
+        {{"update", "--wait-limit", "0"}, wait},
+        {{"update", "--wait-limit", "86401"}, wait},
+        {{"bootloader", "--wait-limit=9223372036854775808"}, wait},
+        {{"update", "--wait-limit", "1e3"}, wait},
         {{"history", "-n", "0"}, "-n: the count of lines is a whole number from 1 up" + more},
     };
     for (const auto& [args, message] : rows) {
-        SCOPED_TRACE(args.back());
+        SCOPED_TRACE(::testing::PrintToString(args));
         EXPECT_EQ(run(args), ExitUsage);
         EXPECT_EQ(err.str(), message);
         EXPECT_TRUE(api.log().empty());
