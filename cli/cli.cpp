@@ -42,7 +42,7 @@ Exit codes:
 const char* const VersionText =
     "quorvane-cli " QUORVANE_DISPLAY_VERSION " (package " QUORVANE_PACKAGE_VERSION ")";
 // --wait-limit at most: a day, far below where seconds in milliseconds would overflow.
-constexpr std::uint64_t WaitLimitMostS = 24 * 60 * 60;
+constexpr std::uint64_t WaitLimitMostS = 86400;
 
 struct Options {
     bool verbose = false, quiet = false, json = false, all = false;
@@ -75,9 +75,7 @@ struct Session {
     Session(CliEnvironment& env, const Options& o)
         : env(env), options(o), tracer(env.platform, env.err),
           api(o.verbose ? static_cast<HidPlatform&>(tracer) : env.platform),
-          window(api, env.err, env.terminal, o.quiet, env.interrupted, env.columns), ctx{api,
-                                                                                         window,
-                                                                                         state} {
+          window(api, env.err, env.terminal, o.quiet, env.interrupted), ctx{api, window, state} {
         state.AbsentLimitMs = o.waitLimitS * 1000;
     }
     bool interrupted() const { return window.closeRequested(); }
@@ -408,6 +406,7 @@ int runCli(const std::vector<std::string>& args, CliEnvironment& env) {
     if (o.verbose)
         env.err << VersionText << " on " << systemName() << "\n";
     Session s(env, o);
+    s.window.fitProgressTo(env.columns);
     if (list->parsed())
         return listUnits(s);
     const int code = history->parsed() ? showHistory(s) : command(s, update->parsed());

@@ -54,9 +54,8 @@ std::string progressLine(std::int64_t sent, std::int64_t total, std::int64_t ela
 } // namespace
 
 ConsoleWindow::ConsoleWindow(HidPlatform& clock, std::ostream& err, bool terminal, bool quiet,
-                             const std::atomic<bool>* interrupted, std::function<int()> columns)
-    : clock_(clock), err_(err), terminal_(terminal), quiet_(quiet), interrupted_(interrupted),
-      columns_(std::move(columns)) {}
+                             const std::atomic<bool>* interrupted)
+    : clock_(clock), err_(err), terminal_(terminal), quiet_(quiet), interrupted_(interrupted) {}
 
 bool ConsoleWindow::closeRequested() const {
     const bool requested = interrupted_ != nullptr && interrupted_->load();

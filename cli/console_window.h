@@ -18,10 +18,12 @@ namespace quorvane {
 class ConsoleWindow final : public WindowSeam {
 public:
     // `clock` times the progress; `interrupted` (may be null) is set by Ctrl-C. A terminal gets
-    // the progress redrawn at most ten times a second, narrower than its `columns` (0 or none:
-    // unknown); anything else a line at each tenth.
+    // the progress redrawn at most ten times a second; anything else a line at each tenth.
     ConsoleWindow(HidPlatform& clock, std::ostream& err, bool terminal, bool quiet,
-                  const std::atomic<bool>* interrupted, std::function<int()> columns = {});
+                  const std::atomic<bool>* interrupted);
+    // On a terminal the progress line stays narrower than `columns` says the terminal is at each
+    // redraw (0, or none: the width is unknown).
+    void fitProgressTo(std::function<int()> columns) { columns_ = std::move(columns); }
 
     void setLabel(InfoLabel, const std::u16string&) override {}
     void setUpgradeCaption(const std::string& caption) override;
