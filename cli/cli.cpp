@@ -7,6 +7,7 @@
 #include "firmware_updater.h"
 #include "history_file.h"
 #include "interface_reading.h"
+#include "system_name.h"
 #include "tarvex_identity.h"
 #include "terminal_text.h"
 #include "text_encoding.h"
@@ -19,6 +20,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <sstream>
@@ -33,12 +35,17 @@ const char* const ExitCodesHelp = R"(
 Exit codes:
   0    done (also when interrupted after every record was accepted)
   1    bad usage
-  2    no Tarvex is connected, or more than one and none was chosen with --serial or --path
+  2    no Tarvex connected, or several and none chosen with --serial or --path
   3    the firmware image is refused
   4    the device failed during the command
   5    the device did not come back as it should
-  130  interrupted (Ctrl-C, or the console was closed) before the transfer was complete
+  130  interrupted (Ctrl-C, a closed console) before the transfer was complete
 )";
+
+const char* const VersionText =
+    "quorvane-cli " QUORVANE_DISPLAY_VERSION " (package " QUORVANE_PACKAGE_VERSION ")";
+// --wait-limit at most: a day, far below where seconds in milliseconds would overflow.
+constexpr std::uint64_t WaitLimitMostS = 86400;
 
 struct Options {
     bool verbose = false, quiet = false, json = false, all = false;
@@ -60,9 +67,10 @@ const char* openErrorText(OpenError error) {
     }
 }
 
-// Text from outside (device strings, paths, the history's lines) as standard output shows it.
-std::string shown(const CliEnvironment& env, const std::string& text) {
-    return env.outTerminal ? terminalSafe(text) : text;
+// Text from outside (device strings, paths, the history's lines) as plain output shows it: no
+// control character written raw, to a terminal or to a file a terminal may show later.
+std::string shown(const CliEnvironment&, const std::string& text) {
+    return terminalSafe(text);
 }
 
 // What one run of a command works with: the platform (traced with -v), the console, the state.
@@ -262,41 +270,62 @@ int showHistory(Session& s) {
     return ExitDone;
 }
 
+// A whole number from 1 to `most`, or `problem` in the program's own words (CLI11 would print
+// the range of a double, or a conversion error).
+CLI::Validator wholeNumber(std::uint64_t most, const std::string& problem,
+                           const std::string& name) {
+    return {[most, problem](const std::string& text) {
+                const std::size_t digits = text.find_first_not_of('0');
+                const std::string n = digits == std::string::npos ? "" : text.substr(digits);
+                const bool ok = !n.empty() && n.size() < 20 &&
+                                n.find_first_not_of("0123456789") == std::string::npos &&
+                                std::stoull(n) <= most;
+                return ok ? std::string() : problem;
+            },
+            name};
+}
+
+// A choice given empty would choose whatever is connected: bad usage, never "any".
+CLI::Validator notEmpty(const std::string& problem) {
+    return {[problem](const std::string& text) { return text.empty() ? problem : std::string(); },
+            ""};
+}
+
 } // namespace
 
 int runCli(const std::vector<std::string>& args, CliEnvironment& env) {
     Options o;
     CLI::App app("Updates the firmware of a Tarvex connected to this computer.", "quorvane-cli");
-    app.set_version_flag("--version", "quorvane-cli " QUORVANE_DISPLAY_VERSION);
+    app.set_version_flag("--version", VersionText);
+    app.get_formatter()->column_width(24);
     app.footer(ExitCodesHelp);
     app.require_subcommand(1);
     app.fallthrough();
-    app.add_flag("-v,--verbose", o.verbose,
-                 "Trace every platform call and every report, byte for byte, on standard error");
+    app.add_flag("-v,--verbose", o.verbose, "Trace every platform call and report, byte for byte");
     app.add_flag("-q,--quiet", o.quiet, "Print only the outcome");
     auto json = [&o](CLI::App* sub) {
         sub->add_flag("--json", o.json, "Print the result as JSON");
     };
     auto unit = [&o](CLI::App* sub) {
-        auto* serial = sub->add_option("--serial", o.serial,
-                                       "The Tarvex with this serial number, when several are "
-                                       "connected");
+        auto* serial = sub->add_option("--serial", o.serial, "The Tarvex with this serial number")
+                           ->check(notEmpty("an empty serial number chooses no Tarvex"));
         sub->add_option("--path", o.path, "The Tarvex at this interface path (see list)")
+            ->check(notEmpty("an empty path chooses no Tarvex"))
             ->excludes(serial);
         sub->add_option("--wait-limit", o.waitLimitS,
-                        "Give up waiting for the Tarvex after this many seconds without any "
-                        "Tarvex on the bus (default 120)")
-            ->check(CLI::PositiveNumber);
+                        "Wait at most this long with no Tarvex (default 120)")
+            ->check(wholeNumber(WaitLimitMostS,
+                                "the wait limit is a whole number of seconds from 1 to " +
+                                    std::to_string(WaitLimitMostS) + " (a day)",
+                                "SECONDS"));
     };
 
     CLI::App* list = app.add_subcommand("list", "List every Tarvex connected");
-    list->add_flag("--all", o.all,
-                   "Also list every HID interface, with its IDs and whether it "
-                   "could be opened");
+    list->add_flag("--all", o.all, "Also list every HID interface and whether it opens");
     json(list);
     CLI::App* update = app.add_subcommand("update", "Update the Tarvex's firmware");
-    update->add_option("--image", o.image,
-                       "The firmware image (default: quorvane.bin beside this program)");
+    update->add_option("--image", o.image, "The firmware image (default: quorvane.bin here)")
+        ->check(notEmpty("an empty name is no firmware image"));
     unit(update);
     json(update);
     CLI::App* boot = app.add_subcommand("bootloader", "Switch the Tarvex to its bootloader");
@@ -304,14 +333,7 @@ int runCli(const std::vector<std::string>& args, CliEnvironment& env) {
     json(boot);
     CLI::App* history = app.add_subcommand("history", "Show the update history");
     history->add_option("-n", o.count, "Show the last N lines (default 20)")
-        ->check(CLI::Validator(
-            [](const std::string& n) {
-                return n.find_first_not_of("0123456789") == std::string::npos &&
-                               n.find_first_not_of('0') != std::string::npos
-                           ? std::string()
-                           : "the count of lines is a whole number from 1 up";
-            },
-            "N"));
+        ->check(wholeNumber(UINT32_MAX, "the count of lines is a whole number from 1 up", "N"));
     json(history);
     for (CLI::App* sub : {list, update, boot, history})
         sub->footer(ExitCodesHelp);
@@ -325,25 +347,37 @@ int runCli(const std::vector<std::string>& args, CliEnvironment& env) {
     if (word != args.end() && (word->empty() || (*word)[0] != '-') &&
         app.get_subcommands([&word](const CLI::App* sub) { return sub->check_name(*word); })
             .empty()) {
-        env.err << "quorvane-cli: there is no command \""
-                << (env.terminal ? terminalSafe(*word) : *word)
+        env.err << "quorvane-cli: there is no command \"" << terminalSafe(*word)
                 << "\"; the commands are list, update, bootloader and history (see --help).\n";
         return ExitUsage;
     }
     try {
-        std::vector<std::string> reversed(args.rbegin(), args.rend());
+        std::vector<std::string> reversed;
+        for (auto a = args.rbegin(); a != args.rend(); ++a) {
+            // "--serial=" is an empty value too (CLI11 would call it a missing one).
+            const bool empty = a->size() > 3 && a->starts_with("--") && a->back() == '=';
+            if (empty)
+                reversed.emplace_back();
+            reversed.push_back(empty ? a->substr(0, a->size() - 1) : *a);
+        }
         app.parse(reversed);
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e, env.out, env.err);
         return code == 0 ? ExitDone : ExitUsage;
     }
 
+    if (o.verbose)
+        env.err << VersionText << " on " << systemName() << "\n";
     Session s(env, o);
+    s.window.fitProgressTo(env.columns);
     if (list->parsed())
         return listUnits(s);
-    if (history->parsed())
-        return showHistory(s);
-    return command(s, update->parsed());
+    const int code = history->parsed() ? showHistory(s) : command(s, update->parsed());
+    // A service or a udev script may run without a home: the history is missed, never silently.
+    if (env.historyPath.empty())
+        env.err << "quorvane-cli: no update history is kept: " << historyPlaceVariables()
+                << " unset.\n";
+    return code;
 }
 
 } // namespace quorvane

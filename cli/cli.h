@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -35,7 +36,7 @@ struct CliEnvironment {
     std::filesystem::path historyPath;  // empty: no history
     std::filesystem::path defaultImage; // quorvane.bin beside the executable
     const std::atomic<bool>* interrupted = nullptr;
-    bool outTerminal = false; // standard output is a terminal: text from outside shown escaped
+    std::function<int()> columns; // the width of standard error's terminal now (0: unknown)
 };
 
 // Runs the command line `args` (without the program's name); returns the exit code.

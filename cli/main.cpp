@@ -24,7 +24,7 @@ int main(int argc, char* argv[]) {
                        defaultHistoryPath(),
                        directory ? firmwareImagePath(*directory) : std::filesystem::path(),
                        &interrupted,
-                       outputIsTerminal()};
+                       errorColumns};
     const int code = runCli(commandArguments(argc, argv), env);
     std::cout.flush();
     interruptsDone();

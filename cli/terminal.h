@@ -8,15 +8,15 @@
 namespace quorvane {
 
 // From here on Ctrl-C (and, on Windows, closing the console) sets the flag returned instead of
-// ending the program; the running command stops at its next check. A second Ctrl-C ends the
-// program at once.
+// ending the program; the running command stops at its next check. Every later Ctrl-C does
+// the same, so the outcome and the history line are always written.
 const std::atomic<bool>& catchInterrupts();
 // The program is about to end: a console being closed may take it down now.
 void interruptsDone();
 // Whether standard error is a terminal (progress is redrawn in place there).
 bool errorIsTerminal();
-// Whether standard output is a terminal (text from outside is shown escaped there).
-bool outputIsTerminal();
+// The width of the terminal standard error is, in columns, as it is now; 0 when unknown.
+int errorColumns();
 // A reader that went away (`quorvane-cli update | head -1`) must not end a transfer: a write to
 // a closed pipe fails (and is ignored) instead of killing the program.
 void ignoreClosedOutput();

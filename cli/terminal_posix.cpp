@@ -1,6 +1,7 @@
 #include "terminal.h"
 
 #include <csignal>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace quorvane {
@@ -18,7 +19,9 @@ extern "C" void onInterrupt(int /*signal*/) {
 const std::atomic<bool>& catchInterrupts() {
     struct sigaction action {};
     action.sa_handler = onInterrupt;
-    action.sa_flags = SA_RESETHAND; // the second one ends the program
+    // Every Ctrl-C only asks the command to stop: a second one just after the last record must
+    // not end the program before its outcome and its history line are written.
+    action.sa_flags = 0;
     sigemptyset(&action.sa_mask);
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
         sigaction(signal, &action, nullptr);
@@ -31,8 +34,9 @@ bool errorIsTerminal() {
     return isatty(STDERR_FILENO) == 1;
 }
 
-bool outputIsTerminal() {
-    return isatty(STDOUT_FILENO) == 1;
+int errorColumns() {
+    winsize size{};
+    return ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
 void ignoreClosedOutput() {

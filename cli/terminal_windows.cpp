@@ -17,9 +17,7 @@ std::atomic<bool> interrupted{false};
 std::atomic<bool> done{false};
 
 BOOL WINAPI onConsoleEvent(DWORD event) {
-    if (event == CTRL_C_EVENT && interrupted.exchange(true))
-        return FALSE; // the second Ctrl-C: the default, which ends the program
-    interrupted.store(true);
+    interrupted.store(true); // every Ctrl-C only asks the command to stop
     if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
         // Windows ends the program when this returns (or after 5 s): the command stops first.
         for (int waited = 0; !done.load() && waited < 4500; waited += 50)
@@ -43,8 +41,11 @@ bool errorIsTerminal() {
     return _isatty(_fileno(stderr)) != 0;
 }
 
-bool outputIsTerminal() {
-    return _isatty(_fileno(stdout)) != 0;
+int errorColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (::GetConsoleScreenBufferInfo(::GetStdHandle(STD_ERROR_HANDLE), &info) == 0)
+        return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
 void ignoreClosedOutput() {} // Windows has no SIGPIPE: a write to a closed pipe just fails

@@ -17,6 +17,9 @@ namespace quorvane {
 // Where the history is kept: $XDG_STATE_HOME/quorvane/history.jsonl (~/.local/state when unset)
 // on Linux, %LOCALAPPDATA%\quorvane\history.jsonl on Windows; empty when neither is known.
 std::filesystem::path defaultHistoryPath();
+// What defaultHistoryPath() reads, for a message that says why there is no history: "X is" or
+// "X and Y are".
+const char* historyPlaceVariables();
 
 class HistoryFile {
 public:

@@ -19,4 +19,12 @@ std::filesystem::path defaultHistoryPath() {
     return {};
 }
 
+const char* historyPlaceVariables() {
+#ifdef _WIN32
+    return "LOCALAPPDATA is";
+#else
+    return "XDG_STATE_HOME and HOME are";
+#endif
+}
+
 } // namespace quorvane

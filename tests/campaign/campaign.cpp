@@ -82,7 +82,7 @@ struct FaultyPlatform final : ForwardingPlatform {
     }
     CallResult close(RawHandle h) override {
         if (fault == Fault::SkipClose && !acted++)
-            return {true};
+            return CallResult{true, {}, {}};
         return ForwardingPlatform::close(h);
     }
     // An unexpected error from the platform: its `throwAt`-th enumeration or report throws.

@@ -16,7 +16,7 @@ expected() { # what an install under the prefix $1 creates, and $2
         "$1/lib/udev/rules.d/70-quorvane.rules" "$s/applications/quorvane.desktop" \
         "$s"/doc/quorvane/{changelog.gz,copyright} "$s"/man/man1/quorvane{,-cli}.1.gz \
         "$i"/{16x16,32x32}/apps/quorvane.png "$i/scalable/apps/quorvane.svg" \
-        "$s/metainfo/quorvane.metainfo.xml" | sort
+        "$s/metainfo/quorvane.metainfo.xml" "$s/bash-completion/completions/quorvane-cli" | sort
 }
 follow() { # the launcher, the desktop entry, its icons and the metainfo lead where they should
     local r=$1 s=$1/$2/share entry=$1/$2/share/applications/quorvane.desktop
@@ -65,9 +65,9 @@ install_destdir)
     done ;;
 desktop_file) need desktop-file-validate && desktop-file-validate "$src/app/quorvane.desktop" ;;
 appstream) need appstreamcli && appstreamcli validate --no-net "$2"/packaging/*/*.metainfo.xml ;;
-udev_rule) # each product ID discovery looks for, as sysfs spells it, tagged uaccess; no mode
+udev_rule) # each product ID discovery looks for, as sysfs spells it: the seat and plugdev alone
     for id in $(sed -n 's/.*ModeProductId = 0x\(....\);/\1/p' "$src/device/tarvex_protocol.h"); do
-        echo "SUBSYSTEM==\"hidraw\", ATTRS{idProduct}==\"${id,,}\", TAG+=\"uaccess\""
+        echo "SUBSYSTEM==\"hidraw\", ATTRS{idProduct}==\"${id,,}\", TAG+=\"uaccess\", GROUP=\"plugdev\", MODE=\"0660\""
     done | sort | diff - <(grep -Ev '^(#|$)' "$src/packaging/70-quorvane.rules" | sort) ;;
 *) fail "unknown step $step" ;;
 esac
