@@ -48,6 +48,10 @@ public:
     void pressUpgrade() override;
     int run() override;
 
+    // The system asks the program to end: the behaviour is told, and a box waiting for the user
+    // is dismissed, so that nothing holds the end up.
+    void endRequested();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     // Draws the bar's sunken frame, which is no control of its own.

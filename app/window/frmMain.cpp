@@ -137,7 +137,7 @@ void frmMain::letGo() {
         return;
     if (closeRequested_) {
         Form_Unload();
-        if (std::exchange(closeAfterAnnouncement_, false))
+        if (std::exchange(closeAfterAnnouncement_, false) && !ending_)
             later(AnnouncedCloseMs, [this] { view_.closeWindow(); });
         else
             view_.closeWindow();
@@ -160,6 +160,12 @@ bool frmMain::closeAsked() {
     }
     Form_Unload();
     return true;
+}
+
+void frmMain::endAsked() {
+    ending_ = true;
+    if (closeAsked())
+        view_.closeWindow();
 }
 
 void frmMain::changeNewsReady() {
@@ -256,9 +262,12 @@ void frmMain::processEvents() {
 }
 
 bool frmMain::confirmStop(const std::string& question) {
+    if (ending_)
+        return true;
     trace("question: " + question);
     ++boxesOpen_;
-    const bool stop = view_.askStop(question);
+    // The system may ask the program to end while the question waits: it ends all the same.
+    const bool stop = view_.askStop(question) || ending_;
     --boxesOpen_;
     closeRequested_ = stop;
     return stop;
@@ -283,6 +292,10 @@ void frmMain::unload() {
     const UpdateSession* session = updater_.lastSession();
     if (!closeRequested_ && session != nullptr && !session->stopped() &&
         session->outcome() == Outcome::Completed) {
+        // The window shows it too, for those who see it rather than hear it.
+        setProgress(static_cast<float>(state_.ProgressFullWidth), 100.0);
+        repaintProgress();
+        setUpgradeCaption(CaptionUpdateComplete);
         announce(AnnounceUpgradeDone);
         closeAfterAnnouncement_ = true;
     }

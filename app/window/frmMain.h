@@ -34,6 +34,8 @@ inline constexpr int AnnouncedCloseMs = 2000;
 // What assistive technology is told when a command succeeds.
 inline constexpr const char* AnnounceUpgradeDone =
     "Firmware update complete: the Tarvex runs its new firmware. The window closes.";
+// What the upgrade button says, over a full bar, while the window stays after that success.
+inline constexpr const char* CaptionUpdateComplete = "Update complete";
 inline constexpr const char* AnnounceInBootloader = "The Tarvex is in its bootloader mode.";
 
 class frmMain final : public WindowSeam, public WindowEvents {
@@ -56,6 +58,7 @@ public:
     void btnUpgradeFW_Click() override;
     void Command2_Click() override;
     bool closeAsked() override;
+    void endAsked() override;
     void interfacesChanged() override;
     void changeNewsReady() override;
 
@@ -132,6 +135,7 @@ private:
     bool running_ = false;
     int boxesOpen_ = 0;
     bool closeRequested_ = false;
+    bool ending_ = false; // the close came from the system: nobody is asked, nothing waits
     bool unloaded_ = false;
     // Changes whose discovery came while the window was held, to be discovered when it lets go.
     bool changesMissed_ = false;
