@@ -45,6 +45,7 @@ int main(int argc, char* argv[]) {
 
     quorvane::QtView view;
     quorvane::passEndSignalsTo(&view, [&view] { view.endRequested(); });
+    quorvane::passWindowSystemLossTo([&view] { view.windowSystemLost(); });
     // A box to plug the virtual Tarvex in and out, as a person would the real one; the window
     // follows.
     QCheckBox plug(QStringLiteral("Virtual Tarvex plugged in"));

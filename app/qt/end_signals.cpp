@@ -1,18 +1,32 @@
 #include "end_signals.h"
 
 #include <QSocketNotifier>
+#include <QString>
 
 #include <array>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
+#include <utility>
 
 namespace quorvane {
 
 namespace {
 
 int signalPipe[2] = {-1, -1};
+
+QtMessageHandler qtHandler = nullptr;
+std::function<void()> onWindowSystemLost;
+
+void watchingForLoss(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    // As the xcb platform words it, just before it ends the program.
+    if (type == QtWarningMsg && message.startsWith(QLatin1String("The X11 connection broke")) &&
+        onWindowSystemLost)
+        std::exchange(onWindowSystemLost, nullptr)();
+    if (qtHandler != nullptr)
+        qtHandler(type, context, message);
+}
 
 extern "C" void onEndSignal(int /*signal*/) {
     const int saved = errno;
@@ -22,6 +36,11 @@ extern "C" void onEndSignal(int /*signal*/) {
 }
 
 } // namespace
+
+void passWindowSystemLossTo(std::function<void()> onLost) {
+    onWindowSystemLost = std::move(onLost);
+    qtHandler = qInstallMessageHandler(watchingForLoss);
+}
 
 bool passEndSignalsTo(QObject* context, std::function<void()> onEnd) {
     if (signalPipe[0] == -1 && ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)

@@ -77,6 +77,7 @@ int main(int argc, char* argv[]) {
     const quorvane::HistoryFile history(quorvane::defaultHistoryPath());
     quorvane::QtView view;
     quorvane::passEndSignalsTo(&view, [&view] { view.endRequested(); });
+    quorvane::passWindowSystemLossTo([&view] { view.windowSystemLost(); });
     quorvane::frmMain window(view, *platform, *image, {inhibitor.get(), &history, "window"});
     window.Form_Load();
     return view.run();

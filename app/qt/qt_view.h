@@ -51,6 +51,11 @@ public:
     // The system asks the program to end: the behaviour is told, and a box waiting for the user
     // is dismissed, so that nothing holds the end up.
     void endRequested();
+    // The window system went away: the behaviour is told, before Qt ends the program.
+    void windowSystemLost() {
+        if (events_ != nullptr)
+            events_->windowSystemLost();
+    }
 
 protected:
     void closeEvent(QCloseEvent* event) override;

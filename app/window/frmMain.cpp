@@ -15,11 +15,20 @@
 
 namespace quorvane {
 
+namespace {
+
+CommandServices keepingRecord(CommandServices services, UpdateRecord& record) {
+    services.lastRecord = &record;
+    return services;
+}
+
+} // namespace
+
 frmMain::frmMain(WindowView& view, HidPlatform& api, std::filesystem::path imagePath,
                  CommandServices services)
     : view_(view), ctx_{api, *this, state_},
-      updater_(ctx_, std::move(imagePath), std::move(services)), caption_(CaptionUpgrade),
-      barTwips_(static_cast<float>(layout::control("Pic").rect.width)) {
+      updater_(ctx_, std::move(imagePath), keepingRecord(std::move(services), finished_)),
+      caption_(CaptionUpgrade), barTwips_(static_cast<float>(layout::control("Pic").rect.width)) {
     view_.attach(this);
 }
 
@@ -77,6 +86,7 @@ template <typename Handler> void frmMain::runUserCommand(Handler&& handler) {
         return;
     // Neither button offers a press that would be ignored while the command runs.
     userCommand_ = true;
+    finished_ = UpdateRecord{};
     showUsable();
     runCommand(std::forward<Handler>(handler));
     userCommand_ = false;
@@ -166,6 +176,19 @@ void frmMain::endAsked() {
     ending_ = true;
     if (closeAsked())
         view_.closeWindow();
+}
+
+void frmMain::windowSystemLost() {
+    ending_ = lost_ = true;
+    trace("the window system went away");
+    // The program ends from inside the running command, so the command cannot record its own
+    // outcome: it is recorded here, as a stop, unless it was already. (The session is the
+    // updater's own, not a constant one: the cast only undoes the accessor's const.)
+    auto* session = const_cast<UpdateSession*>(updater_.lastSession());
+    if (userCommand_ && session != nullptr && finished_.ended.empty()) {
+        session->noteStopped();
+        session->finish();
+    }
 }
 
 void frmMain::changeNewsReady() {
@@ -283,6 +306,10 @@ void frmMain::tellUser(const std::string& message) {
 
 void frmMain::notify(const std::string& message) {
     trace("notice: " + message);
+    if (lost_) { // no window to show it in
+        std::fprintf(stderr, "quorvane: %s\n", message.c_str());
+        return;
+    }
     view_.showNotice(message);
 }
 

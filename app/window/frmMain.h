@@ -43,6 +43,7 @@ public:
     // A line describing one change made to the window.
     using TraceHook = std::function<void(const std::string&)>;
 
+    // The services' lastRecord is the window's own.
     frmMain(WindowView& view, HidPlatform& api, std::filesystem::path imagePath,
             CommandServices services = {});
     ~frmMain() override;
@@ -59,6 +60,7 @@ public:
     void Command2_Click() override;
     bool closeAsked() override;
     void endAsked() override;
+    void windowSystemLost() override;
     void interfacesChanged() override;
     void changeNewsReady() override;
 
@@ -114,6 +116,8 @@ private:
     WindowView& view_;
     DeviceState state_;
     DeviceContext ctx_;
+    // The line the running command recorded; `ended` empty while it has not.
+    UpdateRecord finished_;
     FirmwareUpdater updater_;
     DeviceFollower follower_;
     TraceHook trace_;
@@ -136,6 +140,7 @@ private:
     int boxesOpen_ = 0;
     bool closeRequested_ = false;
     bool ending_ = false; // the close came from the system: nobody is asked, nothing waits
+    bool lost_ = false;   // the window system has gone: nothing more is shown
     bool unloaded_ = false;
     // Changes whose discovery came while the window was held, to be discovered when it lets go.
     bool changesMissed_ = false;
