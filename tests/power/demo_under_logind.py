@@ -1,11 +1,10 @@
 #!/usr/bin/python3
 """quorvane-demo's upgrade, whole and stopped halfway by SIGTERM, on a private system bus with a
 mock logind, then with no system bus at all: the inhibitor (sleep and shutdown) held while it runs
-and released after, and one history line each, whose SHA-256 is the demo image's; the stopped demo
-ends on its own, as a closed window does. Everything it starts (the bus, the mock, the
-demo) is its own child, ended when it ends, however it ends."""
+and released after, and one history line each; the stopped demo ends on its own, as a closed
+window does. Everything it starts (the bus, the mock, the demo) is its own child, ended when it
+ends, however it ends."""
 import ctypes
-import hashlib
 import json
 import os
 import signal
@@ -62,8 +61,6 @@ def run(state, scene, watch=lambda: set()):
     assert demo.returncode == (0 if scene == "whole" else 1), f"{scene}: status {demo.returncode}"
     with open(os.path.join(state, "quorvane", "history.jsonl"), encoding="utf-8") as f:
         line = json.loads(f.read().splitlines()[-1])
-    with open(line["image"]["path"], "rb") as f:
-        assert line["image"]["sha256"] == hashlib.sha256(f.read()).hexdigest(), line
     assert line["program"] == "demo" and line["device_before"]["path"].startswith("virtual:")
     assert line["outcome"] == ("completed" if scene == "whole" else "stopped"), line
     return seen, line
