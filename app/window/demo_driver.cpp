@@ -66,7 +66,11 @@ public:
     void setCommandsEnabled(bool upgrade, bool bootloader) override {
         inner_.setCommandsEnabled(upgrade, bootloader);
     }
-    void announce(const std::string& text) override { inner_.announce(text); }
+    void announce(const std::string& text) override {
+        inner_.announce(text);
+        if (onAnnounce)
+            onAnnounce();
+    }
     void setBarVisible(bool visible) override { inner_.setBarVisible(visible); }
     void setBarWidth(float twips, double percent) override {
         inner_.setBarWidth(twips, percent);
@@ -94,6 +98,7 @@ public:
 
     std::optional<std::string> told; // the last warning box's message
     bool narrating = false;
+    std::function<void()> onAnnounce; // after a command's result was announced
 
 private:
     void say(const std::string& message) { std::cerr << "quorvane-demo: " << message << std::endl; }
@@ -152,8 +157,9 @@ void pressUpgradeThenClose(WindowView& view, const frmMain& window) {
 }
 
 // Shows the scene, saves its picture and ends; the exit status tells whether it was saved.
-int pictureOfScene(const DemoWindow& demo, const std::string& scene, const std::string& path,
-                   VirtualPlatform& platform, frmMain& window, int records) {
+int pictureOfScene(const DemoWindow& demo, UnattendedView& view, const std::string& scene,
+                   const std::string& path, VirtualPlatform& platform, frmMain& window,
+                   int records) {
     int status = 1;
     const auto shoot = [&] {
         demo.view.processEvents();
@@ -166,6 +172,13 @@ int pictureOfScene(const DemoWindow& demo, const std::string& scene, const std::
     if (scene == "nodevice")
         platform.tarvexAttached = false;
     window.Form_Load();
+    if (scene == "done") { // the window as it stays after a success, before it closes
+        view.onAnnounce = [&] { shoot(); };
+        pressUpgradeThenClose(demo.view, window);
+        if (!window.unloaded())
+            demo.view.run();
+        return status;
+    }
     if (scene != "upgrading") {
         shoot();
         return status;
@@ -213,14 +226,16 @@ int runDemo(DemoWindow demo, bool selfDrive) {
     const std::string picture = environment("QUORVANE_DEMO_SCREENSHOT");
     const std::string scene = environment("QUORVANE_DEMO_SCENE");
     if (!picture.empty()) {
-        if (!scene.empty() && scene != "found" && scene != "upgrading" && scene != "nodevice") {
-            std::cerr << "quorvane-demo: QUORVANE_DEMO_SCENE is found, upgrading or nodevice\n";
+        if (!scene.empty() && scene != "found" && scene != "upgrading" && scene != "done" &&
+            scene != "nodevice") {
+            std::cerr << "quorvane-demo: QUORVANE_DEMO_SCENE is found, upgrading, done or "
+                         "nodevice\n";
             return 2;
         }
         UnattendedView view(demo.view);
         // A scene is no update of the user's: it leaves no line in their history.
         frmMain window(view, platform, image, {inhibitor.get(), nullptr, "demo"});
-        return pictureOfScene(demo, scene, picture, platform, window, config.expectedRecords);
+        return pictureOfScene(demo, view, scene, picture, platform, window, config.expectedRecords);
     }
 
     if (!selfDrive) {

@@ -12,7 +12,7 @@
 // With QUORVANE_DEMO_SCREENSHOT=file it saves a picture of the window as the screen shows it,
 // then ends; exit status 0 when it was written. A scene keeps no history. QUORVANE_DEMO_SCENE
 // chooses what the picture shows: `found` (the default: the virtual Tarvex found), `upgrading` (an
-// upgrade half done) or `nodevice`.
+// upgrade half done), `done` (the window as it stays after a success) or `nodevice`.
 #pragma once
 
 #include "virtual_platform.h"
