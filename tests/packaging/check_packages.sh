@@ -15,7 +15,7 @@ expected() { # what an install under the prefix $1 creates, and $2
     printf '%s\n' opt/quorvane/{README.txt,quorvane,quorvane-cli,demo/quorvane-demo,demo/quorvane.bin} \
         "$1"/bin/quorvane{,-cli,-demo} ${2:-} \
         "$1/lib/udev/rules.d/70-quorvane.rules" "$s/applications/quorvane.desktop" \
-        "$s"/doc/quorvane/{changelog.gz,copyright} "$s"/man/man1/quorvane{,-cli}.1.gz \
+        "$s"/doc/quorvane/{changelog.gz,copyright} "$s"/man/man1/quorvane{,-cli,-demo}.1.gz \
         "$i"/{16x16,32x32}/apps/quorvane.png "$i/scalable/apps/quorvane.svg" \
         "$s/metainfo/quorvane.metainfo.xml" | sort
 }
