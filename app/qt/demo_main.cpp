@@ -4,12 +4,16 @@
 // every control on the picture. With a person at it, a box beside the window plugs the virtual
 // Tarvex in and out.
 #include "demo_driver.h"
+#include "end_signals.h"
+#include "image_location.h"
 #include "qt_identity.h"
 #include "qt_view.h"
 #include "window_picture.h"
 
 #include <QApplication>
 #include <QCheckBox>
+
+#include <cstdio>
 
 namespace {
 
@@ -33,8 +37,15 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     quorvane::applyApplicationIdentity();
     QApplication::setQuitOnLastWindowClosed(true);
+    const auto image = quorvane::firmwareImageFromArguments({argv + 1, argv + argc});
+    if (!image) {
+        std::fprintf(stderr, "quorvane-demo %s\n", quorvane::ImageArgumentsUsage);
+        return 1;
+    }
 
     quorvane::QtView view;
+    quorvane::passEndSignalsTo(&view, [&view] { view.endRequested(); });
+    quorvane::passWindowSystemLossTo([&view] { view.windowSystemLost(); });
     // A box to plug the virtual Tarvex in and out, as a person would the real one; the window
     // follows.
     QCheckBox plug(QStringLiteral("Virtual Tarvex plugged in"));
@@ -44,11 +55,13 @@ int main(int argc, char* argv[]) {
     const auto besideWindow = [&](quorvane::VirtualPlatform& platform) {
         QObject::connect(&plug, &QCheckBox::toggled,
                          [&platform](bool in) { platform.tarvexAttached = in; });
-        plug.move(view.frameGeometry().topRight() + QPoint(16, 0));
+        // Centred over the window, so that it is on the screen wherever the window is.
+        plug.adjustSize();
+        plug.move(view.frameGeometry().center() - plug.rect().center());
         plug.show();
     };
     const auto picture = [&view](const std::string& path) {
         return quorvane::saveWindowPicture(view, QString::fromStdString(path)).toStdString();
     };
-    return quorvane::runDemo({view, picture, "", besideWindow}, selfDrive);
+    return quorvane::runDemo({view, picture, "", besideWindow, *image}, selfDrive);
 }

@@ -1,5 +1,6 @@
-// quorvane: the Tarvex firmware updater, on the machine's HID devices. No command line; the
-// firmware image is quorvane.bin beside the executable.
+// quorvane: the Tarvex firmware updater, on the machine's HID devices. `quorvane [FILE]`: the
+// firmware image is FILE, else quorvane.bin beside the executable.
+#include "end_signals.h"
 #include "frmMain.h"
 #include "history_file.h"
 #include "image_location.h"
@@ -64,13 +65,20 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "%s\n", message.c_str());
     quorvane::applyApplicationIdentity();
     QApplication::setQuitOnLastWindowClosed(true);
+    // What Qt left of the arguments, as the bytes the system passed: any file name works.
+    const auto image = quorvane::firmwareImageFromArguments({argv + 1, argv + argc});
+    if (!image) {
+        std::fprintf(stderr, "quorvane %s\n", quorvane::ImageArgumentsUsage);
+        return 1;
+    }
 
     const auto platform = quorvane::makeSystemPlatform();
     const auto inhibitor = quorvane::makeSystemInhibitor();
     const quorvane::HistoryFile history(quorvane::defaultHistoryPath());
     quorvane::QtView view;
-    quorvane::frmMain window(view, *platform, quorvane::firmwareImageBesideExecutable(),
-                             {inhibitor.get(), &history, "window"});
+    quorvane::passEndSignalsTo(&view, [&view] { view.endRequested(); });
+    quorvane::passWindowSystemLossTo([&view] { view.windowSystemLost(); });
+    quorvane::frmMain window(view, *platform, *image, {inhibitor.get(), &history, "window"});
     window.Form_Load();
     return view.run();
 }

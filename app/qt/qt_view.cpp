@@ -274,6 +274,15 @@ int QtView::run() {
     return gone_ ? 0 : QApplication::exec();
 }
 
+void QtView::endRequested() {
+    if (gone_ || events_ == nullptr)
+        return;
+    events_->endAsked();
+    for (QMessageBox* box : findChildren<QMessageBox*>())
+        if (box->isModal() && box->isVisible())
+            box->done(QDialog::Rejected);
+}
+
 void QtView::closeEvent(QCloseEvent* event) {
     if (gone_ || events_ == nullptr || events_->closeAsked()) {
         gone_ = true;

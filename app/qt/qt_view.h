@@ -48,6 +48,15 @@ public:
     void pressUpgrade() override;
     int run() override;
 
+    // The system asks the program to end: the behaviour is told, and a box waiting for the user
+    // is dismissed, so that nothing holds the end up.
+    void endRequested();
+    // The window system went away: the behaviour is told, before Qt ends the program.
+    void windowSystemLost() {
+        if (events_ != nullptr)
+            events_->windowSystemLost();
+    }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     // Draws the bar's sunken frame, which is no control of its own.

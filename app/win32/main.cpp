@@ -1,5 +1,7 @@
-// quorvane.exe: the Tarvex firmware updater, on the machine's HID devices. No command line; the
-// firmware image is quorvane.bin beside the executable.
+// quorvane.exe: the Tarvex firmware updater, on the machine's HID devices. `quorvane.exe [FILE]`
+// (a file dropped on the program arrives the same way): the firmware image is FILE, else
+// quorvane.bin beside the executable.
+#include "command_line.h"
 #include "frmMain.h"
 #include "history_file.h"
 #include "image_location.h"
@@ -9,14 +11,23 @@
 
 #include <windows.h>
 
+#include <filesystem>
+#include <string>
+
 int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/,
                    int /*show*/) {
+    const auto image = quorvane::firmwareImageFromArguments(quorvane::commandLineArguments());
+    if (!image) {
+        const std::string usage = std::string("quorvane ") + quorvane::ImageArgumentsUsage;
+        MessageBoxW(nullptr, std::filesystem::path(usage).wstring().c_str(), L"quorvane",
+                    MB_OK | MB_ICONWARNING);
+        return 1;
+    }
     const auto platform = quorvane::makeSystemPlatform();
     const auto inhibitor = quorvane::makeSystemInhibitor();
     const quorvane::HistoryFile history(quorvane::defaultHistoryPath());
     quorvane::Win32View view;
-    quorvane::frmMain window(view, *platform, quorvane::firmwareImageBesideExecutable(),
-                             {inhibitor.get(), &history, "window"});
+    quorvane::frmMain window(view, *platform, *image, {inhibitor.get(), &history, "window"});
     window.Form_Load();
     return view.run();
 }

@@ -516,6 +516,7 @@ bool Win32View::askStop(const std::string& question) {
     config.cButtons = 2;
     config.pButtons = buttons;
     config.nDefaultButton = ContinueButton;
+    config.dwFlags = TDF_POSITION_RELATIVE_TO_WINDOW; // centred on the window, not the screen
     int pressed = ContinueButton;
     if (FAILED(TaskDialogIndirect(&config, &pressed, nullptr, nullptr)))
         return false;

@@ -1,18 +1,22 @@
 #include "demo_driver.h"
 
 #include "app_identity.h"
+#include "captions.h"
 #include "clock.h"
+#include "device_info.h"
+#include "field_text.h"
 #include "frmMain.h"
 #include "history_file.h"
-#include "image_location.h"
 #include "sleep_inhibitor.h"
 #include "tarvex_protocol.h"
+#include "window_layout.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <optional>
+#include <string_view>
 #include <utility>
 
 namespace quorvane {
@@ -31,8 +35,18 @@ int imageRecords(const std::filesystem::path& image) {
     return error ? 0 : static_cast<int>(size / RecordSize);
 }
 
+// A field as a person reads it (`shown` in UTF-8, one space off the edge), with its row's caption.
+std::string fieldLine(InfoLabel field, std::string_view shown) {
+    if (shown.starts_with(static_cast<char>(FieldIndent)))
+        shown.remove_prefix(1);
+    return std::string(layout::control(layout::fieldName(field)).accessibleName) + ": " +
+           (shown.empty() ? std::string("(empty)") : std::string(shown));
+}
+
 // The toolkit's window with nobody at it: what a box would say goes to the standard error (the
-// last of it kept), and the question whether to stop is answered "Stop".
+// last warning kept), and the question whether to stop is answered "Stop". While it narrates, what
+// a person would see change is printed: the fields, the upgrade button's caption, the bar in
+// steps of a tenth.
 class UnattendedView final : public WindowView {
 public:
     explicit UnattendedView(WindowView& inner) : inner_(inner) {}
@@ -41,19 +55,36 @@ public:
     void show() override { inner_.show(); }
     void setFieldText(InfoLabel field, const std::u16string& text) override {
         inner_.setFieldText(field, text);
+        if (narrating)
+            std::cout << "  " << fieldLine(field, utf8Text(text)) << std::endl;
     }
     void setUpgradeCaption(const std::string& caption) override {
         inner_.setUpgradeCaption(caption);
+        if (narrating)
+            std::cout << "  " << CaptionUpgrade << " button: \"" << caption << '"' << std::endl;
     }
     void setCommandsEnabled(bool upgrade, bool bootloader) override {
         inner_.setCommandsEnabled(upgrade, bootloader);
     }
-    void announce(const std::string& text) override { inner_.announce(text); }
+    void announce(const std::string& text) override {
+        inner_.announce(text);
+        if (onAnnounce)
+            onAnnounce();
+    }
     void setBarVisible(bool visible) override { inner_.setBarVisible(visible); }
-    void setBarWidth(float twips, double percent) override { inner_.setBarWidth(twips, percent); }
+    void setBarWidth(float twips, double percent) override {
+        inner_.setBarWidth(twips, percent);
+        const int tenths = static_cast<int>(percent / 10);
+        if (narrating && std::exchange(barTenths_, tenths) != tenths)
+            std::cout << "  progress " << tenths * 10 << '%' << std::endl;
+    }
     void repaintBar() override { inner_.repaintBar(); }
     void processEvents() override { inner_.processEvents(); }
-    void showMessage(const std::string& message) override { say(message); }
+    void showMessage(const std::string& message) override {
+        say(message);
+        told = message;
+    }
+    // A notice (the history not written, the Tarvex slow to restart) tells no failure.
     void showNotice(const std::string& message) override { say(message); }
     bool askStop(const std::string& /*question*/) override { return true; }
     void later(int ms, std::function<void()> action) override {
@@ -65,37 +96,38 @@ public:
     void pressUpgrade() override { inner_.pressUpgrade(); }
     int run() override { return inner_.run(); }
 
-    std::optional<std::string> told;
+    std::optional<std::string> told; // the last warning box's message
+    bool narrating = false;
+    std::function<void()> onAnnounce; // after a command's result was announced
 
 private:
-    void say(const std::string& message) {
-        std::cerr << "quorvane-demo: " << message << std::endl;
-        told = message;
-    }
+    void say(const std::string& message) { std::cerr << "quorvane-demo: " << message << std::endl; }
     WindowView& inner_;
+    int barTenths_ = 0;
 };
 
 // The four fields as the window shows them, one line each.
 void printLabels(const frmMain& window) {
-    const std::pair<const char*, InfoLabel> rows[] = {
-        {"Manufacturer", InfoLabel::Manufacturer},
-        {"Product", InfoLabel::Product},
-        {"Version", InfoLabel::Version},
-        {"Serial Number", InfoLabel::SerialNumber},
-    };
-    for (const auto& [caption, label] : rows)
-        std::cout << caption << ": \"" << window.label(label) << "\"\n";
+    for (const InfoLabel field :
+         {InfoLabel::Manufacturer, InfoLabel::Product, InfoLabel::Version, InfoLabel::SerialNumber})
+        std::cout << fieldLine(field, window.label(field)) << '\n';
     std::cout << std::flush;
 }
 
 // How the self-driven upgrade ended, printed; 0 when the device came back in its application
 // firmware with every record of the image and nobody was told of a failure.
-int reportOutcome(VirtualPlatform& platform, const std::optional<std::string>& failure,
-                  int expectedRecords, const std::optional<std::string>& toldUser) {
+int reportOutcome(VirtualPlatform& platform, const FirmwareUpdater& updater, int expectedRecords,
+                  const std::optional<std::string>& toldUser) {
     VirtualTarvex& tarvex = platform.tarvex();
     tarvex.advance(platform.nowMs());
     const auto received = tarvex.records().size();
     const bool backInApplication = tarvex.present() && tarvex.mode() == TarvexMode::Application;
+    const UpdateSession* session = updater.lastSession();
+    if (session != nullptr && session->stopped() && !session->transferComplete()) {
+        std::cout << "upgrade stopped: " << session->message() << '\n';
+        return 1;
+    }
+    const std::optional<std::string> failure = updater.failure();
     if (failure || toldUser) {
         std::cout << "upgrade failed: " << (failure ? *failure : *toldUser) << '\n';
         return 1;
@@ -125,8 +157,9 @@ void pressUpgradeThenClose(WindowView& view, const frmMain& window) {
 }
 
 // Shows the scene, saves its picture and ends; the exit status tells whether it was saved.
-int pictureOfScene(const DemoWindow& demo, const std::string& scene, const std::string& path,
-                   VirtualPlatform& platform, frmMain& window, int records) {
+int pictureOfScene(const DemoWindow& demo, UnattendedView& view, const std::string& scene,
+                   const std::string& path, VirtualPlatform& platform, frmMain& window,
+                   int records) {
     int status = 1;
     const auto shoot = [&] {
         demo.view.processEvents();
@@ -139,6 +172,13 @@ int pictureOfScene(const DemoWindow& demo, const std::string& scene, const std::
     if (scene == "nodevice")
         platform.tarvexAttached = false;
     window.Form_Load();
+    if (scene == "done") { // the window as it stays after a success, before it closes
+        view.onAnnounce = [&] { shoot(); };
+        pressUpgradeThenClose(demo.view, window);
+        if (!window.unloaded())
+            demo.view.run();
+        return status;
+    }
     if (scene != "upgrading") {
         shoot();
         return status;
@@ -169,7 +209,7 @@ int pictureOfScene(const DemoWindow& demo, const std::string& scene, const std::
 } // namespace
 
 int runDemo(DemoWindow demo, bool selfDrive) {
-    const std::filesystem::path image = firmwareImageBesideExecutable();
+    const std::filesystem::path image = demo.image;
     TarvexConfig config = defaultTarvexConfig();
     config.expectedRecords = imageRecords(image);
     // The bootloader starts locked, so the unlock report is part of the show.
@@ -186,13 +226,16 @@ int runDemo(DemoWindow demo, bool selfDrive) {
     const std::string picture = environment("QUORVANE_DEMO_SCREENSHOT");
     const std::string scene = environment("QUORVANE_DEMO_SCENE");
     if (!picture.empty()) {
-        if (!scene.empty() && scene != "found" && scene != "upgrading" && scene != "nodevice") {
-            std::cerr << "quorvane-demo: QUORVANE_DEMO_SCENE is found, upgrading or nodevice\n";
+        if (!scene.empty() && scene != "found" && scene != "upgrading" && scene != "done" &&
+            scene != "nodevice") {
+            std::cerr << "quorvane-demo: QUORVANE_DEMO_SCENE is found, upgrading, done or "
+                         "nodevice\n";
             return 2;
         }
         UnattendedView view(demo.view);
-        frmMain window(view, platform, image, services);
-        return pictureOfScene(demo, scene, picture, platform, window, config.expectedRecords);
+        // A scene is no update of the user's: it leaves no line in their history.
+        frmMain window(view, platform, image, {inhibitor.get(), nullptr, "demo"});
+        return pictureOfScene(demo, view, scene, picture, platform, window, config.expectedRecords);
     }
 
     if (!selfDrive) {
@@ -212,8 +255,13 @@ int runDemo(DemoWindow demo, bool selfDrive) {
     frmMain window(view, platform, image, services);
     window.Form_Load();
     printLabels(window);
-    // From here on every change the command makes to the window is printed.
-    window.setTraceHook([](const std::string& line) { std::cout << "  " << line << std::endl; });
+    // From here on what a person would see change is printed; with QUORVANE_DEMO_TRACE=1 every
+    // change the command makes to the window's controls instead.
+    if (environment("QUORVANE_DEMO_TRACE") == "1")
+        window.setTraceHook(
+            [](const std::string& line) { std::cout << "  " << line << std::endl; });
+    else
+        view.narrating = true;
     pressUpgradeThenClose(view, window);
     view.later(SelfDriveLimitMs, [&view] {
         std::cout << "the upgrade did not finish in " << SelfDriveLimitMs / 1000
@@ -222,7 +270,7 @@ int runDemo(DemoWindow demo, bool selfDrive) {
     });
     if (!window.unloaded())
         view.run();
-    return reportOutcome(platform, window.updater().failure(), config.expectedRecords, view.told);
+    return reportOutcome(platform, window.updater(), config.expectedRecords, view.told);
 }
 
 } // namespace quorvane

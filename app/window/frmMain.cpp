@@ -15,11 +15,20 @@
 
 namespace quorvane {
 
+namespace {
+
+CommandServices keepingRecord(CommandServices services, UpdateRecord& record) {
+    services.lastRecord = &record;
+    return services;
+}
+
+} // namespace
+
 frmMain::frmMain(WindowView& view, HidPlatform& api, std::filesystem::path imagePath,
                  CommandServices services)
     : view_(view), ctx_{api, *this, state_},
-      updater_(ctx_, std::move(imagePath), std::move(services)), caption_(CaptionUpgrade),
-      barTwips_(static_cast<float>(layout::control("Pic").rect.width)) {
+      updater_(ctx_, std::move(imagePath), keepingRecord(std::move(services), finished_)),
+      caption_(CaptionUpgrade), barTwips_(static_cast<float>(layout::control("Pic").rect.width)) {
     view_.attach(this);
 }
 
@@ -77,6 +86,7 @@ template <typename Handler> void frmMain::runUserCommand(Handler&& handler) {
         return;
     // Neither button offers a press that would be ignored while the command runs.
     userCommand_ = true;
+    finished_ = UpdateRecord{};
     showUsable();
     runCommand(std::forward<Handler>(handler));
     userCommand_ = false;
@@ -137,7 +147,7 @@ void frmMain::letGo() {
         return;
     if (closeRequested_) {
         Form_Unload();
-        if (std::exchange(closeAfterAnnouncement_, false))
+        if (std::exchange(closeAfterAnnouncement_, false) && !ending_)
             later(AnnouncedCloseMs, [this] { view_.closeWindow(); });
         else
             view_.closeWindow();
@@ -160,6 +170,25 @@ bool frmMain::closeAsked() {
     }
     Form_Unload();
     return true;
+}
+
+void frmMain::endAsked() {
+    ending_ = true;
+    if (closeAsked())
+        view_.closeWindow();
+}
+
+void frmMain::windowSystemLost() {
+    ending_ = lost_ = true;
+    trace("the window system went away");
+    // The program ends from inside the running command, so the command cannot record its own
+    // outcome: it is recorded here, as a stop, unless it was already. (The session is the
+    // updater's own, not a constant one: the cast only undoes the accessor's const.)
+    auto* session = const_cast<UpdateSession*>(updater_.lastSession());
+    if (userCommand_ && session != nullptr && finished_.ended.empty()) {
+        session->noteStopped();
+        session->finish();
+    }
 }
 
 void frmMain::changeNewsReady() {
@@ -256,9 +285,12 @@ void frmMain::processEvents() {
 }
 
 bool frmMain::confirmStop(const std::string& question) {
+    if (ending_)
+        return true;
     trace("question: " + question);
     ++boxesOpen_;
-    const bool stop = view_.askStop(question);
+    // The system may ask the program to end while the question waits: it ends all the same.
+    const bool stop = view_.askStop(question) || ending_;
     --boxesOpen_;
     closeRequested_ = stop;
     return stop;
@@ -274,6 +306,10 @@ void frmMain::tellUser(const std::string& message) {
 
 void frmMain::notify(const std::string& message) {
     trace("notice: " + message);
+    if (lost_) { // no window to show it in
+        std::fprintf(stderr, "quorvane: %s\n", message.c_str());
+        return;
+    }
     view_.showNotice(message);
 }
 
@@ -283,6 +319,10 @@ void frmMain::unload() {
     const UpdateSession* session = updater_.lastSession();
     if (!closeRequested_ && session != nullptr && !session->stopped() &&
         session->outcome() == Outcome::Completed) {
+        // The window shows it too, for those who see it rather than hear it.
+        setProgress(static_cast<float>(state_.ProgressFullWidth), 100.0);
+        repaintProgress();
+        setUpgradeCaption(CaptionUpdateComplete);
         announce(AnnounceUpgradeDone);
         closeAfterAnnouncement_ = true;
     }

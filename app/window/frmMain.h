@@ -34,6 +34,8 @@ inline constexpr int AnnouncedCloseMs = 2000;
 // What assistive technology is told when a command succeeds.
 inline constexpr const char* AnnounceUpgradeDone =
     "Firmware update complete: the Tarvex runs its new firmware. The window closes.";
+// What the upgrade button says, over a full bar, while the window stays after that success.
+inline constexpr const char* CaptionUpdateComplete = "Update complete";
 inline constexpr const char* AnnounceInBootloader = "The Tarvex is in its bootloader mode.";
 
 class frmMain final : public WindowSeam, public WindowEvents {
@@ -41,6 +43,7 @@ public:
     // A line describing one change made to the window.
     using TraceHook = std::function<void(const std::string&)>;
 
+    // The services' lastRecord is the window's own.
     frmMain(WindowView& view, HidPlatform& api, std::filesystem::path imagePath,
             CommandServices services = {});
     ~frmMain() override;
@@ -56,6 +59,8 @@ public:
     void btnUpgradeFW_Click() override;
     void Command2_Click() override;
     bool closeAsked() override;
+    void endAsked() override;
+    void windowSystemLost() override;
     void interfacesChanged() override;
     void changeNewsReady() override;
 
@@ -111,6 +116,8 @@ private:
     WindowView& view_;
     DeviceState state_;
     DeviceContext ctx_;
+    // The line the running command recorded; `ended` empty while it has not.
+    UpdateRecord finished_;
     FirmwareUpdater updater_;
     DeviceFollower follower_;
     // Arrivals and departures from the load on.
@@ -134,6 +141,8 @@ private:
     bool running_ = false;
     int boxesOpen_ = 0;
     bool closeRequested_ = false;
+    bool ending_ = false; // the close came from the system: nobody is asked, nothing waits
+    bool lost_ = false;   // the window system has gone: nothing more is shown
     bool unloaded_ = false;
     // Changes whose discovery came while the window was held, to be discovered when it lets go.
     bool changesMissed_ = false;

@@ -25,6 +25,12 @@ public:
     // The user asked to close the window (its close box, Alt+F4). True when the window may go
     // now; false while something holds it, which closes it through closeWindow() once done.
     virtual bool closeAsked() = 0;
+    // The system asks the program to end (a logout, a shutdown, a closed terminal): taken as a
+    // close, with a transfer stopped without asking; the window goes through closeWindow().
+    virtual void endAsked() = 0;
+    // The window system went away, and the toolkit ends the program as soon as this returns,
+    // from wherever it was: the running command's outcome is recorded now, as a stop.
+    virtual void windowSystemLost() = 0;
     // The system says interfaces arrived or left.
     virtual void interfacesChanged() = 0;
     // The descriptor given to watchInterfaces() turned readable.

@@ -12,16 +12,17 @@ same() { diff <(echo "$2") <(echo "$3") >&2 || fail "$1: files differ (< expecte
 program() { [ "$(stat -c %a "$1")" = 755 ] && [ "$(head -c4 "$1" | tail -c3)" = ELF ]; }
 expected() { # what an install under the prefix $1 creates, and $2
     local s=$1/share i=$1/share/icons/hicolor
-    printf '%s\n' opt/quorvane/{README.txt,quorvane,quorvane-cli} "$1"/bin/quorvane{,-cli} ${2:-} \
+    printf '%s\n' opt/quorvane/{README.txt,quorvane,quorvane-cli,demo/quorvane-demo,demo/quorvane.bin} \
+        "$1"/bin/quorvane{,-cli,-demo} ${2:-} \
         "$1/lib/udev/rules.d/70-quorvane.rules" "$s/applications/quorvane.desktop" \
-        "$s"/doc/quorvane/{changelog.gz,copyright} "$s"/man/man1/quorvane{,-cli}.1.gz \
+        "$s"/doc/quorvane/{changelog.gz,copyright} "$s"/man/man1/quorvane{,-cli,-demo}.1.gz \
         "$i"/{16x16,32x32}/apps/quorvane.png "$i/scalable/apps/quorvane.svg" \
         "$s/metainfo/quorvane.metainfo.xml" "$s/bash-completion/completions/quorvane-cli" | sort
 }
 follow() { # the launcher, the desktop entry, its icons and the metainfo lead where they should
     local r=$1 s=$1/$2/share entry=$1/$2/share/applications/quorvane.desktop
-    for p in quorvane quorvane-cli; do
-        [ "$(readlink "$r/$2/bin/$p")" = /opt/quorvane/$p ] || fail "the launcher $p"
+    for p in quorvane quorvane-cli demo/quorvane-demo; do
+        [ "$(readlink "$r/$2/bin/${p#demo/}")" = /opt/quorvane/$p ] || fail "the launcher $p"
         program "$r/opt/quorvane/$p" || fail "the program $p"
     done
     [ -L "$r/$2/bin/$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$entry")" ] || fail "Exec not on PATH"
@@ -46,13 +47,14 @@ deb_layout)
     same "the .deb" "$(expected usr usr/share/lintian/overrides/quorvane)" "$(files "$root")"
     follow "$root" usr
     dpkg-deb -f "$deb" Depends | tr , '\n' | sed 's/^ *//; s/ .*//' | grep -cxE \
-        'libqt6widgets6|libudev1|libsystemd0|libssl3|qt6-qpa-plugins|libc6' |
-        grep -qx 6 || fail Depends ;;
+        'libqt6widgets6|libudev1|libsystemd0|libssl3|qt6-qpa-plugins|fonts-liberation2|libc6' |
+        grep -qx 7 || fail Depends ;;
 deb_lintian) need lintian && lintian --fail-on error "$(one "$pk/quorvane_*.deb")" ;;
 tgz_layout)
     archive=$(one "$pk/quorvane-*.tar.gz") root=$scratch/tgz-root && d=$(basename "$archive" .tar.gz)
     rm -rf "$root" && mkdir -p "$root" && tar -xzf "$archive" -C "$root"
-    same .tgz "$(printf '%s\n' "$d"/{70-quorvane.rules,README.txt,quorvane,quorvane-cli})" \
+    same .tgz "$(printf '%s\n' "$d"/{70-quorvane.rules,README.txt,quorvane,quorvane-cli} \
+        "$d"/demo/quorvane{-demo,.bin} | sort)" \
         "$(files "$root")"
     program "$root/$d/quorvane" && program "$root/$d/quorvane-cli" && grep -q 'quorvane\.bin' "$root/$d/README.txt" || fail "tgz"
     cmp "$root/$d/70-quorvane.rules" "$src/packaging/70-quorvane.rules" ;;

@@ -37,7 +37,7 @@ public:
     }
     void announce(const std::string& text) override { announced.push_back(text); }
     void setBarVisible(bool visible) override { barVisible = visible; }
-    void setBarWidth(float /*twips*/, double /*percent*/) override {}
+    void setBarWidth(float twips, double /*percent*/) override { barTwips = twips; }
     void repaintBar() override {}
     void processEvents() override {
         if (onEvents)
@@ -77,6 +77,7 @@ public:
     std::vector<std::pair<bool, bool>> buttons; // each setting: upgrade, bootloader
     std::map<InfoLabel, std::string> fields;
     bool barVisible = true, stopWhenAsked = true;
+    float barTwips = -1;
     int watched = -2;
     std::function<void()> onEvents, whileMessage;
     std::function<void(const std::string&)> onCall;
@@ -177,7 +178,7 @@ TEST_F(WindowTest, WithoutDeviceClicksSendNothingAndTheDenialIsExplainedInMessag
 struct CloseCase {
     const char* name;
     const char* button;  // "" for the load alone
-    const char* closeAt; // "", "load", "idle", "wait", "transfer"
+    const char* closeAt; // "", "load", "idle", "wait", "transfer"; "end": the system asks
     bool stop;           // the answer when asked whether to stop
     std::size_t records;
     bool unloaded;
@@ -194,6 +195,7 @@ TEST_F(WindowTest, ClosingInEachPhaseWaitsForWhatRuns) {
         {"bootloader closed while waiting", "Command2", "wait", true, 0, true, 0},
         {"upgrade closed while sending, Stop", "btnUpgradeFW", "transfer", true, 2, true, 1},
         {"upgrade closed while sending, Continue", "btnUpgradeFW", "transfer", false, 4, true, 1},
+        {"upgrade ended by the system while sending", "btnUpgradeFW", "end", false, 2, true, 0},
     };
     for (const CloseCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -216,6 +218,8 @@ TEST_F(WindowTest, ClosingInEachPhaseWaitsForWhatRuns) {
                              (closeAt == "transfer" && api.tarvex().records().size() == 2);
             if (now && v.questions.empty())
                 v.requestClose();
+            if (closeAt == "end" && api.tarvex().records().size() == 2)
+                w->endAsked();
         };
         v.onCall = [&](const std::string& call) {
             if (call == "closed")
@@ -346,9 +350,9 @@ TEST_F(WindowTest, ButtonsWhileACommandRunsAndTheResultAnnounced) {
         EXPECT_EQ(v.buttons.back(), c.after);
         EXPECT_EQ(v.announced, c.announced);
         if (c.announced == upgraded) {
-            EXPECT_EQ(v.captions,
-                      (std::vector<std::string>{"Switching to bootloader...",
-                                                "Updating firmware...", "Finishing..."}));
+            EXPECT_EQ(v.captions, (std::vector<std::string>{"Switching to bootloader...",
+                                                            "Updating firmware...", "Finishing...",
+                                                            "Update complete"}));
         }
         EXPECT_EQ(v.messages.size(), c.messages);
         if (c.messages > 0 && c.closesAfterMs < 0) {
@@ -360,6 +364,7 @@ TEST_F(WindowTest, ButtonsWhileACommandRunsAndTheResultAnnounced) {
             EXPECT_FALSE(v.closed());
             EXPECT_TRUE(w.unloaded()); // the device's handles are closed meanwhile
             EXPECT_EQ(api.openHandles(), 0);
+            EXPECT_EQ(v.barTwips, 5055); // the bar full meanwhile
         }
         v.idle(10);
         EXPECT_EQ(v.closed(), c.closesAfterMs >= 0);
