@@ -71,7 +71,7 @@ struct WaitRules {
     // the bootloader may write its flash for as long as it takes).
     bool wrongModeEnds = true;
     // Told once, without stopping, after AbsentNoticeMs of such sightings; empty: nothing.
-    std::string wrongModeNotice;
+    std::string wrongModeNotice = {};
 };
 
 struct WaitResult {

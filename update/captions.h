@@ -8,6 +8,8 @@ inline constexpr const char* CaptionForceBootloader = "Force Bootloader Mode";
 inline constexpr const char* CaptionSwitching = "Switching to bootloader...";
 inline constexpr const char* CaptionUpdating = "Updating firmware...";
 inline constexpr const char* CaptionFinishing = "Finishing...";
+// Shown in the two seconds the window stays after a successful upgrade.
+inline constexpr const char* CaptionUpdateComplete = "Update complete";
 
 inline constexpr const char* MessageNoBootloader = "The device did not switch to its bootloader.";
 inline constexpr const char* MessageTarvexJustFound =

@@ -51,6 +51,11 @@ public:
     std::optional<std::string> failure() const;
     FailureKind failureKind() const;
     const std::filesystem::path& imagePath() const { return imagePath_; }
+    // The program ends while a command runs: its outcome recorded as a stop.
+    void abandon() noexcept {
+        if (session_)
+            session_->abandon();
+    }
 
 private:
     UpdateSession& begin(const char* command);

@@ -27,12 +27,12 @@ struct CommandServices {
     UpdateRecord* lastRecord = nullptr; // given a copy of each line (the command line prints it)
     // One session per unit across programs; nothing: not shared (tests, benchmark).
     const UnitLocks* locks = nullptr;
-    WaitPolicy waits;
+    WaitPolicy waits = {};
     // How the user starts an update afresh with this front end, in a sentence's middle.
     std::string restartWords = "start quorvane and press Upgrade Firmware";
     // Added to the several-units refusal where the front end can choose one of them, and they
     // can be told apart.
-    std::string chooseWords;
+    std::string chooseWords = {};
 };
 
 // Where a command is. Every report belongs to one of them.
@@ -127,6 +127,11 @@ public:
     // Gives sleep and the unit back and appends the history line. Never throws and never waits
     // long: the device's outcome is decided by now.
     const UpdateRecord& finish() noexcept;
+    // The program ends inside the command (its window system went away): recorded as a stop.
+    void abandon() noexcept {
+        stopped_ = true;
+        finish();
+    }
 
 private:
     void failOnError(const std::string& why);

@@ -9,6 +9,7 @@
 #include "history_file.h"
 #include "sleep_inhibitor.h"
 #include "tarvex_protocol.h"
+#include "text_encoding.h"
 #include "window_layout.h"
 
 #include <cstdint>

@@ -182,13 +182,9 @@ void frmMain::windowSystemLost() {
     ending_ = lost_ = true;
     trace("the window system went away");
     // The program ends from inside the running command, so the command cannot record its own
-    // outcome: it is recorded here, as a stop, unless it was already. (The session is the
-    // updater's own, not a constant one: the cast only undoes the accessor's const.)
-    auto* session = const_cast<UpdateSession*>(updater_.lastSession());
-    if (userCommand_ && session != nullptr && finished_.ended.empty()) {
-        session->noteStopped();
-        session->finish();
-    }
+    // outcome: it is recorded here, as a stop, unless it was already.
+    if (userCommand_ && finished_.ended.empty())
+        updater_.abandon();
 }
 
 void frmMain::changeNewsReady() {

@@ -34,8 +34,6 @@ inline constexpr int AnnouncedCloseMs = 2000;
 // What assistive technology is told when a command succeeds.
 inline constexpr const char* AnnounceUpgradeDone =
     "Firmware update complete: the Tarvex runs its new firmware. The window closes.";
-// What the upgrade button says, over a full bar, while the window stays after that success.
-inline constexpr const char* CaptionUpdateComplete = "Update complete";
 inline constexpr const char* AnnounceInBootloader = "The Tarvex is in its bootloader mode.";
 
 class frmMain final : public WindowSeam, public WindowEvents {
