@@ -44,6 +44,9 @@ void VirtualTarvex::advance(std::int64_t now) {
         mode_ = returnMode_;
         ++generation_;
         unlocked_ = false;
+        // A bootloader that enumerates takes an image from its first record again.
+        if (mode_ == TarvexMode::Bootloader)
+            dataReportsAccepted_ = 0;
     }
 }
 

@@ -96,6 +96,7 @@ public:
 
     // Records of firmware the bootloader accepted, in arrival order.
     const std::vector<Record>& records() const { return records_; }
+    // Records of the image being written: since the bootloader last enumerated.
     int recordsReceived() const { return dataReportsAccepted_; }
     bool unlocked() const { return unlocked_; }
     int bootloaderEntries() const { return bootloaderEntries_; }
