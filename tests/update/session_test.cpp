@@ -1,6 +1,7 @@
 // One update session against the virtual Tarvex: the unit it talks to whatever else arrives,
 // where an interrupt stops it, and a bootloader that takes its time.
 #include "captions.h"
+#include "discovery_messages.h"
 #include "firmware_updater.h"
 #include "image_fixture.h"
 #include "unit_choice.h"
@@ -17,13 +18,15 @@ public:
     SessionTest() { api.foreignAfter.reserve(4); } // handles point into it
     // A Tarvex as new, a second after the last test's.
     void fresh() {
-        api.tarvex() = VirtualTarvex(api.tarvex().config());
+        TarvexConfig config = defaultTarvexConfig();
+        config.expectedRecords = Records;
+        api.tarvex() = VirtualTarvex(config);
         clock.advance(1000);
     }
     // The upgrade (or Force Bootloader Mode) from the device as loaded; its history line.
     UpdateRecord run(bool upgrade = true, const CommandTarget& target = {}) {
         EXPECT_TRUE(load());
-        FirmwareUpdater updater(ctx(), image, {nullptr, &history, "window"});
+        FirmwareUpdater updater(ctx(), image, services);
         upgrade ? updater.upgrade(target) : updater.forceBootloader(target);
         closeHandles();
         expectHandlesBalanced();
@@ -32,6 +35,8 @@ public:
     }
 
     HistoryFile history{dir.path() / "history.jsonl"};
+    UnitLocks locks{dir.path()};
+    CommandServices services{nullptr, &history, "window", nullptr, &locks};
 };
 
 // Another Tarvex-like unit plugged in while the Tarvex is off the bus (after the entry report,
@@ -184,6 +189,166 @@ TEST_F(SessionTest, ABootloaderThatTakesItsTimeIsWaitedFor) {
     const UpdateRecord r = run();
     expectDelivered(Records);
     EXPECT_EQ(r.outcome, "completed");
+}
+
+// The faults a careful reviewer found, each ending as it should: a unit that cannot be told
+// apart is refused, the Tarvex itself is never taken for another, another unit in its port is
+// never sent a byte, a device that keeps restarting in the wrong mode is given up on, and a
+// refusal after a report says where it left the Tarvex.
+TEST_F(SessionTest, EachUnitAndWaitFaultEndsAsItShould) {
+    using Setup = std::function<void(SessionTest&, std::int64_t now, std::int64_t & mark)>;
+    struct Row {
+        const char* name;
+        bool placeKnown;
+        std::optional<std::int64_t> limitMs; // the command line's --wait-limit; none: the window
+        std::function<void(TarvexConfig&)> config;
+        Setup atSleep; // at every pause; `mark` starts at -1
+        const char* outcome;
+        std::size_t delivered;
+        const char* message;
+    };
+    auto leaves = [](SessionTest& s) { return !s.api.tarvex().present(); };
+    const Row rows[] = {
+        {"no place, a unit with the same serial arrives during the restart",
+         false,
+         {},
+         [](TarvexConfig& c) { c.offBusMs = 0; }, // back at once: both answer at one poll
+         [&](SessionTest& s, std::int64_t, std::int64_t& mark) {
+             if (s.api.tarvex().bootloaderEntries() > 0 && mark < 0) {
+                 ForeignInterface twin = foreign("twin", 0x1D50, BootModeProductId);
+                 twin.serialNumber = u"TX-000417", twin.unitIsPlace = false;
+                 s.api.foreignBefore = {twin}, mark = 0;
+             }
+         },
+         "failed",
+         0,
+         "Two units answer to the serial number TX-000417 (1d50:b046 \"Other Device\", "
+         "1d50:b046 \"Tarvex Bootloader\"), and this system does not tell where each is plugged, "
+         "so "
+         "they cannot be told apart; nothing more was sent. Leave only the Tarvex being updated "
+         "connected. No firmware was sent; the Tarvex may be in its bootloader now. To update it, "
+         "start quorvane and press Upgrade Firmware."},
+        {"no place, the serial query fails as the bootloader enumerates",
+         false,
+         {},
+         {},
+         [&](SessionTest& s, std::int64_t now, std::int64_t& mark) {
+             if (leaves(s) && mark < 0)
+                 mark = now, s.api.tarvex().config().faults.failSerialNumber = true;
+             if (mark >= 0 && now - mark > 600)
+                 s.api.tarvex().config().faults.failSerialNumber = false;
+         },
+         "completed",
+         Records,
+         ""},
+        {"no place, the bootloader names no serial number",
+         false,
+         {},
+         [](TarvexConfig& c) { c.bootloader.serialNumber.clear(); },
+         {},
+         "completed",
+         Records,
+         ""},
+        {"another serial number comes back in the Tarvex's port",
+         true,
+         5000,
+         [](TarvexConfig& c) { c.bootloader.serialNumber = u"TX-999999"; },
+         {},
+         "failed",
+         0,
+         "The Tarvex did not come back within 5 seconds. Unplug it and plug it in again: the "
+         "update can be run again from its bootloader. Another Tarvex was connected meanwhile "
+         "and was not touched (1d50:b046 \"Tarvex Bootloader\")."},
+        {"the application restarts into itself every 3 s, limit 5 s", true, 5000,
+         [](TarvexConfig& c) { c.faults.stayAfterBootloaderEntry = true; },
+         [](SessionTest& s, std::int64_t now, std::int64_t& mark) {
+             if (s.api.tarvex().bootloaderEntries() > 0 && (mark < 0 || now - mark >= 3000))
+                 mark = now, s.api.tarvex().restart(now, TarvexMode::Application);
+         },
+         "failed", 0, "The device did not switch to its bootloader."},
+        {"the same without a limit",
+         true,
+         {},
+         [](TarvexConfig& c) { c.faults.stayAfterBootloaderEntry = true; },
+         [](SessionTest& s, std::int64_t now, std::int64_t& mark) {
+             if (s.api.tarvex().bootloaderEntries() > 0 && (mark < 0 || now - mark >= 3000))
+                 mark = now, s.api.tarvex().restart(now, TarvexMode::Application);
+         },
+         "failed",
+         0,
+         "The device did not switch to its bootloader."},
+        {"the bootloader restarts into itself after the last record, limit 5 s",
+         true,
+         5000,
+         [](TarvexConfig& c) { c.faults.restartInto = TarvexMode::Bootloader; },
+         {},
+         "failed",
+         Records,
+         "All 50 records were accepted. The device did not restart into its application "
+         "firmware after the update."},
+        {"reports of 40 bytes",
+         true,
+         {},
+         [](TarvexConfig& c) {
+             c.application.featureReportByteLength = c.bootloader.featureReportByteLength = 40;
+         },
+         {},
+         "failed",
+         0,
+         "The device's reports are 40 bytes long, too short for the firmware report (41 bytes). "
+         "The Tarvex is in its bootloader with 0 of 50 records: unplug it and plug it in again, "
+         "then start quorvane and press Upgrade Firmware."},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        fresh();
+        api.foreignBefore.clear(), window.messages.clear();
+        api.tarvexUnitIsPlace = row.placeKnown;
+        if (row.config)
+            row.config(api.tarvex().config());
+        services.waits.absentLimitMs = row.limitMs;
+        std::int64_t mark = -1;
+        api.onSleep = [&](std::int64_t now) {
+            if (row.atSleep)
+                row.atSleep(*this, now, mark);
+        };
+        const std::int64_t start = clock.nowMs();
+        const UpdateRecord r = run();
+        expectDelivered(row.delivered);
+        for (const CallRecord& c : api.log())
+            EXPECT_FALSE(isReport(c) && !c.tarvex) << "a report to " << c.path;
+        EXPECT_EQ(r.outcome, row.outcome);
+        EXPECT_EQ(r.message, row.message);
+        EXPECT_LT(clock.nowMs() - start, 70000); // never a wait without end
+        api.onSleep = nullptr;
+    }
+}
+
+// Two programs on one unit: the second meets the first's lock, sends nothing and says so; the
+// first writes its whole image, undisturbed.
+TEST_F(SessionTest, ASecondProgramOnTheSameUnitSendsNothing) {
+    DeviceState otherState;
+    RecordingWindow otherWindow(api);
+    std::optional<UpdateRecord> second;
+    api.onSleep = [&](std::int64_t) {
+        if (second || api.tarvex().recordsReceived() != 20)
+            return;
+        second = UpdateRecord{};
+        DeviceContext other{api, otherWindow, otherState};
+        FindAndShowDevice(other);
+        FirmwareUpdater updater(other, image, {nullptr, nullptr, "cli", &*second, &locks});
+        const std::size_t before = api.log().size();
+        updater.upgrade();
+        otherState.closeHandles();
+        for (std::size_t k = before; k < api.log().size(); ++k)
+            EXPECT_FALSE(isReport(api.log()[k])) << "the second program sent a report";
+    };
+    const UpdateRecord first = run();
+    ASSERT_TRUE(second.has_value());
+    EXPECT_EQ(second->outcome, "failed");
+    EXPECT_EQ(second->message, MessageUnitBusy);
+    EXPECT_EQ(first.outcome, "completed");
+    expectDelivered(Records);
 }
 
 } // namespace
