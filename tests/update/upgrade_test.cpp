@@ -173,6 +173,7 @@ TEST_P(UpgradeFlow, ReachesTheDeviceAndTheWindowAsItShould) {
     EXPECT_EQ(r.deviceBefore->mode, shown);
     EXPECT_EQ(r.deviceAfter.has_value(), state.DeviceFound);
     EXPECT_EQ(r.sleepHeldOff, pinned);
+    EXPECT_EQ(r.started.size(), 24U); // a refusal's line filled as any other
     EXPECT_TRUE(r.program == "window" && r.command == "upgrade" && r.started <= r.ended &&
                 r.ended.size() == 24);
     fs::remove(image); // not held open
@@ -275,7 +276,8 @@ TEST_F(UpgradeTest, WithoutADeviceOrWithABadImageNothingIsTouched) {
                           named = "\"" + displayPath(path) + "\" ";
         EXPECT_TRUE(problem ? told.find(named + problem) != told.npos : told.empty()) << told;
     }
-    FirmwareUpdater(ctx(), image).upgrade(); // the last problem: told, nothing touched
+    updater.upgrade(); // the last problem: told, nothing touched, sleep not held off
+    EXPECT_EQ(inhibitor.holds, 0);
     EXPECT_EQ(window.messages, std::vector<std::string>{*checkFirmwareImage(image).problem});
     EXPECT_TRUE(api.log().empty() && window.upgradeEnabled && window.captions.empty() &&
                 window.unloads == 0 && api.openHandles() == 2); // the device open for another try
@@ -330,20 +332,22 @@ struct ThrowingPlatform final : ForwardingPlatform {
 
 // An unexpected error fails a command like any failure: told, handles closed, window unloaded.
 TEST_F(UpgradeTest, AnUnexpectedErrorAtAnyStepEndsTheCommandLikeAnyFailure) {
-    // The entry report, a poll of the wait, the unlock report, the 7th record; each command.
-    for (const auto& [polls, reports] : {std::pair{0, 1}, {3, 0}, {0, 2}, {0, 9}}) {
+    // The entry report, a poll of the wait, the unlock report, the 7th record; each command;
+    // and the first look of a command line, which shows nothing before.
+    for (const auto& [polls, reports] : {std::pair{0, 1}, {3, 0}, {0, 2}, {0, 9}, {-1, 0}}) {
         for (bool upgrade : {false, true}) {
             restartedInto(TarvexMode::Application), api.tarvex().config().statusBytes = {1, 0};
             ASSERT_TRUE(load());
-            ThrowingPlatform thrower(api, polls, reports);
+            ThrowingPlatform thrower(api, polls < 0 ? 1 : polls, reports);
             FirmwareUpdater u(DeviceContext{thrower, window, state}, image);
             window.messages.clear(), window.unloads = 0;
-            upgrade ? u.upgrade() : u.forceBootloader();
+            const CommandTarget target{polls < 0};
+            upgrade ? u.upgrade(target) : u.forceBootloader(target);
             if (thrower.polls > 0 || thrower.reports > 0)
                 continue; // Force Bootloader Mode never reached that call
             ASSERT_EQ(window.messages.size(), 1U);
             EXPECT_NE(window.messages[0].find("unexpected error: boom"), std::string::npos);
-            EXPECT_EQ(window.unloads, upgrade ? 1 : 0);
+            EXPECT_EQ(window.unloads, upgrade && polls >= 0 ? 1 : 0);
             expectHandlesBalanced();
         }
     }
