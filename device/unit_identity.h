@@ -13,14 +13,11 @@ struct UnitIdentity {
     std::string SerialNumber; // as read when it was chosen; empty when it has none
 };
 
-// What a unit is called where one name must do for it (a lock, a record): its place, else its
-// serial number, else a name that every unit without either shares.
+// What a unit is called where one name must do for it (its lock): its place. Units the platform
+// cannot place share one name: a serial number may be unreadable to one program and not to
+// another, so it cannot tell two programs that they hold the same unit.
 inline std::string unitKey(const UnitIdentity& unit) {
-    if (!unit.Place.empty())
-        return "place:" + unit.Place;
-    if (!unit.SerialNumber.empty())
-        return "serial:" + unit.SerialNumber;
-    return "unnamed";
+    return unit.Place.empty() ? std::string("unplaced") : "place:" + unit.Place;
 }
 
 } // namespace quorvane

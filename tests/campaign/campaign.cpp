@@ -7,6 +7,7 @@
 #include "forwarding_platform.h"
 #include "recording_window.h"
 #include "temp_dir.h"
+#include "unit_locks.h"
 #include "virtual_platform.h"
 
 #include <algorithm>
@@ -75,6 +76,7 @@ enum class Fault { None, FlipDataByte, SkipClose, MuteMessages };
 struct FaultyPlatform final : ForwardingPlatform {
     FaultyPlatform(HidPlatform& inner, Fault fault) : ForwardingPlatform(inner), fault(fault) {}
     CallResult setFeature(RawHandle h, const std::uint8_t* b, std::size_t n) override {
+        ++reports;
         Bytes sent(b, b + n);
         if (fault == Fault::FlipDataByte && !acted && n > 40 && b[1] != EnterBootloaderCode[0])
             sent[RecordSize] ^= 0x10, ++acted; // the last byte of a record
@@ -90,6 +92,7 @@ struct FaultyPlatform final : ForwardingPlatform {
         return maybeThrow(), ForwardingPlatform::enumerateInterfaces();
     }
     CallResult getFeature(RawHandle h, std::uint8_t* b, std::size_t n) override {
+        ++reports;
         return maybeThrow(), ForwardingPlatform::getFeature(h, b, n);
     }
     void maybeThrow() {
@@ -98,8 +101,16 @@ struct FaultyPlatform final : ForwardingPlatform {
     }
     Fault fault;
     int acted = 0;
+    Ms reports = 0;                         // sent through it
     Ms calls = -(Ms{1} << 40), throwAt = 0; // calls counted from each command's start
 };
+
+// An unexpected error, or a second unit there before the first report, may stop a command the
+// device went through.
+bool unsureOf(const FaultyPlatform& program, Ms secondAt, Ms now) {
+    return (program.throwAt > 0 && program.calls >= program.throwAt) ||
+           (secondAt >= 0 && now >= secondAt);
+}
 
 // Draws scenario `seed` (a misbehaving Tarvex, its image and its user) and plays it: returns
 // every choice in words, and the rules broken.
@@ -183,6 +194,16 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
     }
     const Ms closeAtEvent = // the user closes the window at this processing of events (0: never)
         d.chance(15) ? d.say("closes the window at event", d.in(1, records + 40)) : 0;
+    // A platform that tells no place of any unit; an application that keeps restarting into
+    // itself once it was sent the entry report; a second program trying the same unit at the
+    // command's n-th report.
+    api.tarvexUnitIsPlace = !d.say("no place told", d.chance(15));
+    const Ms restartEvery =
+        d.chance(4) ? d.say("restarts into its application every ms", d.in(1000, 5000)) : 0;
+    const Ms secondProgramAt =
+        d.chance(4) ? d.say("a second program at report", d.in(1, records + 3)) : 0;
+    test::TempDir lockDir;
+    const UnitLocks locks(lockDir.path());
 
     const auto& log = api.log();
     FaultyPlatform program(api, fault);
@@ -190,12 +211,13 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
     test::RecordingWindow window(program);
     DeviceState state;
     DeviceContext ctx{program, window, state};
-    FirmwareUpdater updater(ctx, imagePath);
+    FirmwareUpdater updater(ctx, imagePath, {nullptr, nullptr, "window", nullptr, &locks});
     std::vector<std::string> broken;
     Ms events = 0, started = 0;
     std::optional<Ms> restartUnitAt;      // when the unit plugged in during a restart came
     std::size_t interruptedAt = SIZE_MAX; // the log's length when the user stopped a command
-    bool running = false, upgrading = false, impatient = false;
+    bool running = false, upgrading = false, impatient = false, inSecond = false;
+    Ms lastRestart = 0;
     auto note = [&, traced = std::size_t{0}](const std::string& text) mutable {
         for (; trace && traced < log.size(); ++traced) { // the calls since the last note
             const CallRecord& r = log[traced];
@@ -209,7 +231,27 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         if (trace && !text.empty())
             *trace << "---- " << text << "\n";
     };
+    auto secondProgram = [&] {
+        inSecond = true;
+        FaultyPlatform other(api, Fault::None);
+        test::RecordingWindow otherWindow(other);
+        DeviceState otherState;
+        DeviceContext otherCtx{other, otherWindow, otherState};
+        FindAndShowDevice(otherCtx);
+        FirmwareUpdater(otherCtx, imagePath, {nullptr, nullptr, "cli", nullptr, &locks}).upgrade();
+        otherState.closeHandles();
+        if (other.reports > 0)
+            broken.push_back("a second program sent reports to the unit being updated");
+        inSecond = false;
+    };
     api.onSleep = [&](Ms now) { // the faults of the moment
+        if (inSecond)
+            return;
+        if (secondProgramAt > 0 && running && program.reports == secondProgramAt)
+            ++program.reports, secondProgram();
+        if (restartEvery > 0 && api.tarvex().bootloaderEntries() > 0 && api.tarvex().present() &&
+            api.tarvex().mode() == TarvexMode::Application && now - lastRestart >= restartEvery)
+            lastRestart = now, api.tarvex().restart(now, TarvexMode::Application);
         TarvexFaults& faults = api.tarvex().config().faults;
         for (std::size_t k = 0; k < std::size(Switchable); ++k)
             (Switchable[k] ? faults.*Switchable[k] : api.failEnumeration) =
@@ -225,7 +267,8 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
             api.foreignAfter.push_back({.path = "hid:newcomer",
                                         .attributes = {0x1D50, secondProduct, 0x0100},
                                         .serialNumber = secondSerial,
-                                        .unit = ""});
+                                        .unit = "",
+                                        .unitIsPlace = api.tarvexUnitIsPlace});
         }
         if (interruptAt > 0 && running && now - started >= interruptAt &&
             !std::exchange(window.closing, true))
@@ -260,7 +303,7 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         started = clock.nowMs();
         running = true; // with no device found, the click looks again and says so
         upgrading = running && upgrade;
-        program.calls = 0;
+        program.calls = 0, program.reports = 0;
         try {
             upgrade ? updater.upgrade() : updater.forceBootloader();
         } catch (const std::string& e) {
@@ -278,7 +321,15 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
             if (isReport(*r) && r->reached)
                 targets.insert(r->tarvex ? std::string("the Tarvex") : r->path);
         }
-        if (targets.size() > 1)
+        // Where no place tells the Tarvex, another unit plugged in while it restarts that names
+        // no serial number or the Tarvex's is, alone on the bus, the Tarvex for all anyone can
+        // tell.
+        const UnitIdentity* pinned =
+            updater.lastSession()->target() ? &*updater.lastSession()->target() : nullptr;
+        const bool blind = !api.tarvexUnitIsPlace && restartUnitAt &&
+                           (pinned == nullptr || pinned->SerialNumber.empty() ||
+                            secondSerial.empty() || secondSerial == u"TX-000417");
+        if (targets.size() > 1 && !blind)
             broken.push_back("one command sent reports to " + std::to_string(targets.size()) +
                              " units");
         if (!targets.empty() && !targets.count("the Tarvex")) {
@@ -297,6 +348,20 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
                      : device.mode() == TarvexMode::Bootloader &&
                            std::any_of(log.begin() + logBefore, log.end(), isEntry));
         succeeded[upgrade] += ok;
+        // The outcome recorded is what the Tarvex went through: the records it accepted, and a
+        // completed upgrade only where it runs the whole image.
+        const UpdateSession& session = *updater.lastSession();
+        Ms accepted = 0;
+        for (auto r = log.begin() + logBefore; r != log.end(); ++r)
+            accepted += r->kind == CallKind::SetFeature && r->tarvex && r->result &&
+                        r->tarvexMode == TarvexMode::Bootloader && !isEntry(*r) &&
+                        !carries(r->bytes, UnlockCode.data(), UnlockCode.size());
+        if (upgrade && session.recordsSent() != accepted)
+            broken.push_back("the outcome counts " + std::to_string(session.recordsSent()) +
+                             " records where the Tarvex accepted " + std::to_string(accepted));
+        if (upgrade && !ok && session.outcome() == Outcome::Completed && !session.stopped() &&
+            !unsureOf(program, secondAt, clock.nowMs()) && !blind)
+            broken.push_back("an upgrade recorded as completed left the Tarvex without its image");
         // The user may close the window, but may not have to give up on a device that is there.
         // A bootloader still there after the last record is waited for as long as it takes,
         // and the user told why.
@@ -309,13 +374,13 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         // Another unit is told of, never a failure: what the Tarvex went through stands.
         const bool toldOfFailure =
             told && window.messages.back().rfind("Another Tarvex was connected", 0) != 0;
-        // An unexpected error, or a second unit there before the first report, may stop a
-        // command the device went through.
-        const bool unsure = (program.throwAt > 0 && program.calls >= program.throwAt) ||
-                            (secondAt >= 0 && clock.nowMs() >= secondAt);
+        // Without a place, a unit with the Tarvex's serial number plugged in meanwhile cannot
+        // be told from it: the command may stop, or go on with either.
+        const bool unsure = unsureOf(program, secondAt, clock.nowMs()) || blind ||
+                            (!api.tarvexUnitIsPlace && restartUnitAt);
         if (ok && restartUnitAt && !window.closing && !told)
             broken.push_back("another unit came and went untold");
-        if (ok ? toldOfFailure && !unsure : !closed && !told)
+        if (ok ? toldOfFailure && !unsure : !closed && !told && !blind)
             broken.push_back(ok        ? "a command that succeeded told of a failure"
                              : upgrade ? "the upgrade failed and told nothing"
                                        : "Force Bootloader Mode failed and told nothing");
