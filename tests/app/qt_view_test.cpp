@@ -32,9 +32,6 @@ class QtViewTest : public ::testing::Test {
 protected:
     QWidget* widget(const char* name) const { return view.findChild<QWidget*>(name); }
     QString text(const char* name) const { return widget(name)->property("text").toString(); }
-    QAccessibleInterface* accessible(const char* name) const {
-        return QAccessible::queryAccessibleInterface(widget(name));
-    }
 
     TempDir dir;
     VirtualClock clock;
@@ -83,8 +80,9 @@ TEST_F(QtViewTest, EnterPressesAButtonAndAFieldSelectsWhatItShows) {
     EXPECT_EQ(device.tarvex().bootloaderEntries(), 0);
     QTest::keyClick(widget("Command2"), Qt::Key_Return);
     EXPECT_EQ(device.tarvex().bootloaderEntries(), 1);
-    accessible("lblManuf")->textInterface()->setSelection(0, 0, 6);
-    EXPECT_EQ(static_cast<QLabel*>(widget("lblManuf"))->selectedText(), QStringLiteral("Tarvex"));
+    auto* manuf = static_cast<QLabel*>(widget("lblManuf"));
+    QAccessible::queryAccessibleInterface(manuf)->textInterface()->setSelection(0, 0, 6);
+    EXPECT_EQ(manuf->selectedText(), QStringLiteral("Tarvex"));
 }
 
 // A message is a modal box of the window's, in plain text, that holds the command until it is
