@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -52,6 +53,10 @@ void whileStarting(QtMsgType type, const QMessageLogContext& context, const QStr
 } // namespace
 
 int main(int argc, char* argv[]) {
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        std::puts("quorvane " QUORVANE_DISPLAY_VERSION " (package " QUORVANE_PACKAGE_VERSION ")");
+        return 0;
+    }
     if (noGraphicalSession()) {
         std::fputs("quorvane needs a graphical session: neither DISPLAY nor WAYLAND_DISPLAY is "
                    "set. Start it from your desktop.\n",
