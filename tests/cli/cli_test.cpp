@@ -103,7 +103,10 @@ const Row rows[] = {
      none, "65 bytes -> ok\n    00 b0 07 1d 00 00"},
     {"List", "-v list", 0, 0, "Tarvex at virtual:tarvex/1", none, "string serial number handle"},
     {"NoDevice", "update", 2, 0, "failed: No Tarvex", [](T& t, F&) { t.api.tarvexAttached = 0; }},
-    {"TwoUnits", "update", 2, 0, " Or choose one with --serial or --path.\n",
+    {"TwoUnits", "update", 2, 0,
+     "failed: More than one Tarvex is connected (0002:2211 \"Other Device\", 1d50:2211 "
+     "\"Tarvex\"). Connect only the Tarvex you want to update, then try again. Or choose one "
+     "with --serial or --path.\n",
      [](T& t, F&) {
          t.api.foreignBefore = {foreign("b", 2, AppModeProductId)};
          t.api.foreignBefore[0].serialNumber = u"TX-2";
@@ -112,7 +115,9 @@ const Row rows[] = {
     // A lost report: the transport failed it, and the Tarvex left the bus a moment later; or the
     // device stalled it. The trace carries the system's words either way.
     {"TransportErrorThenGone", "-v update", 4, 2,
-     "failed: The device left the bus after 2 of 50 firmware records",
+     "failed: The device left the bus after 2 of 50 firmware records were sent (the system said: "
+     "Protocol error); the update is incomplete. Check the cable (avoid hubs and docks) and "
+     "connect the Tarvex again, then run quorvane-cli update again.\n",
      [](T&, F& f) { f.transportErrorAtDataReport = 3, f.leaveAfterTransportErrorMs = 5; },
      "65 bytes -> device gone: Protocol error (71)\n"},
     {"Stalled", "-v update", 4, 2, "failed: The device rejected firmware record 3",
@@ -122,7 +127,10 @@ const Row rows[] = {
      [](T&, F& f) { f.neverReturn = true; }},
     {"NoPlaceForTheHistory", "bootloader", 0, 0, "completed:", [](T& t, F&) { t.history.clear(); },
      "quorvane-cli: no update history is kept: XDG_STATE_HOME and HOME are unset.\n"},
-    {"Interrupted", "update", 130, 7, "stopped: Interrupted after 7 of 50 records",
+    {"Interrupted", "update", 130, 7,
+     "stopped: Interrupted after 7 of 50 records; no further record was sent. The Tarvex is in "
+     "its bootloader with 7 of 50 records: unplug it and plug it in again, then run quorvane-cli "
+     "update again.\n",
      [](T& t, F&) { t.interruptAfterRecord(7); }},
 // Names and text from outside that are not ASCII, or not even UTF-8.
 #ifndef _WIN32 // Windows hands over UTF-16 only
