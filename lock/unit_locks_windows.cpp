@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include <knownfolders.h>
 #include <shlobj.h>
 
 namespace quorvane {
@@ -25,12 +24,11 @@ void UnitLockHold::release() noexcept {
 }
 
 std::filesystem::path UnitLocks::systemDirectory() {
-    PWSTR data = nullptr;
-    std::filesystem::path directory;
-    if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &data)))
-        directory = std::filesystem::path(data) / L"quorvane" / L"locks";
-    ::CoTaskMemFree(data);
-    return directory;
+    // The CSIDL form needs no known-folder GUID (whose library clashes with oleacc's).
+    wchar_t data[MAX_PATH] = {};
+    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, data)))
+        return {};
+    return std::filesystem::path(data) / L"quorvane" / L"locks";
 }
 
 LockAttempt UnitLocks::take(const std::string& unitKey) const {

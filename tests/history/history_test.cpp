@@ -158,37 +158,30 @@ const Hazard hazards[] = {
 #endif
 };
 
-void PrintTo(const Hazard& h, std::ostream* out) {
-    *out << h.name;
-}
-
-class HistoryHazard : public ::testing::TestWithParam<Hazard> {};
-
-TEST_P(HistoryHazard, NeitherAppendNorReadingFailsBlocksOrThrows) {
-    const Hazard& h = GetParam();
-    TempDir dir;
-    const HistoryFile history(dir.path() / "history.jsonl");
-    UpdateRecord record = numbered(9);
-    record.message = "\xFF", record.image = ImageSummary{"caf\xE9.bin", 1, "00"};
-    bool appended = false;
-    {
-        const auto held = h.make(history.path());
-        appended = history.append(record);
-    }
-    EXPECT_EQ(appended, h.appended);
-    EXPECT_NE(history.warning().find(h.appendWarning), std::string::npos) << history.warning();
-    EXPECT_EQ(history.warning().empty(), *h.appendWarning == 0) << history.warning();
-    const auto records = history.read();
-    EXPECT_EQ(records.size(), h.lines);
-    EXPECT_NE(history.warning().find(h.readWarning), std::string::npos) << history.warning();
-    EXPECT_EQ(history.warning().empty(), *h.readWarning == 0) << history.warning();
-    if (h.lastMessage != nullptr && !records.empty()) {
-        EXPECT_EQ(records.back().image->path + " " + records.back().message, h.lastMessage);
+TEST(HistoryFile, NeitherAppendNorReadingAtAHazardousPlaceFailsBlocksOrThrows) {
+    for (const Hazard& h : hazards) {
+        SCOPED_TRACE(h.name);
+        TempDir dir;
+        const HistoryFile history(dir.path() / "history.jsonl");
+        UpdateRecord record = numbered(9);
+        record.message = "\xFF", record.image = ImageSummary{"caf\xE9.bin", 1, "00"};
+        bool appended = false;
+        {
+            const auto held = h.make(history.path());
+            appended = history.append(record);
+        }
+        EXPECT_EQ(appended, h.appended);
+        EXPECT_NE(history.warning().find(h.appendWarning), std::string::npos) << history.warning();
+        EXPECT_EQ(history.warning().empty(), *h.appendWarning == 0) << history.warning();
+        const auto records = history.read();
+        EXPECT_EQ(records.size(), h.lines);
+        EXPECT_NE(history.warning().find(h.readWarning), std::string::npos) << history.warning();
+        EXPECT_EQ(history.warning().empty(), *h.readWarning == 0) << history.warning();
+        if (h.lastMessage != nullptr && !records.empty()) {
+            EXPECT_EQ(records.back().image->path + " " + records.back().message, h.lastMessage);
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Places, HistoryHazard, ::testing::ValuesIn(hazards),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 #ifdef __linux__
 TEST(HistoryFile, TwoProcessesAppendingAtOnceNeverInterleave) {
@@ -204,14 +197,9 @@ TEST(HistoryFile, TwoProcessesAppendingAtOnceNeverInterleave) {
         }
     for (pid_t writer : writers)
         ::waitpid(writer, nullptr, 0);
-    std::ifstream in(history.path());
-    std::size_t lines = 0;
-    for (std::string line; std::getline(in, line);)
-        ++lines;
+    // Every line whole (a damaged one would be skipped), each writer's in its own order.
     const auto records = history.read();
-    EXPECT_EQ(lines, 2U * Lines);
     ASSERT_EQ(records.size(), 2U * Lines);
-    // Each writer's lines in its own order.
     std::int64_t next[2] = {};
     for (const UpdateRecord& r : records)
         EXPECT_EQ(r.recordsSent, next[r.program == "cli"]++);
