@@ -55,7 +55,7 @@ std::vector<EnumeratedInterface> TracingPlatform::enumerateInterfaces() {
 }
 
 OpenResult TracingPlatform::open(const std::string& path, OpenMode mode) {
-    const OpenResult r = ForwardingPlatform::open(path, mode);
+    OpenResult r = ForwardingPlatform::open(path, mode);
     const std::lock_guard lock(mutex_);
     line("open") << ' ' << terminalSafe(path)
                  << (mode == OpenMode::Overlapped ? " overlapped" : " plain") << " -> ";
@@ -71,14 +71,14 @@ OpenResult TracingPlatform::open(const std::string& path, OpenMode mode) {
 }
 
 CallResult TracingPlatform::close(RawHandle h) {
-    const CallResult r = ForwardingPlatform::close(h);
+    CallResult r = ForwardingPlatform::close(h);
     const std::lock_guard lock(mutex_);
     line("close") << " handle " << hex(h, 1) << " -> " << outcome(r.ok, r.error, "failed") << '\n';
     return r;
 }
 
 CallResult TracingPlatform::getAttributes(RawHandle h, HidAttributes& a) {
-    const CallResult r = ForwardingPlatform::getAttributes(h, a);
+    CallResult r = ForwardingPlatform::getAttributes(h, a);
     const std::lock_guard lock(mutex_);
     line("attributes") << " handle " << hex(h, 1) << " -> " << outcome(r.ok, r.error, "failed");
     if (r.ok)
@@ -89,7 +89,7 @@ CallResult TracingPlatform::getAttributes(RawHandle h, HidAttributes& a) {
 }
 
 CallResult TracingPlatform::getCapabilities(RawHandle h, HidCapabilities& c) {
-    const CallResult r = ForwardingPlatform::getCapabilities(h, c);
+    CallResult r = ForwardingPlatform::getCapabilities(h, c);
     const std::lock_guard lock(mutex_);
     line("capabilities") << " handle " << hex(h, 1) << " -> " << outcome(r.ok, r.error, "failed");
     if (r.ok)
@@ -99,7 +99,7 @@ CallResult TracingPlatform::getCapabilities(RawHandle h, HidCapabilities& c) {
 }
 
 CallResult TracingPlatform::setFeature(RawHandle h, const std::uint8_t* b, std::size_t n) {
-    const CallResult r = ForwardingPlatform::setFeature(h, b, n);
+    CallResult r = ForwardingPlatform::setFeature(h, b, n);
     const std::lock_guard lock(mutex_);
     line("set feature") << " handle " << hex(h, 1) << ", " << n << " bytes -> "
                         << outcome(r.ok, r.error, failureName(r.failure)) << "\n    " << bytes(b, n)
@@ -108,7 +108,7 @@ CallResult TracingPlatform::setFeature(RawHandle h, const std::uint8_t* b, std::
 }
 
 CallResult TracingPlatform::getFeature(RawHandle h, std::uint8_t* b, std::size_t n) {
-    const CallResult r = ForwardingPlatform::getFeature(h, b, n);
+    CallResult r = ForwardingPlatform::getFeature(h, b, n);
     const std::lock_guard lock(mutex_);
     line("get feature") << " handle " << hex(h, 1) << ", " << n << " bytes -> "
                         << outcome(r.ok, r.error, failureName(r.failure)) << '\n';
@@ -118,7 +118,7 @@ CallResult TracingPlatform::getFeature(RawHandle h, std::uint8_t* b, std::size_t
 }
 
 CallResult TracingPlatform::getString(RawHandle h, StringKind k, std::uint8_t* b, std::size_t n) {
-    const CallResult r = ForwardingPlatform::getString(h, k, b, n);
+    CallResult r = ForwardingPlatform::getString(h, k, b, n);
     const std::lock_guard lock(mutex_);
     line("string") << ' '
                    << (k == StringKind::Manufacturer ? "manufacturer"

@@ -62,7 +62,7 @@ LockAttempt UnitLocks::take(const std::string& unitKey) const {
     const int fd = openLockFile(path.c_str());
     if (fd == -1)
         return problem(path, errno);
-    int locked;
+    int locked = 0;
     while ((locked = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
     }
     const int number = errno;

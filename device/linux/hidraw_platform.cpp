@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -57,12 +58,20 @@ std::optional<HidrawNode> describeHidrawNode(udev* context, const char* syspath)
     // Parents are owned by their child.
     udev_device* hid = udev_device_get_parent_with_subsystem_devtype(hidraw.get(), "hid", nullptr);
     const char* devnode = udev_device_get_devnode(hidraw.get());
-    unsigned bus = 0, vendor = 0, product = 0;
     // HID_ID is bus:vendor:product in hexadecimal, such as 0003:00001D50:00002211.
-    if (hid == nullptr || devnode == nullptr ||
-        std::sscanf(text(udev_device_get_property_value(hid, "HID_ID")).c_str(), "%x:%x:%x", &bus,
-                    &vendor, &product) != 3)
+    unsigned ids[3] = {};
+    const std::string id =
+        hid != nullptr ? text(udev_device_get_property_value(hid, "HID_ID")) : "";
+    const char* at = id.data();
+    for (unsigned& n : ids) {
+        const auto [end, error] = std::from_chars(at, id.data() + id.size(), n, 16);
+        at = error == std::errc() && (*end == ':' || &n == &ids[2]) ? end + 1 : nullptr;
+        if (at == nullptr)
+            break;
+    }
+    if (hid == nullptr || devnode == nullptr || at == nullptr)
         return std::nullopt;
+    const unsigned vendor = ids[1], product = ids[2];
     HidrawNode node;
     node.listed.VendorID = static_cast<std::uint16_t>(vendor);
     node.listed.ProductID = static_cast<std::uint16_t>(product);
