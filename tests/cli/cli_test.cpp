@@ -91,6 +91,13 @@ TEST_P(CliCommand, EndsWithItsExitCodeAndSaysWhatHappened) {
     expectHandlesBalanced();
 }
 
+#ifdef _WIN32
+constexpr const char* NoHistoryPlace = "quorvane-cli: no update history is kept: LOCALAPPDATA "
+                                       "is unset.\n";
+#else
+constexpr const char* NoHistoryPlace = "quorvane-cli: no update history is kept: XDG_STATE_HOME "
+                                       "and HOME are unset.\n";
+#endif
 using T = CliTest;
 using F = TarvexFaults;
 void none(T&, F&) {}
@@ -124,7 +131,7 @@ const Row rows[] = {
      "failed: All 50 records were accepted. The Tarvex did not come back within 120",
      [](T&, F& f) { f.neverReturn = true; }},
     {"NoPlaceForTheHistory", "bootloader", 0, 0, "completed:", [](T& t, F&) { t.history.clear(); },
-     "quorvane-cli: no update history is kept: XDG_STATE_HOME and HOME are unset.\n"},
+     NoHistoryPlace},
     {"Interrupted", "update", 130, 7,
      "stopped: Interrupted after 7 of 50 records; no further record was sent. The Tarvex is in "
      "its bootloader with 7 of 50 records: unplug it and plug it in again, then run quorvane-cli "
