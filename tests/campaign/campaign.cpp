@@ -66,9 +66,14 @@ bool carries(const Bytes& report, const std::uint8_t* content, std::size_t n) {
 bool isReport(const CallRecord& r) {
     return r.kind == CallKind::SetFeature || r.kind == CallKind::GetFeature;
 }
+bool sets(const CallRecord& r, const auto& code) {
+    return r.kind == CallKind::SetFeature && carries(r.bytes, code.data(), code.size());
+}
 bool isEntry(const CallRecord& r) {
-    return r.kind == CallKind::SetFeature &&
-           carries(r.bytes, EnterBootloaderCode.data(), EnterBootloaderCode.size());
+    return sets(r, EnterBootloaderCode);
+}
+bool isCommand(const CallRecord& r) {
+    return isEntry(r) || sets(r, UnlockCode);
 }
 
 // One deliberate fault, to prove that the checker sees it.
@@ -176,16 +181,13 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
     api.foreignAfter.reserve(16); // handles point into it: units plugged in later never move it
     for (auto [list, name] :
          {std::pair{&api.foreignBefore, "before"}, {&api.foreignAfter, "after"}})
-        for (auto n = d.chance(50) ? 0 : d.in(1, 3); n > 0; --n) {
-            const auto& i = list->emplace_back(
-                ForeignInterface{.path = "hid:" + std::string(name) + std::to_string(n),
-                                 .attributes = {0x0F0F, U16(d.in(1, 0x2000)), 0x0100},
-                                 .openable = !d.chance(20),
-                                 .featureReportByteLength = d.length(),
-                                 .unit = ""});
-            d.text << ", " << i.path << " product " << i.attributes.ProductID
-                   << (i.openable ? "" : " unopenable") << " length " << i.featureReportByteLength;
-        }
+        for (auto n = d.chance(50) ? 0 : d.in(1, 3); n > 0; --n)
+            list->push_back(
+                {.path = "hid:" + std::string(name) + std::to_string(n),
+                 .attributes = {0x0F0F, d.say("HID product", U16(d.in(1, 0x2000))), 0x0100},
+                 .openable = !d.say("unopenable", d.chance(20)),
+                 .featureReportByteLength = d.say("length", d.length()),
+                 .unit = ""});
     std::vector<std::pair<Ms, bool>> clicks; // idle ms, then Upgrade (or Force)
     for (int k = d.pick({0, 1, 1, 1, 1, 1, 1, 1, 2, 2}); k > 0; --k) { // of two, Force comes first
         const Ms idle = d.chance(50) ? 0 : d.in(1, d.chance(80) ? 2000 : 20000);
@@ -314,21 +316,25 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
             continue;
         // A command talks to one unit: the one its first report went to. Another unit it was
         // shown alone (the Tarvex gone) may be that one; the oracle cannot judge its state.
+        // The outcome recorded is what the Tarvex went through: the records it accepted.
         std::set<std::string> targets;
-        bool sentAny = false; // a report, reaching an interface or not
+        bool sentAny = false, entered = false; // a report, reaching an interface or not
+        Ms accepted = 0;
         for (auto r = log.begin() + logBefore; r != log.end(); ++r) {
-            sentAny |= isReport(*r);
+            sentAny |= isReport(*r), entered |= isEntry(*r);
             if (isReport(*r) && r->reached)
                 targets.insert(r->tarvex ? std::string("the Tarvex") : r->path);
+            accepted += r->kind == CallKind::SetFeature && r->tarvex && r->result &&
+                        r->tarvexMode == TarvexMode::Bootloader && !isCommand(*r);
         }
         // Where no place tells the Tarvex, another unit plugged in while it restarts that names
         // no serial number or the Tarvex's is, alone on the bus, the Tarvex for all anyone can
         // tell.
-        const UnitIdentity* pinned =
-            updater.lastSession()->target() ? &*updater.lastSession()->target() : nullptr;
+        const UpdateSession& session = *updater.lastSession();
+        const auto& pinned = session.target();
         const bool blind = !api.tarvexUnitIsPlace && restartUnitAt &&
-                           (pinned == nullptr || pinned->SerialNumber.empty() ||
-                            secondSerial.empty() || secondSerial == u"TX-000417");
+                           (!pinned || pinned->SerialNumber.empty() || secondSerial.empty() ||
+                            secondSerial == u"TX-000417");
         if (targets.size() > 1 && !blind)
             broken.push_back("one command sent reports to " + std::to_string(targets.size()) +
                              " units");
@@ -345,17 +351,9 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
             (upgrade ? device.mode() == TarvexMode::Application && !image.empty() &&
                            image.size() == RecordSize * device.records().size() &&
                            std::memcmp(device.records().data(), image.data(), image.size()) == 0
-                     : device.mode() == TarvexMode::Bootloader &&
-                           std::any_of(log.begin() + logBefore, log.end(), isEntry));
+                     : device.mode() == TarvexMode::Bootloader && entered);
         succeeded[upgrade] += ok;
-        // The outcome recorded is what the Tarvex went through: the records it accepted, and a
-        // completed upgrade only where it runs the whole image.
-        const UpdateSession& session = *updater.lastSession();
-        Ms accepted = 0;
-        for (auto r = log.begin() + logBefore; r != log.end(); ++r)
-            accepted += r->kind == CallKind::SetFeature && r->tarvex && r->result &&
-                        r->tarvexMode == TarvexMode::Bootloader && !isEntry(*r) &&
-                        !carries(r->bytes, UnlockCode.data(), UnlockCode.size());
+        // A completed upgrade only where the Tarvex runs the whole image.
         if (upgrade && session.recordsSent() != accepted)
             broken.push_back("the outcome counts " + std::to_string(session.recordsSent()) +
                              " records where the Tarvex accepted " + std::to_string(accepted));
@@ -418,8 +416,7 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         else if (r.length != r.tarvexReportLength)
             broken.push_back(at + std::to_string(r.length) + " bytes to a device declaring " +
                              std::to_string(r.tarvexReportLength));
-        if (r.kind == CallKind::GetFeature || isEntry(r) ||
-            carries(r.bytes, UnlockCode.data(), UnlockCode.size()))
+        if (r.kind == CallKind::GetFeature || isCommand(r))
             continue;
         if ((next + 1) * RecordSize <= image.size() &&
             carries(r.bytes, image.data() + next * RecordSize, RecordSize))
