@@ -55,6 +55,10 @@ struct Dice {
     U16 length() { return pick<U16>({0, 2, 9, 33, 41, 65, 65, 65, 101, 1500, U16(in(1, 1600))}); }
     bool say(const char* what, bool v) { return text << (v ? ", " + std::string(what) : ""), v; }
     template <class T> T say(const char* what, T v) { return text << ", " << what << " " << +v, v; }
+    // In `percent` of the scenarios a number from lo to hi, told; else `otherwise`.
+    Ms sometimes(int percent, const char* what, Ms lo, Ms hi, Ms otherwise = 0) {
+        return chance(percent) ? say(what, in(lo, hi)) : otherwise;
+    }
 };
 
 // Report ID 0, `n` bytes of content, zeros up to the report's end.
@@ -146,10 +150,8 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
     c.expectedRecords = d.say("restarts after records",
                               d.chance(80) ? records : d.pick({records - 1, records + 1, Ms{0}}));
     TarvexFaults& f = c.faults;
-    if (d.chance(10))
-        f.failDataReport = d.say("rejects data report", d.in(1, records + 1));
-    if (d.chance(6))
-        f.vanishAfterDataReports = d.say("vanishes after data report", d.in(1, records));
+    f.failDataReport = int(d.sometimes(10, "rejects data report", 1, records + 1));
+    f.vanishAfterDataReports = int(d.sometimes(6, "vanishes after data report", 1, records));
     f.stayAfterBootloaderEntry = d.say("ignores the entry report", d.chance(6));
     if (d.say("restarts into its bootloader", d.chance(6)))
         f.restartInto = TarvexMode::Bootloader;
@@ -161,9 +163,7 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
             when[k] = {from, std::min(FaultsEndMs, from + d.in(50, 26000))};
             d.text << ", " << SwitchNames[k] << " fails " << from << "-" << when[k].second << " ms";
         }
-    std::optional<Ms> unplugAt; // the Tarvex is pulled out for good
-    if (d.chance(3))
-        unplugAt = d.say("unplugged at ms", d.in(0, 8000));
+    const Ms unplugAt = d.sometimes(3, "unplugged at ms", 0, 8000, -1); // pulled out for good
     // Another unit: there from the start, plugged in later on a node this user may not open,
     // or plugged in while the Tarvex is off the bus, in either mode, with its serial number,
     // another or none.
@@ -173,8 +173,8 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
     const U16 secondProduct = d.pick({AppModeProductId, BootModeProductId});
     const std::u16string secondSerial = d.pick<const char16_t*>({u"TX-000417", u"TX-2", u""});
     // The user stops the command at this time (0: never), as Ctrl-C may at any moment.
-    const Ms interruptAt = d.chance(6) ? d.say("interrupted at ms", d.in(1, 12000)) : 0;
-    Ms changeAt = d.chance(5) ? d.say("the image overwritten at ms", d.in(0, 3000)) : -1;
+    const Ms interruptAt = d.sometimes(6, "interrupted at ms", 1, 12000);
+    Ms changeAt = d.sometimes(5, "the image overwritten at ms", 0, 3000, -1);
     const Ms changedSize = d.pick({records, records + 1, records / 2}) * RecordSize;
     VirtualClock clock;
     VirtualPlatform api(clock, c);
@@ -194,22 +194,20 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         const bool upgrade = clicks.emplace_back(idle, k == 1 && d.chance(70)).second;
         d.text << ", after " << idle << " ms " << (upgrade ? "Upgrade" : "Force Bootloader");
     }
-    const Ms closeAtEvent = // the user closes the window at this processing of events (0: never)
-        d.chance(15) ? d.say("closes the window at event", d.in(1, records + 40)) : 0;
+    // The user closes the window at this processing of events (0: never).
+    const Ms closeAtEvent = d.sometimes(15, "closes the window at event", 1, records + 40);
     // A platform that tells no place of any unit; an application that keeps restarting into
     // itself once it was sent the entry report; a second program trying the same unit at the
     // command's n-th report.
     api.tarvexUnitIsPlace = !d.say("no place told", d.chance(15));
-    const Ms restartEvery =
-        d.chance(4) ? d.say("restarts into its application every ms", d.in(1000, 5000)) : 0;
-    const Ms secondProgramAt =
-        d.chance(4) ? d.say("a second program at report", d.in(1, records + 3)) : 0;
+    const Ms restartEvery = d.sometimes(4, "restarts into its application every ms", 1000, 5000);
+    const Ms secondProgramAt = d.sometimes(4, "a second program at report", 1, records + 3);
     test::TempDir lockDir;
     const UnitLocks locks(lockDir.path());
 
     const auto& log = api.log();
     FaultyPlatform program(api, fault);
-    program.throwAt = d.chance(4) ? d.say("the platform throws at its call", d.in(1, 40)) : 0;
+    program.throwAt = d.sometimes(4, "the platform throws at its call", 1, 40);
     test::RecordingWindow window(program);
     DeviceState state;
     DeviceContext ctx{program, window, state};
@@ -258,7 +256,7 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         for (std::size_t k = 0; k < std::size(Switchable); ++k)
             (Switchable[k] ? faults.*Switchable[k] : api.failEnumeration) =
                 now >= when[k].first && now < when[k].second;
-        api.tarvexAttached = !unplugAt || now < *unplugAt;
+        api.tarvexAttached = unplugAt < 0 || now < unplugAt;
         if (secondAt >= 0 && now >= secondAt && api.foreignAfter.size() < 4)
             api.foreignAfter.push_back({.path = "hid:second",
                                         .attributes = {2, BootModeProductId, 0x0100},
@@ -366,7 +364,7 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         const bool stillFinishing = std::find(window.notices.begin(), window.notices.end(),
                                               StillFinishingMessage) != window.notices.end();
         const bool closed =
-            window.closing && (stillFinishing || !(impatient && !unplugAt && !f.neverReturn &&
+            window.closing && (stillFinishing || !(impatient && unplugAt < 0 && !f.neverReturn &&
                                                    !f.vanishAfterDataReports));
         const bool told = window.messages.size() > toldBefore;
         // Another unit is told of, never a failure: what the Tarvex went through stands.
