@@ -57,11 +57,8 @@ void put(const fs::path& file, const std::string& text) {
 
 std::string hex(const std::uint8_t* bytes, std::size_t length) {
     std::string text;
-    for (std::size_t i = 0; i < length; ++i) {
-        char digits[4];
-        std::snprintf(digits, sizeof digits, "%02x", bytes[i]);
-        text += digits;
-    }
+    for (std::size_t i = 0; i < length; ++i)
+        text += {"0123456789abcdef"[bytes[i] >> 4], "0123456789abcdef"[bytes[i] & 15]};
     return text;
 }
 
