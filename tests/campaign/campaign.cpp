@@ -164,9 +164,8 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
             d.text << ", " << SwitchNames[k] << " fails " << from << "-" << when[k].second << " ms";
         }
     const Ms unplugAt = d.sometimes(3, "unplugged at ms", 0, 8000, -1); // pulled out for good
-    // Another unit: there from the start, plugged in later on a node this user may not open,
-    // or plugged in while the Tarvex is off the bus, in either mode, with its serial number,
-    // another or none.
+    // Another unit: from the start, plugged in later on a node this user may not open, or while
+    // the Tarvex is off the bus, in either mode, with its serial number, another or none.
     const Ms secondAt =
         d.chance(4) ? d.say("a second unit from ms", d.chance(50) ? 0 : d.in(1, 9000)) : -1;
     const bool secondInRestart = d.say("a second unit plugged in while it restarts", d.chance(8));
@@ -196,9 +195,8 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
     }
     // The user closes the window at this processing of events (0: never).
     const Ms closeAtEvent = d.sometimes(15, "closes the window at event", 1, records + 40);
-    // A platform that tells no place of any unit; an application that keeps restarting into
-    // itself once it was sent the entry report; a second program trying the same unit at the
-    // command's n-th report.
+    // A platform telling no unit's place; an application restarting into itself once sent the
+    // entry report; a second program trying the same unit at the command's n-th report.
     api.tarvexUnitIsPlace = !d.say("no place told", d.chance(15));
     const Ms restartEvery = d.sometimes(4, "restarts into its application every ms", 1000, 5000);
     const Ms secondProgramAt = d.sometimes(4, "a second program at report", 1, records + 3);
@@ -325,9 +323,8 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
             accepted += r->kind == CallKind::SetFeature && r->tarvex && r->result &&
                         r->tarvexMode == TarvexMode::Bootloader && !isCommand(*r);
         }
-        // Where no place tells the Tarvex, another unit plugged in while it restarts that names
-        // no serial number or the Tarvex's is, alone on the bus, the Tarvex for all anyone can
-        // tell.
+        // Where no place tells the Tarvex, a unit plugged in while it restarts with no serial
+        // number or the Tarvex's is, alone on the bus, the Tarvex for all anyone can tell.
         const UpdateSession& session = *updater.lastSession();
         const auto& pinned = session.target();
         const bool blind = !api.tarvexUnitIsPlace && restartUnitAt &&
