@@ -55,6 +55,10 @@ struct Dice {
     U16 length() { return pick<U16>({0, 2, 9, 33, 41, 65, 65, 65, 101, 1500, U16(in(1, 1600))}); }
     bool say(const char* what, bool v) { return text << (v ? ", " + std::string(what) : ""), v; }
     template <class T> T say(const char* what, T v) { return text << ", " << what << " " << +v, v; }
+    // In `percent` of the scenarios a number from lo to hi, told; else `otherwise`.
+    Ms sometimes(int percent, const char* what, Ms lo, Ms hi, Ms otherwise = 0) {
+        return chance(percent) ? say(what, in(lo, hi)) : otherwise;
+    }
 };
 
 // Report ID 0, `n` bytes of content, zeros up to the report's end.
@@ -66,9 +70,14 @@ bool carries(const Bytes& report, const std::uint8_t* content, std::size_t n) {
 bool isReport(const CallRecord& r) {
     return r.kind == CallKind::SetFeature || r.kind == CallKind::GetFeature;
 }
+bool sets(const CallRecord& r, const auto& code) {
+    return r.kind == CallKind::SetFeature && carries(r.bytes, code.data(), code.size());
+}
 bool isEntry(const CallRecord& r) {
-    return r.kind == CallKind::SetFeature &&
-           carries(r.bytes, EnterBootloaderCode.data(), EnterBootloaderCode.size());
+    return sets(r, EnterBootloaderCode);
+}
+bool isCommand(const CallRecord& r) {
+    return isEntry(r) || sets(r, UnlockCode);
 }
 
 // One deliberate fault, to prove that the checker sees it.
@@ -141,10 +150,8 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
     c.expectedRecords = d.say("restarts after records",
                               d.chance(80) ? records : d.pick({records - 1, records + 1, Ms{0}}));
     TarvexFaults& f = c.faults;
-    if (d.chance(10))
-        f.failDataReport = d.say("rejects data report", d.in(1, records + 1));
-    if (d.chance(6))
-        f.vanishAfterDataReports = d.say("vanishes after data report", d.in(1, records));
+    f.failDataReport = int(d.sometimes(10, "rejects data report", 1, records + 1));
+    f.vanishAfterDataReports = int(d.sometimes(6, "vanishes after data report", 1, records));
     f.stayAfterBootloaderEntry = d.say("ignores the entry report", d.chance(6));
     if (d.say("restarts into its bootloader", d.chance(6)))
         f.restartInto = TarvexMode::Bootloader;
@@ -156,58 +163,49 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
             when[k] = {from, std::min(FaultsEndMs, from + d.in(50, 26000))};
             d.text << ", " << SwitchNames[k] << " fails " << from << "-" << when[k].second << " ms";
         }
-    std::optional<Ms> unplugAt; // the Tarvex is pulled out for good
-    if (d.chance(3))
-        unplugAt = d.say("unplugged at ms", d.in(0, 8000));
-    // Another unit: there from the start, plugged in later on a node this user may not open,
-    // or plugged in while the Tarvex is off the bus, in either mode, with its serial number,
-    // another or none.
+    const Ms unplugAt = d.sometimes(3, "unplugged at ms", 0, 8000, -1); // pulled out for good
+    // Another unit: from the start, plugged in later on a node this user may not open, or while
+    // the Tarvex is off the bus, in either mode, with its serial number, another or none.
     const Ms secondAt =
         d.chance(4) ? d.say("a second unit from ms", d.chance(50) ? 0 : d.in(1, 9000)) : -1;
     const bool secondInRestart = d.say("a second unit plugged in while it restarts", d.chance(8));
     const U16 secondProduct = d.pick({AppModeProductId, BootModeProductId});
     const std::u16string secondSerial = d.pick<const char16_t*>({u"TX-000417", u"TX-2", u""});
     // The user stops the command at this time (0: never), as Ctrl-C may at any moment.
-    const Ms interruptAt = d.chance(6) ? d.say("interrupted at ms", d.in(1, 12000)) : 0;
-    Ms changeAt = d.chance(5) ? d.say("the image overwritten at ms", d.in(0, 3000)) : -1;
+    const Ms interruptAt = d.sometimes(6, "interrupted at ms", 1, 12000);
+    Ms changeAt = d.sometimes(5, "the image overwritten at ms", 0, 3000, -1);
     const Ms changedSize = d.pick({records, records + 1, records / 2}) * RecordSize;
     VirtualClock clock;
     VirtualPlatform api(clock, c);
     api.foreignAfter.reserve(16); // handles point into it: units plugged in later never move it
     for (auto [list, name] :
          {std::pair{&api.foreignBefore, "before"}, {&api.foreignAfter, "after"}})
-        for (auto n = d.chance(50) ? 0 : d.in(1, 3); n > 0; --n) {
-            const auto& i = list->emplace_back(
-                ForeignInterface{.path = "hid:" + std::string(name) + std::to_string(n),
-                                 .attributes = {0x0F0F, U16(d.in(1, 0x2000)), 0x0100},
-                                 .openable = !d.chance(20),
-                                 .featureReportByteLength = d.length(),
-                                 .unit = ""});
-            d.text << ", " << i.path << " product " << i.attributes.ProductID
-                   << (i.openable ? "" : " unopenable") << " length " << i.featureReportByteLength;
-        }
+        for (auto n = d.chance(50) ? 0 : d.in(1, 3); n > 0; --n)
+            list->push_back(
+                {.path = "hid:" + std::string(name) + std::to_string(n),
+                 .attributes = {0x0F0F, d.say("HID product", U16(d.in(1, 0x2000))), 0x0100},
+                 .openable = !d.say("unopenable", d.chance(20)),
+                 .featureReportByteLength = d.say("length", d.length()),
+                 .unit = ""});
     std::vector<std::pair<Ms, bool>> clicks; // idle ms, then Upgrade (or Force)
     for (int k = d.pick({0, 1, 1, 1, 1, 1, 1, 1, 2, 2}); k > 0; --k) { // of two, Force comes first
         const Ms idle = d.chance(50) ? 0 : d.in(1, d.chance(80) ? 2000 : 20000);
         const bool upgrade = clicks.emplace_back(idle, k == 1 && d.chance(70)).second;
         d.text << ", after " << idle << " ms " << (upgrade ? "Upgrade" : "Force Bootloader");
     }
-    const Ms closeAtEvent = // the user closes the window at this processing of events (0: never)
-        d.chance(15) ? d.say("closes the window at event", d.in(1, records + 40)) : 0;
-    // A platform that tells no place of any unit; an application that keeps restarting into
-    // itself once it was sent the entry report; a second program trying the same unit at the
-    // command's n-th report.
+    // The user closes the window at this processing of events (0: never).
+    const Ms closeAtEvent = d.sometimes(15, "closes the window at event", 1, records + 40);
+    // A platform telling no unit's place; an application restarting into itself once sent the
+    // entry report; a second program trying the same unit at the command's n-th report.
     api.tarvexUnitIsPlace = !d.say("no place told", d.chance(15));
-    const Ms restartEvery =
-        d.chance(4) ? d.say("restarts into its application every ms", d.in(1000, 5000)) : 0;
-    const Ms secondProgramAt =
-        d.chance(4) ? d.say("a second program at report", d.in(1, records + 3)) : 0;
+    const Ms restartEvery = d.sometimes(4, "restarts into its application every ms", 1000, 5000);
+    const Ms secondProgramAt = d.sometimes(4, "a second program at report", 1, records + 3);
     test::TempDir lockDir;
     const UnitLocks locks(lockDir.path());
 
     const auto& log = api.log();
     FaultyPlatform program(api, fault);
-    program.throwAt = d.chance(4) ? d.say("the platform throws at its call", d.in(1, 40)) : 0;
+    program.throwAt = d.sometimes(4, "the platform throws at its call", 1, 40);
     test::RecordingWindow window(program);
     DeviceState state;
     DeviceContext ctx{program, window, state};
@@ -256,7 +254,7 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         for (std::size_t k = 0; k < std::size(Switchable); ++k)
             (Switchable[k] ? faults.*Switchable[k] : api.failEnumeration) =
                 now >= when[k].first && now < when[k].second;
-        api.tarvexAttached = !unplugAt || now < *unplugAt;
+        api.tarvexAttached = unplugAt < 0 || now < unplugAt;
         if (secondAt >= 0 && now >= secondAt && api.foreignAfter.size() < 4)
             api.foreignAfter.push_back({.path = "hid:second",
                                         .attributes = {2, BootModeProductId, 0x0100},
@@ -314,21 +312,24 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
             continue;
         // A command talks to one unit: the one its first report went to. Another unit it was
         // shown alone (the Tarvex gone) may be that one; the oracle cannot judge its state.
+        // The outcome recorded is what the Tarvex went through: the records it accepted.
         std::set<std::string> targets;
-        bool sentAny = false; // a report, reaching an interface or not
+        bool sentAny = false, entered = false; // a report, reaching an interface or not
+        Ms accepted = 0;
         for (auto r = log.begin() + logBefore; r != log.end(); ++r) {
-            sentAny |= isReport(*r);
+            sentAny |= isReport(*r), entered |= isEntry(*r);
             if (isReport(*r) && r->reached)
                 targets.insert(r->tarvex ? std::string("the Tarvex") : r->path);
+            accepted += r->kind == CallKind::SetFeature && r->tarvex && r->result &&
+                        r->tarvexMode == TarvexMode::Bootloader && !isCommand(*r);
         }
-        // Where no place tells the Tarvex, another unit plugged in while it restarts that names
-        // no serial number or the Tarvex's is, alone on the bus, the Tarvex for all anyone can
-        // tell.
-        const UnitIdentity* pinned =
-            updater.lastSession()->target() ? &*updater.lastSession()->target() : nullptr;
+        // Where no place tells the Tarvex, a unit plugged in while it restarts with no serial
+        // number or the Tarvex's is, alone on the bus, the Tarvex for all anyone can tell.
+        const UpdateSession& session = *updater.lastSession();
+        const auto& pinned = session.target();
         const bool blind = !api.tarvexUnitIsPlace && restartUnitAt &&
-                           (pinned == nullptr || pinned->SerialNumber.empty() ||
-                            secondSerial.empty() || secondSerial == u"TX-000417");
+                           (!pinned || pinned->SerialNumber.empty() || secondSerial.empty() ||
+                            secondSerial == u"TX-000417");
         if (targets.size() > 1 && !blind)
             broken.push_back("one command sent reports to " + std::to_string(targets.size()) +
                              " units");
@@ -345,17 +346,9 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
             (upgrade ? device.mode() == TarvexMode::Application && !image.empty() &&
                            image.size() == RecordSize * device.records().size() &&
                            std::memcmp(device.records().data(), image.data(), image.size()) == 0
-                     : device.mode() == TarvexMode::Bootloader &&
-                           std::any_of(log.begin() + logBefore, log.end(), isEntry));
+                     : device.mode() == TarvexMode::Bootloader && entered);
         succeeded[upgrade] += ok;
-        // The outcome recorded is what the Tarvex went through: the records it accepted, and a
-        // completed upgrade only where it runs the whole image.
-        const UpdateSession& session = *updater.lastSession();
-        Ms accepted = 0;
-        for (auto r = log.begin() + logBefore; r != log.end(); ++r)
-            accepted += r->kind == CallKind::SetFeature && r->tarvex && r->result &&
-                        r->tarvexMode == TarvexMode::Bootloader && !isEntry(*r) &&
-                        !carries(r->bytes, UnlockCode.data(), UnlockCode.size());
+        // A completed upgrade only where the Tarvex runs the whole image.
         if (upgrade && session.recordsSent() != accepted)
             broken.push_back("the outcome counts " + std::to_string(session.recordsSent()) +
                              " records where the Tarvex accepted " + std::to_string(accepted));
@@ -368,7 +361,7 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         const bool stillFinishing = std::find(window.notices.begin(), window.notices.end(),
                                               StillFinishingMessage) != window.notices.end();
         const bool closed =
-            window.closing && (stillFinishing || !(impatient && !unplugAt && !f.neverReturn &&
+            window.closing && (stillFinishing || !(impatient && unplugAt < 0 && !f.neverReturn &&
                                                    !f.vanishAfterDataReports));
         const bool told = window.messages.size() > toldBefore;
         // Another unit is told of, never a failure: what the Tarvex went through stands.
@@ -418,8 +411,7 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         else if (r.length != r.tarvexReportLength)
             broken.push_back(at + std::to_string(r.length) + " bytes to a device declaring " +
                              std::to_string(r.tarvexReportLength));
-        if (r.kind == CallKind::GetFeature || isEntry(r) ||
-            carries(r.bytes, UnlockCode.data(), UnlockCode.size()))
+        if (r.kind == CallKind::GetFeature || isCommand(r))
             continue;
         if ((next + 1) * RecordSize <= image.size() &&
             carries(r.bytes, image.data() + next * RecordSize, RecordSize))

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """quorvane-demo's upgrade, whole and stopped halfway by SIGTERM, on a private system bus with a
 mock logind, then with no system bus at all: the inhibitor (sleep and shutdown) held while it runs
-and released after, and one history line each; the stopped demo ends on its own, as a closed
+and released after, as its history line says; the stopped demo ends on its own, as a closed
 window does. Everything it starts (the bus, the mock, the demo) is its own child, ended when it
 ends, however it ends."""
 import ctypes
@@ -20,9 +20,7 @@ DEMO = sys.argv[1]
 HELD = {("sleep:idle:shutdown", "quorvane", "Updating the Tarvex's firmware", "block")}
 LIBC = ctypes.CDLL(None, use_errno=True)
 PR_SET_PDEATHSIG = 1
-BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig><type>system</type><keep_umask/><listen>unix:dir={dir}</listen>
+BUS_CONFIG = """<busconfig><type>system</type><keep_umask/><listen>unix:dir={dir}</listen>
   <policy context="default">
     <allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/>
   </policy>
@@ -38,12 +36,8 @@ def child(argv, **kwargs):
 
 def stop(process):
     if process is not None and process.poll() is None:
-        process.terminate()
-        try:
-            process.wait(5)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait()
+        process.kill()
+        process.wait()
 
 
 def run(state, scene, watch=lambda: set()):
@@ -60,10 +54,7 @@ def run(state, scene, watch=lambda: set()):
         stop(demo)
     assert demo.returncode == (0 if scene == "whole" else 1), f"{scene}: status {demo.returncode}"
     with open(os.path.join(state, "quorvane", "history.jsonl"), encoding="utf-8") as f:
-        line = json.loads(f.read().splitlines()[-1])
-    assert line["program"] == "demo" and line["device_before"]["path"].startswith("virtual:")
-    assert line["outcome"] == ("completed" if scene == "whole" else "stopped"), line
-    return seen, line
+        return seen, json.loads(f.read().splitlines()[-1])
 
 
 with tempfile.TemporaryDirectory() as state:
@@ -86,12 +77,11 @@ with tempfile.TemporaryDirectory() as state:
         for scene in ("whole", "stopped"):
             seen, line = run(state, scene, listed)
             assert seen == HELD and line["sleep_held_off"] is True, (scene, seen, line)
-            for _ in range(200):  # logind drops it once the program closes its descriptor
-                if not listed():
-                    break
+            end = time.monotonic() + 2  # logind drops it once the program closes its descriptor
+            while listed() and time.monotonic() < end:
                 time.sleep(0.01)
             assert not listed(), f"{scene}: the inhibitor outlived the command"
-            print(f"{scene}: held while it ran, released after, history line {line['outcome']}")
+            print(f"{scene}: held while it ran, released after")
     finally:
         stop(mock)
         stop(bus)

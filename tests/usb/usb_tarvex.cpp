@@ -57,11 +57,8 @@ void put(const fs::path& file, const std::string& text) {
 
 std::string hex(const std::uint8_t* bytes, std::size_t length) {
     std::string text;
-    for (std::size_t i = 0; i < length; ++i) {
-        char digits[4];
-        std::snprintf(digits, sizeof digits, "%02x", bytes[i]);
-        text += digits;
-    }
+    for (std::size_t i = 0; i < length; ++i)
+        text += {"0123456789abcdef"[bytes[i] >> 4], "0123456789abcdef"[bytes[i] & 15]};
     return text;
 }
 
@@ -165,10 +162,6 @@ private:
         std::fprintf(log_, "bound %04x:%04x\n", p.vendorId, p.productId);
     }
 
-    const char* mode() const {
-        return model_.mode() == TarvexMode::Application ? "application" : "bootloader";
-    }
-
     // FunctionFS stalls an IN request when the program reads and an OUT one when it writes.
     void stall(const usb_ctrlrequest& request) {
         std::uint8_t byte = 0;
@@ -208,7 +201,8 @@ private:
     void setReport(const usb_ctrlrequest& request) {
         const std::int64_t now = clock_.nowMs();
         std::vector<std::uint8_t> report(request.wLength + 1U, 0);
-        const char* const in = mode();
+        const char* const in =
+            model_.mode() == TarvexMode::Application ? "application" : "bootloader";
         if (model_.mode() == TarvexMode::Bootloader && ++bootloaderReports_ == vanishInReport_) {
             std::fprintf(log_, "%s set - vanished in its data stage\n", in);
             model_.vanish(now);
@@ -274,8 +268,6 @@ int run(int argc, char* argv[]) {
                    "Leaves the bus for good after k records");
     app.add_option("--vanish-in-report", vanishInReport,
                    "Leaves the bus for good in the data stage of the bootloader's k-th report");
-    app.add_flag("--never-return", faults.neverReturn,
-                 "Leaves the bus after the transfer for good");
     CLI11_PARSE(app, argc, argv);
 
     FILE* log = std::fopen(logPath.c_str(), "w");

@@ -62,11 +62,8 @@ public:
 
     // Stops it and returns what it logged: its comings and goings and every report set.
     std::vector<std::string> stop() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-            pid_ = -1;
-        }
+        if (pid_ > 0)
+            ::kill(pid_, SIGTERM), ::waitpid(pid_, nullptr, 0), pid_ = -1;
         std::vector<std::string> lines;
         std::ifstream log(log_);
         for (std::string line; std::getline(log, line);)
@@ -83,9 +80,8 @@ private:
 inline std::string reportLine(const char* mode, const std::uint8_t* content, std::size_t length) {
     std::string line = std::string(mode) + " set 00";
     for (std::size_t i = 0; i < 64; ++i) {
-        char digits[3];
-        std::snprintf(digits, sizeof digits, "%02x", i < length ? content[i] : 0);
-        line += digits;
+        const int byte = i < length ? content[i] : 0;
+        line += {"0123456789abcdef"[byte >> 4], "0123456789abcdef"[byte & 15]};
     }
     return line + " ok";
 }
