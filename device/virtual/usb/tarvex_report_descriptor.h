@@ -1,4 +1,4 @@
-// The Tarvex's HID report descriptor, as the kernel devices the tests make declare it: a
+// The Tarvex's HID report descriptor, as the USB Tarvex declares it: a
 // vendor-defined collection with one feature report and no report IDs. The host counts a zero
 // report ID in front, so the report is `featureReportByteLength` bytes to the host.
 #pragma once
@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace quorvane::test {
+namespace quorvane {
 
 inline std::vector<std::uint8_t> tarvexReportDescriptor(std::uint16_t featureReportByteLength) {
     const auto size = static_cast<std::uint16_t>(featureReportByteLength - 1);
@@ -34,4 +34,4 @@ inline std::vector<std::uint8_t> tarvexReportDescriptor(std::uint16_t featureRep
             0xC0};
 }
 
-} // namespace quorvane::test
+} // namespace quorvane

@@ -1,4 +1,4 @@
-// The Tarvex as a USB device, for the tests in the VM: the virtual Tarvex's model behind a gadget
+// The Tarvex as a USB device, the virtual Tarvex's model behind a gadget
 // made with configfs and FunctionFS on dummy_hcd, so that the kernel's USB core and usbhid
 // enumerate it, carry its feature reports as control transfers and see each of its restarts as
 // a disconnect and a new enumeration under the other product ID. Every report the host sets is
@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-namespace quorvane::test {
+namespace quorvane {
 namespace {
 
 namespace fs = std::filesystem;
@@ -285,11 +285,11 @@ int run(int argc, char* argv[]) {
 }
 
 } // namespace
-} // namespace quorvane::test
+} // namespace quorvane
 
 int main(int argc, char* argv[]) {
     try {
-        return quorvane::test::run(argc, argv);
+        return quorvane::run(argc, argv);
     } catch (const std::exception& e) { // the gadget is removed on the way out
         std::fprintf(stderr, "usb_tarvex: %s\n", e.what());
         return 1;
