@@ -35,40 +35,78 @@ TEST_F(DiscoveryTest, TheFirstTarvexOfAnyVendorInOrderOneCandidateOpenAtATime) {
     EXPECT_FALSE(load());
 }
 
-TEST_F(DiscoveryTest, WaitForms) {
-    struct Case {
+// A wait polls every 100 ms as its form says, refreshing the labels after each poll of the plain
+// loop (cleared while the device is away), until the device is back as required. It tells, once
+// each and without stopping, that the device stays away or came back on an interface this
+// account may not open; never "unplug" meanwhile.
+TEST_F(DiscoveryTest, WaitsFindTheDeviceAndTellWhatTheUserShouldKnowWithoutStopping) {
+    struct Row {
+        const char* name;
         WaitForm form;
-        int leaveDelayMs; // restarting into the bootloader: gone then, back 250 ms later; -1 stays
+        int leaveDelayMs; // restarting into the bootloader: gone then; -1: no restart
+        int offBusMs, refusedMs;
         std::optional<std::uint16_t> required;
-        std::vector<std::int64_t> events; // times of events, from the start of the wait
-        bool boot;                        // found in the bootloader, else in the application
+        int events; // processed every 100 ms (the poll form: after the first); -1: unchecked
+        bool boot;  // found in the bootloader, else in the application
+        const char* notice; // a fragment of the one notice, "" for none
     };
     const auto plain = WaitForm::Plain, poll = WaitForm::InitialPoll;
-    for (const Case& c : {Case{plain, 30, {}, {0, 100, 200}, true}, Case{poll, 150, {}, {}, false},
-                          Case{poll, 30, {}, {100, 200}, true},
-                          Case{poll, 250, BootModeProductId, {100, 200, 300, 400}, true},
-                          Case{poll, -1, AppModeProductId, {}, false}}) {
-        restartedInto(TarvexMode::Application);
+    const auto boot = BootModeProductId, app = AppModeProductId;
+    const char* const absent = "The Tarvex has not come back yet. The program goes on waiting";
+    const Row rows[] = {
+        {"plain", plain, 30, 250, 0, std::nullopt, 3, true, ""},
+        {"poll, still there", poll, 150, 250, 0, std::nullopt, 0, false, ""},
+        {"poll, gone", poll, 30, 250, 0, std::nullopt, 2, true, ""},
+        {"poll, bootloader required", poll, 250, 250, 0, boot, 4, true, ""},
+        {"poll, no restart", poll, -1, 250, 0, app, 0, false, ""},
+        {"poll, away 45 s", poll, 30, 45000, 0, boot, -1, true, absent},
+        {"plain, away 45 s", plain, 30, 45000, 0, boot, -1, true, absent},
+        {"plain, away 29.9 s", plain, 30, 29900, 0, boot, -1, true, ""},
+        {"plain, refused 45 s", plain, 30, 0, 45000, boot, -1, true,
+         "the update goes on as soon as"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TarvexConfig& cfg = api.tarvex().config();
+        cfg.offBusMs = 250, restartedInto(TarvexMode::Application);
         ASSERT_TRUE(load());
-        window.labelWrites.clear(), window.eventTimes.clear();
+        window.labelWrites.clear(), window.eventTimes.clear(), window.notices.clear();
         std::vector<std::string> seen;
         window.onEvents = [&] { seen.push_back(window.label(InfoLabel::Product)); };
-        if (c.leaveDelayMs >= 0)
-            api.tarvex().config().leaveDelayMs = c.leaveDelayMs,
-            api.tarvex().restart(clock.nowMs(), TarvexMode::Bootloader);
         const std::int64_t start = clock.nowMs();
+        cfg.offBusMs = row.offBusMs, cfg.faults.deniedInBootloader = row.refusedMs > 0;
+        api.onSleep = [&](auto now) {
+            cfg.faults.deniedInBootloader &= now - start < row.refusedMs;
+        };
+        if (row.leaveDelayMs >= 0)
+            cfg.leaveDelayMs = row.leaveDelayMs,
+            api.tarvex().restart(start, TarvexMode::Bootloader);
         auto x = ctx();
-        EXPECT_EQ(WaitForDevice(x, c.form, {c.required}, {}).outcome, WaitOutcome::Found);
-        for (auto& t : window.eventTimes)
-            t -= start;
-        EXPECT_EQ(window.eventTimes, c.events);
-        EXPECT_EQ(window.label(InfoLabel::Product), c.boot ? "Tarvex Bootloader" : "Tarvex");
-        EXPECT_EQ(state.Attributes.ProductID, c.boot ? BootModeProductId : AppModeProductId);
-        // Labels refreshed after every poll of the plain loop, cleared while the device is away.
-        EXPECT_EQ(window.labelWrites.empty(), c.events.empty());
-        EXPECT_TRUE(c.form != plain || seen == std::vector<std::string>({"Tarvex", "", ""}));
+        EXPECT_EQ(WaitForDevice(x, row.form, {row.required}, {}).outcome, WaitOutcome::Found);
+        EXPECT_GE(clock.nowMs() - start,
+                  row.boot ? std::max(row.leaveDelayMs + row.offBusMs, row.refusedMs) : 0);
+        std::vector<std::int64_t> events;
+        for (int k = 0; k < row.events; ++k)
+            events.push_back(start + (k + (row.form == poll)) * DiscoveryPauseMs);
+        EXPECT_TRUE(row.events < 0 || window.eventTimes == events);
+        EXPECT_EQ(window.label(InfoLabel::Product), row.boot ? "Tarvex Bootloader" : "Tarvex");
+        EXPECT_EQ(state.Attributes.ProductID, row.boot ? boot : app);
+        EXPECT_EQ(window.labelWrites.empty(), window.eventTimes.empty());
+        EXPECT_TRUE(row.form != plain || row.events < 0 ||
+                    seen == std::vector<std::string>({"Tarvex", "", ""}));
+        EXPECT_EQ(window.notices.size(), *row.notice ? 1U : 0U);
+        for (const std::string& n : window.notices)
+            EXPECT_NE(n.find(row.notice), std::string::npos) << n;
         EXPECT_EQ(api.openHandles(), 2);
+        api.onSleep = nullptr, cfg.leaveDelayMs = 30;
     }
+    for (auto system : {HostSystem::Linux, HostSystem::Windows})
+        for (bool running : {false, true}) {
+            const std::string text = deniedAccessAdvice(system, "/p", running);
+            EXPECT_NE(text.find("(/p)"), std::string::npos);
+            EXPECT_EQ(text.find("udev") != std::string::npos, system == HostSystem::Linux);
+            EXPECT_EQ(text.find("unplug") != std::string::npos, !running);
+        }
     closeHandles();
     expectHandlesBalanced();
 }
@@ -101,41 +139,6 @@ TEST_F(AccessTest, TheFirstDeniedTarvexIsNotedByEveryDiscovery) {
         EXPECT_EQ(FindTheHid(x).accessDeniedPath, c.noted);
         EXPECT_EQ(state.DeviceFound, c.attached);
     }
-    closeHandles();
-    expectHandlesBalanced();
-}
-
-// A wait tells, once each and without stopping, that the device stays away or came back on an
-// interface this account may not open; in the system's own words, never "unplug" meanwhile.
-TEST_F(DiscoveryTest, WaitsTellWhatTheUserShouldKnowWithoutStopping) {
-    // The form, how long the device is away, and whether it comes back refused until 45 s.
-    for (const auto& [form, offBusMs, denied] : {std::tuple{WaitForm::InitialPoll, 45000, false},
-                                                 {WaitForm::Plain, 45000, false},
-                                                 {WaitForm::Plain, 29900, false},
-                                                 {WaitForm::Plain, 0, true}}) {
-        auto& faults = api.tarvex().config().faults;
-        api.tarvex().config().offBusMs = 250, restartedInto(TarvexMode::Application);
-        ASSERT_TRUE(load());
-        window.notices.clear();
-        const std::int64_t start = clock.nowMs(), refusedFor = denied ? 45000 : 0, away = offBusMs;
-        api.tarvex().config().offBusMs = offBusMs, faults.deniedInBootloader = denied;
-        api.onSleep = [&](auto now) { faults.deniedInBootloader &= now - start < refusedFor; };
-        api.tarvex().restart(start, TarvexMode::Bootloader);
-        auto x = ctx();
-        EXPECT_EQ(WaitForDevice(x, form, {BootModeProductId}, {}).outcome, WaitOutcome::Found);
-        EXPECT_GE(clock.nowMs() - start, away + refusedFor);
-        const std::string told = denied ? deniedAccessAdvice(ThisSystem, state.DevicePath, true)
-                                 : away >= AbsentNoticeMs ? notBackYetMessage()
-                                                          : "";
-        EXPECT_EQ(window.notices, std::vector<std::string>(!told.empty(), told));
-    }
-    for (auto system : {HostSystem::Linux, HostSystem::Windows})
-        for (bool running : {false, true}) {
-            const std::string text = deniedAccessAdvice(system, "/p", running);
-            EXPECT_NE(text.find("(/p)"), std::string::npos);
-            EXPECT_EQ(text.find("udev") != std::string::npos, system == HostSystem::Linux);
-            EXPECT_EQ(text.find("unplug") != std::string::npos, !running);
-        }
     closeHandles();
     expectHandlesBalanced();
 }

@@ -68,6 +68,7 @@ struct Flow {
     const char* captions;  // S switching, U updating, F finishing
     const char* message;   // a fragment of the one message told, "" for none; closed: the history's
     Setup setup;
+    bool force = false; // Force Bootloader Mode instead
 };
 Flow done(const char* name, const char* wire, Setup setup, const char* message = "") {
     return {name, wire, Records, Records, "SUF", message, setup};
@@ -91,7 +92,7 @@ TEST_P(UpgradeFlow, ReachesTheDeviceAndTheWindowAsItShould) {
     ASSERT_TRUE(load());
     const std::string shown =
         state.Attributes.ProductID == AppModeProductId ? "application" : "bootloader";
-    updater.upgrade();
+    f.force ? updater.forceBootloader() : updater.upgrade();
     // Every report in order, each data report the device took followed by the pause, a
     // rejected one by nothing but closing the handles.
     const TarvexConfig& cfg = api.tarvex().config();
@@ -145,10 +146,15 @@ TEST_P(UpgradeFlow, ReachesTheDeviceAndTheWindowAsItShould) {
     const std::int64_t entry = f.wire[0] == 'E' ? calls(CallKind::SetFeature)[0].time : -1;
     EXPECT_TRUE(entry < 0 || (calls(CallKind::Enumerate)[1].time == entry + DiscoveryPauseMs &&
                               (window.eventTimes.empty() || window.eventTimes[0] > entry)));
-    // Refused before its first report, the window stays for another try.
-    const bool ends = *f.wire != 0 || window.closing;
+    // Told when the device ignores the entry: 10 s after it was first seen again.
+    EXPECT_TRUE(f.message != MessageNoBootloader ||
+                clock.nowMs() - entry == DiscoveryPauseMs + 10000);
+    // Refused before its first report, or after Force Bootloader Mode, the window stays for
+    // another try, the device open.
+    const bool ends = !f.force && (*f.wire != 0 || window.closing);
     EXPECT_EQ(window.unloads, ends ? 1 : 0);
     EXPECT_EQ(window.upgradeEnabled, !ends);
+    EXPECT_EQ(api.openHandles(), ends ? 0 : 2);
     closeHandles();
     expectHandlesBalanced();
     // Sleep held off for the command, and its one line in the history.
@@ -160,22 +166,24 @@ TEST_P(UpgradeFlow, ReachesTheDeviceAndTheWindowAsItShould) {
     ASSERT_EQ(lines.size(), 1U);
     const UpdateRecord& r = lines[0];
     // Every record accepted is a completed update, whatever came after.
-    EXPECT_EQ(r.outcome, f.delivered == Records ? "completed"
-                         : window.closing       ? "stopped"
-                                                : "failed");
+    EXPECT_EQ(r.outcome, (f.force ? !*f.message : f.delivered == Records) ? "completed"
+                         : window.closing                                 ? "stopped"
+                                                                          : "failed");
     // Closed, the window tells nothing more: where that left the Tarvex is in the history.
     EXPECT_EQ(r.message, window.closing            ? f.message
                          : window.messages.empty() ? ""
                                                    : window.messages[0].c_str());
-    EXPECT_TRUE(r.recordsSent == std::int64_t(f.delivered) && r.recordsTotal == Records);
-    EXPECT_EQ(r.image->sha256, sha256Hex(bytes.data(), bytes.size()));
-    EXPECT_EQ(r.image->size, bytes.size());
+    EXPECT_EQ(r.recordsSent, std::int64_t(f.delivered));
+    EXPECT_EQ(r.recordsTotal, f.force ? 0 : std::int64_t(Records));
+    ASSERT_EQ(r.image.has_value(), !f.force);
+    EXPECT_TRUE(f.force || r.image->sha256 == sha256Hex(bytes.data(), bytes.size()));
+    EXPECT_TRUE(f.force || r.image->size == bytes.size());
     EXPECT_EQ(r.deviceBefore->mode, shown);
     EXPECT_EQ(r.deviceAfter.has_value(), state.DeviceFound);
+    EXPECT_TRUE(!f.force || r.deviceAfter->mode == (*f.message ? "application" : "bootloader"));
     EXPECT_EQ(r.sleepHeldOff, pinned);
-    EXPECT_EQ(r.started.size(), 24U); // a refusal's line filled as any other
-    EXPECT_TRUE(r.program == "window" && r.command == "upgrade" && r.started <= r.ended &&
-                r.ended.size() == 24);
+    EXPECT_EQ(r.command, f.force ? "bootloader" : "upgrade");
+    EXPECT_TRUE(r.program == "window" && !r.started.empty() && r.started <= r.ended);
     fs::remove(image); // not held open
 }
 
@@ -216,8 +224,6 @@ const Flow flows[] = {
             "Tarvex may be in its bootloader now. To update it, start quorvane and press Upgrade "
             "Firmware.",
             [](U& t, C& c) { c.offBusMs = 5000, t.closeAtEvent(1); }),
-    {"ClosedInRediscovery", "", 0, 0, "", "Interrupted before anything was sent to the Tarvex.",
-     [](U& t, C&) { t.restartedInto(TarvexMode::Bootloader), t.closeAtEvent(1); }},
     {"ClosedInTransfer", "ES", 3, 3, "SU",
      "Interrupted after 3 of 50 records; no further record was sent. The Tarvex is in its "
      "bootloader with 3 of 50 records: unplug it and plug it in again, then start quorvane and "
@@ -234,6 +240,11 @@ const Flow flows[] = {
          [](U& t, C&) {
              t.api.foreignBefore = {foreign("col2", 0x1D50, AppModeProductId, false, TarvexUnit)};
          }),
+    // Force Bootloader Mode from either mode, and a device that ignores it.
+    {"ForceFromApplication", "E", 0, 0, "", "", [](U&, C&) {}, true},
+    {"ForceFromBootloader", "E", 0, 0, "", "",
+     [](U& t, C&) { t.restartedInto(TarvexMode::Bootloader); }, true},
+    {"ForceIgnored", "E", 0, 0, "", MessageNoBootloader, fault<&F::stayAfterBootloaderEntry>, true},
 };
 INSTANTIATE_TEST_SUITE_P(Flows, UpgradeFlow, ::testing::ValuesIn(flows),
                          [](const auto& info) { return std::string(info.param.name); });
@@ -281,38 +292,6 @@ TEST_F(UpgradeTest, WithoutADeviceOrWithABadImageNothingIsTouched) {
     EXPECT_EQ(window.messages, std::vector<std::string>{*checkFirmwareImage(image).problem});
     EXPECT_TRUE(api.log().empty() && window.upgradeEnabled && window.captions.empty() &&
                 window.unloads == 0 && api.openHandles() == 2); // the device open for another try
-}
-
-TEST_F(UpgradeTest, ForceBootloaderFromEitherModeAndADeviceThatIgnoresIt) {
-    for (TarvexMode from :
-         {TarvexMode::Application, TarvexMode::Bootloader, TarvexMode::Application}) {
-        const bool ignores = api.tarvex().bootloaderEntries() == 2;
-        if (ignores)
-            restartedInto(from);
-        api.tarvex().config().faults.stayAfterBootloaderEntry = ignores;
-        load();
-        updater.forceBootloader();
-        const auto sets = calls(CallKind::SetFeature);
-        ASSERT_EQ(sets.size(), 1U);
-        EXPECT_EQ(sets[0].bytes, report(65, EnterBootloaderCode));
-        EXPECT_EQ(sets[0].tarvexMode, from);
-        EXPECT_EQ(window.label(InfoLabel::Product), ignores ? "Tarvex" : "Tarvex Bootloader");
-        // Told when ignored, 10 s after the first sighting; the window stays, the device open.
-        EXPECT_EQ(window.messages, std::vector<std::string>(ignores, MessageNoBootloader));
-        EXPECT_TRUE(!ignores || clock.nowMs() - sets[0].time == DiscoveryPauseMs + 10000);
-        EXPECT_TRUE(window.captions.empty() && window.upgradeEnabled && window.unloads == 0 &&
-                    api.openHandles() == 2);
-        clock.advance(1000);
-    }
-    // One line each: switched, switched, not switched.
-    const auto lines = history.read();
-    ASSERT_EQ(lines.size(), 3U);
-    for (std::size_t k = 0; k < lines.size(); ++k)
-        EXPECT_TRUE(lines[k].command == "bootloader" && !lines[k].image &&
-                    lines[k].outcome == (k < 2 ? "completed" : "failed") &&
-                    lines[k].deviceAfter->mode == (k < 2 ? "bootloader" : "application"));
-    closeHandles();
-    expectHandlesBalanced();
 }
 
 // Throws instead of making its n-th enumeration or n-th feature report.

@@ -10,28 +10,11 @@ namespace quorvane {
 
 inline std::vector<std::uint8_t> tarvexReportDescriptor(std::uint16_t featureReportByteLength) {
     const auto size = static_cast<std::uint16_t>(featureReportByteLength - 1);
-    return {0x06,
-            0x00,
-            0xFF,
-            0x09,
-            0x01,
-            0xA1,
-            0x01,
-            0x09,
-            0x02,
-            0x15,
-            0x00,
-            0x26,
-            0xFF,
-            0x00,
-            0x75,
-            0x08,
-            0x96,
-            static_cast<std::uint8_t>(size & 0xFF),
-            static_cast<std::uint8_t>(size >> 8),
-            0xB1,
-            0x02,
-            0xC0};
+    const auto low = static_cast<std::uint8_t>(size & 0xFF),
+               high = static_cast<std::uint8_t>(size >> 8);
+    // Usage page 0xFF00, usage 1, collection; usage 2, 0..255, 8 bits, `size` of them, feature.
+    return {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x09, 0x02, 0x15, 0x00,
+            0x26, 0xFF, 0x00, 0x75, 0x08, 0x96, low,  high, 0xB1, 0x02, 0xC0};
 }
 
 } // namespace quorvane
