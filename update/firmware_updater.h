@@ -23,7 +23,7 @@ struct CommandTarget {
     // line, which shows nothing before).
     bool lookFirst = false;
     // The unit with this serial number, or at this path (--serial, --path); empty: the one.
-    std::string serial, path;
+    std::string serial = {}, path = {};
 };
 
 class FirmwareUpdater {
