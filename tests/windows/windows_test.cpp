@@ -102,16 +102,16 @@ TEST(NonAsciiPaths, TheProgramFindsItsDirectoryAndTheBackendOpensThem) {
 }
 
 // quorvane-cli's arguments as Windows hands them over (UTF-16), converted once: an image named
-// cafe with an accent in a Chinese folder, a serial number Zoe with a diaeresis.
+// cafe with an accent in a Chinese folder, read by its wide name (an unreadable image ends the
+// update before anything is sent, with another status).
 class CliArguments : public TarvexFixture {};
 
 TEST_F(CliArguments, ReachTheCommandsAsUtf8AndTheImageThroughTheWideApi) {
     TempDir temp;
     const auto folder = temp.path() / L"\u6570\u636e";
     std::filesystem::create_directories(folder);
-    const auto bytes = imageBytes(50 * RecordSize);
-    writeFile(folder / L"caf\u00e9.bin", bytes);
-    api.tarvex().config().expectedRecords = 50;
+    writeFile(folder / L"caf\u00e9.bin", imageBytes(2 * RecordSize));
+    api.tarvex().config().expectedRecords = 2;
     const std::wstring line =
         L"quorvane-cli.exe update --image \"" + folder.native() + L"\\caf\u00e9.bin\" --json";
     const std::vector<std::string> args = argumentsOfCommandLine(line.c_str());
@@ -121,14 +121,11 @@ TEST_F(CliArguments, ReachTheCommandsAsUtf8AndTheImageThroughTheWideApi) {
     std::atomic<bool> stop{false};
     CliEnvironment env{api, out, err, false, nullptr, folder / "history.jsonl", {}, &stop};
     EXPECT_EQ(runCli(args, env), 0) << err.str();
-    EXPECT_EQ(api.tarvex().records().size(), 50U);
     EXPECT_EQ(nlohmann::json::parse(out.str())["image"]["path"], args[2]);
-    EXPECT_EQ(argumentsOfCommandLine(L"q --serial Zo\u00eb"),
-              (std::vector<std::string>{"--serial", "Zo\xC3\xAB"}));
 }
 
-// The program itself, copied into a Chinese folder: its argument arrives whole, and its output
-// is UTF-8 (no Tarvex here: status 2).
+// The program itself, copied into a Chinese folder: its argument (a serial number Zoe with a
+// diaeresis) arrives whole, and its output is UTF-8 (no Tarvex here: status 2).
 TEST(CliProgram, TakesItsArgumentsInUtf16AndWritesUtf8) {
     TempDir temp;
     const auto folder = temp.path() / L"\u6570\u636e";
