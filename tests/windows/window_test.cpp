@@ -18,11 +18,9 @@
 #include <oleacc.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
-#include <thread>
 
 namespace quorvane::test {
 namespace {
@@ -33,47 +31,20 @@ std::string text(HWND hwnd) {
     return utf8FromWide(buffer).value_or("?");
 }
 
-// Answers every box of this process, as a user would, by pressing the button captioned
-// `answer`; keeps each box's owner.
-class BoxAnswerer {
-public:
-    explicit BoxAnswerer(std::string answer) : answer_(std::move(answer)) {}
-    ~BoxAnswerer() {
-        stop_ = true;
-        thread_.join();
-    }
-    std::vector<HWND> owners; // read once the window's command has returned
-
-private:
-    void answer(HWND box) {
+// Answers each box the window shows, as a user would, by pressing its button captioned
+// `answer` as it comes up; keeps each box's owner.
+std::string answer;
+std::vector<HWND> owners;
+LRESULT CALLBACK onBox(int code, WPARAM wParam, LPARAM lParam) {
+    const HWND box = reinterpret_cast<HWND>(wParam);
+    wchar_t cls[16]{};
+    if (code == HCBT_ACTIVATE && GetClassNameW(box, cls, 16) && wcscmp(cls, L"#32770") == 0 &&
+        (owners.empty() || owners.back() != GetWindow(box, GW_OWNER)))
         for (HWND c = GetWindow(box, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT))
-            if (text(c) == answer_ && last_ != box) {
-                last_ = box;
-                owners.push_back(GetWindow(box, GW_OWNER));
-                PostMessageW(c, BM_CLICK, 0, 0);
-            }
-    }
-    std::string answer_;
-    HWND last_ = nullptr;
-    std::atomic<bool> stop_{false};
-    std::thread thread_{[this] {
-        while (!stop_) {
-            EnumWindows(
-                [](HWND w, LPARAM self) -> BOOL {
-                    wchar_t cls[16]{};
-                    DWORD pid = 0;
-                    GetWindowThreadProcessId(w, &pid);
-                    GetClassNameW(w, cls, 16);
-                    if (pid == GetCurrentProcessId() && IsWindowVisible(w) &&
-                        wcscmp(cls, L"#32770") == 0)
-                        reinterpret_cast<BoxAnswerer*>(self)->answer(w);
-                    return TRUE;
-                },
-                reinterpret_cast<LPARAM>(this));
-            Sleep(20);
-        }
-    }};
-};
+            if (text(c) == answer)
+                owners.push_back(GetWindow(box, GW_OWNER)), PostMessageW(c, BM_CLICK, 0, 0);
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
 
 // What an MSAA client reads of a control through the object it answers WM_GETOBJECT with
 // (Wine cannot marshal it through AccessibleObjectFromWindow: it has no proxy for IAccessible),
@@ -284,12 +255,14 @@ TEST_F(WindowTest, BoxesAreOwnedByTheWindowAndOnlyNoticesLeaveItUsable) {
     const std::pair<const char*, std::function<void()>> boxes[] = {
         {"OK", [&] { view.showMessage("The firmware image is missing."); }},
         {"Stop", [&] { stop = view.askStop("Stop the update?"); }}};
+    const HHOOK hook = SetWindowsHookExW(WH_CBT, onBox, nullptr, GetCurrentThreadId());
     for (const auto& [button, show] : boxes) {
         SCOPED_TRACE(button);
-        BoxAnswerer user(button);
+        answer = button, owners.clear();
         show();
-        EXPECT_EQ(user.owners, std::vector<HWND>{view.hwnd()});
+        EXPECT_EQ(owners, std::vector<HWND>{view.hwnd()});
     }
+    UnhookWindowsHookEx(hook);
     EXPECT_TRUE(stop);
 
     view.showNotice("Still finishing");
