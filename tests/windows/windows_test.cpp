@@ -133,26 +133,15 @@ TEST(CliProgram, TakesItsArgumentsInUtf16AndWritesUtf8) {
     const auto program = folder / L"quorvane-cli.exe";
     std::filesystem::copy_file(*executableDirectory() + L"\\..\\..\\cli\\quorvane-cli.exe",
                                program);
-    const auto output = folder / L"out.json";
-    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    const HANDLE file = CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    STARTUPINFOW start{};
-    start.cb = sizeof(start);
-    start.dwFlags = STARTF_USESTDHANDLES;
-    start.hStdOutput = start.hStdError = file;
-    PROCESS_INFORMATION process{};
-    std::wstring line = L"\"" + program.native() + L"\" bootloader --serial Zo\u00eb --json";
-    ASSERT_TRUE(CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                               nullptr, &start, &process));
-    WaitForSingleObject(process.hProcess, 60000);
-    DWORD status = 0;
-    GetExitCodeProcess(process.hProcess, &status);
-    CloseHandle(process.hThread), CloseHandle(process.hProcess), CloseHandle(file);
-    std::ifstream in(output, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(status, 2U) << text;
+    // Through the command interpreter, which takes the line's outer quotes off.
+    FILE* out = _wpopen(
+        (L"\"\"" + program.native() + L"\" bootloader --serial Zo\u00eb --json\"").c_str(), L"rb");
+    ASSERT_NE(out, nullptr);
+    std::string text;
+    for (int c; (c = std::fgetc(out)) != EOF;)
+        text += static_cast<char>(c);
+    const int status = _pclose(out);
+    EXPECT_EQ(status, 2) << text;
     EXPECT_NE(text.find("\"No Tarvex with the serial number \\\"Zo\xC3\xAB\\\" is connected.\""),
               std::string::npos)
         << text;
