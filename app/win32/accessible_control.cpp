@@ -184,12 +184,11 @@ public:
         return standard_ ? standard_->accHitTest(left, top, child) : E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT child) override {
-        if (standard_ != nullptr)
-            return standard_->accDoDefaultAction(child);
-        // A button's default action is its press, which does not wait for the command.
-        if (!self(child) || description_.role != ROLE_SYSTEM_PUSHBUTTON)
-            return DISP_E_MEMBERNOTFOUND;
-        return PostMessageW(control_, BM_CLICK, 0, 0) ? S_OK : E_FAIL;
+        // A button's default action is its press, which does not wait for the command (the
+        // system's object may have none: Wine's has not).
+        if (self(child) && description_.role == ROLE_SYSTEM_PUSHBUTTON)
+            return PostMessageW(control_, BM_CLICK, 0, 0) ? S_OK : E_FAIL;
+        return standard_ ? standard_->accDoDefaultAction(child) : DISP_E_MEMBERNOTFOUND;
     }
     HRESULT STDMETHODCALLTYPE put_accName(VARIANT, BSTR) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE put_accValue(VARIANT, BSTR) override { return E_NOTIMPL; }

@@ -102,16 +102,16 @@ TEST(NonAsciiPaths, TheProgramFindsItsDirectoryAndTheBackendOpensThem) {
 }
 
 // quorvane-cli's arguments as Windows hands them over (UTF-16), converted once: an image named
-// cafe with an accent in a Chinese folder, a serial number Zoe with a diaeresis.
+// cafe with an accent in a Chinese folder, read by its wide name (an unreadable image ends the
+// update before anything is sent, with another status).
 class CliArguments : public TarvexFixture {};
 
 TEST_F(CliArguments, ReachTheCommandsAsUtf8AndTheImageThroughTheWideApi) {
     TempDir temp;
     const auto folder = temp.path() / L"\u6570\u636e";
     std::filesystem::create_directories(folder);
-    const auto bytes = imageBytes(50 * RecordSize);
-    writeFile(folder / L"caf\u00e9.bin", bytes);
-    api.tarvex().config().expectedRecords = 50;
+    writeFile(folder / L"caf\u00e9.bin", imageBytes(2 * RecordSize));
+    api.tarvex().config().expectedRecords = 2;
     const std::wstring line =
         L"quorvane-cli.exe update --image \"" + folder.native() + L"\\caf\u00e9.bin\" --json";
     const std::vector<std::string> args = argumentsOfCommandLine(line.c_str());
@@ -121,14 +121,11 @@ TEST_F(CliArguments, ReachTheCommandsAsUtf8AndTheImageThroughTheWideApi) {
     std::atomic<bool> stop{false};
     CliEnvironment env{api, out, err, false, nullptr, folder / "history.jsonl", {}, &stop};
     EXPECT_EQ(runCli(args, env), 0) << err.str();
-    EXPECT_EQ(api.tarvex().records().size(), 50U);
     EXPECT_EQ(nlohmann::json::parse(out.str())["image"]["path"], args[2]);
-    EXPECT_EQ(argumentsOfCommandLine(L"q --serial Zo\u00eb"),
-              (std::vector<std::string>{"--serial", "Zo\xC3\xAB"}));
 }
 
-// The program itself, copied into a Chinese folder: its argument arrives whole, and its output
-// is UTF-8 (no Tarvex here: status 2).
+// The program itself, copied into a Chinese folder: its argument (a serial number Zoe with a
+// diaeresis) arrives whole, and its output is UTF-8 (no Tarvex here: status 2).
 TEST(CliProgram, TakesItsArgumentsInUtf16AndWritesUtf8) {
     TempDir temp;
     const auto folder = temp.path() / L"\u6570\u636e";
@@ -136,26 +133,15 @@ TEST(CliProgram, TakesItsArgumentsInUtf16AndWritesUtf8) {
     const auto program = folder / L"quorvane-cli.exe";
     std::filesystem::copy_file(*executableDirectory() + L"\\..\\..\\cli\\quorvane-cli.exe",
                                program);
-    const auto output = folder / L"out.json";
-    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    const HANDLE file = CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    STARTUPINFOW start{};
-    start.cb = sizeof(start);
-    start.dwFlags = STARTF_USESTDHANDLES;
-    start.hStdOutput = start.hStdError = file;
-    PROCESS_INFORMATION process{};
-    std::wstring line = L"\"" + program.native() + L"\" bootloader --serial Zo\u00eb --json";
-    ASSERT_TRUE(CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                               nullptr, &start, &process));
-    WaitForSingleObject(process.hProcess, 60000);
-    DWORD status = 0;
-    GetExitCodeProcess(process.hProcess, &status);
-    CloseHandle(process.hThread), CloseHandle(process.hProcess), CloseHandle(file);
-    std::ifstream in(output, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(status, 2U) << text;
+    // Through the command interpreter, which takes the line's outer quotes off.
+    FILE* out = _wpopen(
+        (L"\"\"" + program.native() + L"\" bootloader --serial Zo\u00eb --json\"").c_str(), L"rb");
+    ASSERT_NE(out, nullptr);
+    std::string text;
+    for (int c; (c = std::fgetc(out)) != EOF;)
+        text += static_cast<char>(c);
+    const int status = _pclose(out);
+    EXPECT_EQ(status, 2) << text;
     EXPECT_NE(text.find("\"No Tarvex with the serial number \\\"Zo\xC3\xAB\\\" is connected.\""),
               std::string::npos)
         << text;
