@@ -313,7 +313,7 @@ int runCli(const std::vector<std::string>& args, CliEnvironment& env) {
             ->check(notEmpty("an empty path chooses no Tarvex"))
             ->excludes(serial);
         sub->add_option("--wait-limit", o.waitLimitS,
-                        "Wait at most this long with no Tarvex (default 120)")
+                        "Wait at most this long for the Tarvex (default 120)")
             ->check(wholeNumber(WaitLimitMostS,
                                 "the wait limit is a whole number of seconds from 1 to " +
                                     std::to_string(WaitLimitMostS) + " (a day)",
