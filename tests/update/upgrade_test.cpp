@@ -322,8 +322,10 @@ TEST_F(UpgradeTest, AnUnexpectedErrorAtAnyStepEndsTheCommandLikeAnyFailure) {
             window.messages.clear(), window.unloads = 0;
             const CommandTarget target{polls < 0};
             upgrade ? u.upgrade(target) : u.forceBootloader(target);
-            if (thrower.polls > 0 || thrower.reports > 0)
-                continue; // Force Bootloader Mode never reached that call
+            if (thrower.polls > 0 || thrower.reports > 0) { // Force Bootloader Mode never got there
+                closeHandles();                             // while their platform is still there
+                continue;
+            }
             ASSERT_EQ(window.messages.size(), 1U);
             EXPECT_NE(window.messages[0].find("unexpected error: boom"), std::string::npos);
             EXPECT_EQ(window.unloads, upgrade && polls >= 0 ? 1 : 0);
