@@ -46,8 +46,8 @@ struct LockAttempt {
 class UnitLocks {
 public:
     explicit UnitLocks(std::filesystem::path directory) : directory_(std::move(directory)) {}
-    // The machine's folder for them: /run/lock on Linux, %ProgramData%\quorvane\locks on
-    // Windows (made when missing).
+    // The machine's folder for them: /run/lock on Linux (/tmp where there is none),
+    // %ProgramData%\quorvane\locks on Windows (made when missing).
     static std::filesystem::path systemDirectory();
 
     // Takes the unit's lock, or tells who has it or what went wrong; never waits.

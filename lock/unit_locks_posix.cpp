@@ -54,7 +54,9 @@ void UnitLockHold::release() noexcept {
 }
 
 std::filesystem::path UnitLocks::systemDirectory() {
-    return "/run/lock";
+    // Where the system keeps no /run/lock (a minimal system, a container), /tmp is as shared.
+    std::error_code error;
+    return std::filesystem::is_directory("/run/lock", error) ? "/run/lock" : "/tmp";
 }
 
 LockAttempt UnitLocks::take(const std::string& unitKey) const {
