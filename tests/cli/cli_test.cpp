@@ -139,6 +139,8 @@ const Row rows[] = {
 #ifndef _WIN32 // Windows hands over UTF-16 only
     {"ImageNamedInLatin1", "update --image @caf\xE9.bin --json", 0, Records,
      "\"outcome\": \"completed\"", none},
+    {"ImageMissingNotUtf8", "update --image /caf\xE9\xC0\xAF.bin", 3, 0,
+     "failed: The firmware image \"/caf\\xe9\\xc0\\xaf.bin\" is missing.\n", none},
 #endif
     {"ImageInAChineseFolder", "update --image @\xE6\x95\xB0\xE6\x8D\xAE/caf\xC3\xA9.bin --json", 0,
      Records, "\"outcome\": \"completed\"", none},
