@@ -101,7 +101,7 @@ TEST_F(SessionTest, AUnitArrivingDuringTheUpdateIsNeverTouched) {
 }
 
 // An interrupt is honoured before the next report, and the outcome tells where it left the
-// Tarvex; every record accepted stays a completed update. (The flows close it in the transfer.)
+// Tarvex; every record accepted stays a completed update.
 TEST_F(SessionTest, AnInterruptStopsBeforeTheNextReportAndSaysWhereItLeftTheTarvex) {
     struct Row {
         const char* name;
@@ -117,6 +117,11 @@ TEST_F(SessionTest, AnInterruptStopsBeforeTheNextReportAndSaysWhereItLeftTheTarv
          [](const VirtualTarvex& t) { return !t.present(); }, "stopped",
          "Interrupted while the Tarvex switched to its bootloader. The Tarvex may be in its "
          "bootloader now."},
+        {"in the transfer", true, [](const VirtualTarvex& t) { return t.recordsReceived() == 3; },
+         "stopped",
+         "Interrupted after 3 of 50 records; no further record was sent. The Tarvex is in its "
+         "bootloader with 3 of 50 records: unplug it and plug it in again, then start quorvane and "
+         "press Upgrade Firmware."},
         {"after the last record", true,
          [](const VirtualTarvex& t) { return t.recordsReceived() == int(Records); }, "completed",
          "Interrupted while the Tarvex restarts into its new firmware: all 50 records were "
