@@ -70,20 +70,20 @@ public:
         for (int t = 0; t < ms; t += 10)
             clock_.advance(10), runDue();
     }
-    bool closed() const { return std::ranges::count(calls, std::string("closed")) == 1; }
+    bool closed() const { return closes == 1; }
 
-    std::vector<std::string> calls, messages, notices, questions, announced, captions;
+    std::vector<std::string> messages, notices, questions, announced, captions;
     std::vector<std::pair<bool, bool>> buttons; // each setting: upgrade, bootloader
     std::map<InfoLabel, std::string> fields;
     bool barVisible = true, stopWhenAsked = true;
     float barTwips = -1;
-    int watched = -2;
+    int watched = -2, closes = 0;
     std::function<void()> onEvents, whileMessage;
     std::function<void(const std::string&)> onCall;
 
 private:
     void note(const std::string& call) {
-        calls.push_back(call);
+        closes += call == "closed";
         if (onCall)
             onCall(call);
     }
@@ -114,6 +114,8 @@ public:
     }
 };
 
+constexpr auto Upgrade = &frmMain::btnUpgradeFW_Click, Force = &frmMain::Command2_Click;
+
 class WindowTest : public ::testing::Test {
 protected:
     WindowTest() {
@@ -138,19 +140,19 @@ protected:
 TEST_F(WindowTest, ClosingInEachPhaseWaitsForWhatRuns) {
     struct Case {
         const char* name;
-        const char* button;  // "" for the load alone
-        const char* closeAt; // "load", "idle", "wait", "transfer"; "end": the system asks
-        bool stop;           // the answer when asked whether to stop
+        void (frmMain::*click)(); // none for the load alone
+        const char* closeAt;      // "load", "idle", "wait", "transfer"; "end": the system asks
+        bool stop;                // the answer when asked whether to stop
         std::size_t records;
         std::size_t questions;
     };
     const Case cases[] = {
-        {"closed while loading", "", "load", true, 0, 0},
-        {"closed while idle", "", "idle", true, 0, 0},
-        {"bootloader closed while waiting", "Command2", "wait", true, 0, 0},
-        {"upgrade closed while sending, Stop", "btnUpgradeFW", "transfer", true, 2, 1},
-        {"upgrade closed while sending, Continue", "btnUpgradeFW", "transfer", false, 4, 1},
-        {"upgrade ended by the system while sending", "btnUpgradeFW", "end", false, 2, 0},
+        {"closed while loading", nullptr, "load", true, 0, 0},
+        {"closed while idle", nullptr, "idle", true, 0, 0},
+        {"bootloader closed while waiting", Force, "wait", true, 0, 0},
+        {"upgrade closed while sending, Stop", Upgrade, "transfer", true, 2, 1},
+        {"upgrade closed while sending, Continue", Upgrade, "transfer", false, 4, 1},
+        {"upgrade ended by the system while sending", Upgrade, "end", false, 2, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -183,12 +185,10 @@ TEST_F(WindowTest, ClosingInEachPhaseWaitsForWhatRuns) {
         w->Form_Load();
         if (closeAt == "idle")
             v.requestClose();
-        if (std::string(c.button) == "btnUpgradeFW")
-            w->btnUpgradeFW_Click();
-        else if (std::string(c.button) == "Command2")
-            w->Command2_Click();
+        if (c.click)
+            (*w.*c.click)();
         v.idle(AnnouncedCloseMs);
-        EXPECT_EQ(api.tarvex().bootloaderEntries(), *c.button == 0 ? 0 : 1);
+        EXPECT_EQ(api.tarvex().bootloaderEntries(), c.click ? 1 : 0);
         EXPECT_EQ(api.tarvex().records().size(), c.records);
         EXPECT_TRUE(w->unloaded());
         EXPECT_TRUE(v.closed());
@@ -267,7 +267,7 @@ TEST_F(WindowTest, ButtonsWhileACommandRunsAndTheResultAnnounced) {
     using Buttons = std::pair<bool, bool>;
     struct Case {
         const char* name;
-        const char* button;
+        void (frmMain::*click)();
         bool attached;
         int failDataReport;
         Buttons after;
@@ -281,10 +281,10 @@ TEST_F(WindowTest, ButtonsWhileACommandRunsAndTheResultAnnounced) {
     const std::vector<std::string> upgraded{
         "Firmware update complete: the Tarvex runs its new firmware. The window closes."};
     const Case cases[] = {
-        {"bootloader", "Command2", true, 0, both, inBootloader, 0, -1},
-        {"upgrade", "btnUpgradeFW", true, 0, none, upgraded, 0, 2000},
-        {"bootloader refused: no Tarvex", "Command2", false, 0, both, {}, 1, -1},
-        {"upgrade failed after sending", "btnUpgradeFW", true, 2, none, {}, 1, 0},
+        {"bootloader", Force, true, 0, both, inBootloader, 0, -1},
+        {"upgrade", Upgrade, true, 0, none, upgraded, 0, 2000},
+        {"bootloader refused: no Tarvex", Force, false, 0, both, {}, 1, -1},
+        {"upgrade failed after sending", Upgrade, true, 2, none, {}, 1, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -307,10 +307,7 @@ TEST_F(WindowTest, ButtonsWhileACommandRunsAndTheResultAnnounced) {
             v.idle(1000); // polled and settled meanwhile
             whileOpen = w->label(InfoLabel::Product);
         };
-        if (std::string(c.button) == "Command2")
-            w->Command2_Click();
-        else
-            w->btnUpgradeFW_Click();
+        (*w.*c.click)();
         ASSERT_FALSE(whileRunning.empty());
         EXPECT_EQ(std::ranges::count(whileRunning, none), std::ssize(whileRunning));
         EXPECT_EQ(v.buttons.front(), none);
