@@ -1,6 +1,5 @@
 // The fault campaign: seeded scenarios of a misbehaving Tarvex, its image and its user, played
 // through the real discovery and commands on a virtual clock and checked after each one.
-// Usage: quorvane_campaign [--scenarios N (2000)] [--seed S (1)] | --replay S | --self-check
 #include "captions.h"
 #include "discovery.h"
 #include "firmware_updater.h"
@@ -10,11 +9,12 @@
 #include "unit_locks.h"
 #include "virtual_platform.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <iostream>
-#include <map>
 #include <random>
 #include <set>
 #include <sstream>
@@ -67,18 +67,14 @@ bool carries(const Bytes& report, const std::uint8_t* content, std::size_t n) {
     std::copy_n(content, n, expected.begin() + 1);
     return report == expected;
 }
-bool isReport(const CallRecord& r) {
-    return r.kind == CallKind::SetFeature || r.kind == CallKind::GetFeature;
-}
 bool sets(const CallRecord& r, const auto& code) {
     return r.kind == CallKind::SetFeature && carries(r.bytes, code.data(), code.size());
 }
-bool isEntry(const CallRecord& r) {
-    return sets(r, EnterBootloaderCode);
-}
-bool isCommand(const CallRecord& r) {
-    return isEntry(r) || sets(r, UnlockCode);
-}
+const auto isReport = [](const CallRecord& r) {
+    return r.kind == CallKind::SetFeature || r.kind == CallKind::GetFeature;
+};
+const auto isEntry = [](const CallRecord& r) { return sets(r, EnterBootloaderCode); };
+const auto isCommand = [](const CallRecord& r) { return isEntry(r) || sets(r, UnlockCode); };
 
 // One deliberate fault, to prove that the checker sees it.
 enum class Fault { None, FlipDataByte, SkipClose, MuteMessages };
@@ -428,17 +424,19 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
 } // namespace
 
 int main(int argc, char** argv) {
-    std::map<std::string, std::uint64_t> opt{{"--scenarios", 2000}, {"--seed", 1}};
-    for (int i = 1; i + 1 < argc; i += 2)
-        opt[argv[i]] = std::stoull(argv[i + 1]);
-    const bool replay = opt.count("--replay"),
-               selfCheck = argc == 2 && argv[1] == std::string("--self-check");
-    if (!selfCheck && (argc % 2 == 0 || opt.size() > 2U + replay))
-        return std::cerr << "usage: [--scenarios N] [--seed S] | --replay S | --self-check\n", 2;
+    std::uint64_t count = 2000, first = 1;
+    std::optional<std::uint64_t> replay;
+    bool selfCheck = false;
+    CLI::App app("The fault campaign");
+    auto *scenarios = app.add_option("--scenarios", count),
+         *seeds = app.add_option("--seed", first);
+    app.add_option("--replay", replay)->excludes(scenarios, seeds);
+    app.add_flag("--self-check", selfCheck)->excludes(scenarios, seeds, app.get_option("--replay"));
+    CLI11_PARSE(app, argc, argv);
+    if (selfCheck || replay)
+        first = replay.value_or(1), count = replay ? 1 : 60;
     test::TempDir dir;
     const fs::path image = dir.path() / "quorvane.bin";
-    const std::uint64_t first = selfCheck ? 1 : opt[replay ? "--replay" : "--seed"];
-    const std::uint64_t count = selfCheck ? 60 : replay ? 1 : opt["--scenarios"];
     int failed = 0;
     const auto start = std::chrono::steady_clock::now();
     // The self-check plays the scenarios once on each faulty platform.
