@@ -22,12 +22,6 @@
 namespace quorvane::test {
 namespace {
 
-// Each field and its row label.
-const std::pair<const char*, const char*> Fields[] = {{"lblManuf", "Label4"},
-                                                      {"lblProduct", "Label5"},
-                                                      {"lblVersion", "Label2"},
-                                                      {"lblSerialNumber", "Label3"}};
-
 class QtViewTest : public ::testing::Test {
 protected:
     QWidget* widget(const char* name) const { return view.findChild<QWidget*>(name); }
@@ -58,7 +52,10 @@ TEST_F(QtViewTest, LayoutCaptionsFontsAndColoursFollowTheTable) {
     const QImage picture = view.grab().toImage();
     const QColor field = view.palette().color(QPalette::Base);
     std::vector<const char*> written{"btnUpgradeFW", "Command2"};
-    for (const auto& [name, row] : Fields) {
+    for (const auto& [name, row] : {std::pair{"lblManuf", "Label4"},
+                                    {"lblProduct", "Label5"},
+                                    {"lblVersion", "Label2"},
+                                    {"lblSerialNumber", "Label3"}}) {
         EXPECT_EQ(widget(name)->parentWidget(), widget("Frame1")) << name;
         EXPECT_EQ(picture.pixelColor(widget(name)->mapTo(&view, QPoint(200, 20))), field);
         written.insert(written.end(), {name, row});

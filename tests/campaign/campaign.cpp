@@ -117,8 +117,7 @@ bool unsureOf(const FaultyPlatform& program, Ms secondAt, Ms now) {
            (secondAt >= 0 && now >= secondAt);
 }
 
-// Draws scenario `seed` (a misbehaving Tarvex, its image and its user) and plays it: returns
-// every choice in words, and the rules broken.
+// Draws scenario `seed` and plays it: returns every choice in words, and the rules broken.
 std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const fs::path& imagePath,
                                                       Fault fault, std::ostream* trace) {
     Dice d{std::mt19937_64(seed), {}};
@@ -363,8 +362,7 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         // Another unit is told of, never a failure: what the Tarvex went through stands.
         const bool toldOfFailure =
             told && window.messages.back().rfind("Another Tarvex was connected", 0) != 0;
-        // Without a place, a unit with the Tarvex's serial number plugged in meanwhile cannot
-        // be told from it: the command may stop, or go on with either.
+        // Without a place, a unit plugged in meanwhile may stop the command (as `blind` above).
         const bool unsure = unsureOf(program, secondAt, clock.nowMs()) || blind ||
                             (!api.tarvexUnitIsPlace && restartUnitAt);
         if (ok && restartUnitAt && !window.closing && !told)

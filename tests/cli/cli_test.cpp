@@ -54,9 +54,6 @@ public:
                 act();
         };
     }
-    void interruptAfterRecord(std::size_t n) {
-        atRecord(n, [this] { stop = true; });
-    }
     // The Tarvex ready for another update.
     void again() { restartedInto(TarvexMode::Application); }
     std::ostringstream out, err;
@@ -134,7 +131,7 @@ const Row rows[] = {
      "stopped: Interrupted after 7 of 50 records; no further record was sent. The Tarvex is in "
      "its bootloader with 7 of 50 records: unplug it and plug it in again, then run quorvane-cli "
      "update again.\n",
-     [](T& t, F&) { t.interruptAfterRecord(7); }},
+     [](T& t, F&) { t.atRecord(7, [&t] { t.stop = true; }); }},
 // Names and text from outside that are not ASCII, or not even UTF-8.
 #ifndef _WIN32 // Windows hands over UTF-16 only
     {"ImageNamedInLatin1", "update --image @caf\xE9.bin --json", 0, Records,
@@ -219,7 +216,7 @@ TEST_F(CliTest, ProgressALineAtEachTenthOrRedrawnTenTimesASecondOrQuiet) {
     again();
     ASSERT_EQ(run("update -q"), 0);
     EXPECT_TRUE(err.str().empty());
-    again(), interruptAfterRecord(7); // what follows Ctrl-C starts on a line of its own
+    again(), atRecord(7, [this] { stop = true; }); // what follows Ctrl-C starts on its own line
     ASSERT_EQ(run("update"), ExitInterrupted);
     EXPECT_EQ(err.str().back(), '\n') << err.str();
 }

@@ -25,10 +25,9 @@ template <class Content> Bytes report(std::size_t length, const Content& content
 
 // Counts the holds and releases of the command's sleep inhibitor.
 struct CountingInhibitor final : SleepInhibitor {
-    bool hold() override { return ++holds, held = true; }
-    void release() override { held = false, ++releases; }
+    bool hold() override { return ++holds > 0; }
+    void release() override { ++releases; }
     int holds = 0, releases = 0;
-    bool held = false;
 };
 
 class UpgradeTest : public ImageFixture {

@@ -133,10 +133,8 @@ protected:
     RecordingView view{clock};
 };
 
-// A command through its button, or the load, with the window closed in one of its phases or
-// while idle; meanwhile both buttons are clicked again, and ignored. The window closes only once
-// what ran has returned, with both handles closed before it goes. (A command run to its end is
-// in ButtonsWhileACommandRunsAndTheResultAnnounced.)
+// The window closed in each phase of the load or a command, or while idle; both buttons clicked
+// meanwhile are ignored. It closes only once what ran has returned, both handles closed first.
 TEST_F(WindowTest, ClosingInEachPhaseWaitsForWhatRuns) {
     struct Case {
         const char* name;
@@ -257,12 +255,9 @@ TEST_F(WindowTest, LoadsAndFollowsTheDeviceWithOneDebounceAndOneRetry) {
     EXPECT_EQ(view.messages.size(), 2U);
 }
 
-// Each command with the buttons it leaves usable, and what assistive technology is told: while a
-// command runs neither button can be pressed; Force Bootloader Mode and a refusal that sent
-// nothing give both back; an upgrade that sent anything leaves both disabled until the window
-// goes, which it does at once after a failure (told in a box) and a moment after a success is
-// announced. A Tarvex plugged in while a box holds a window that stays: the fields stay as they
-// are while the box is open, and show what is connected once it is acknowledged.
+// Each command with the buttons it leaves usable and what assistive technology is told; neither
+// button while it runs. A Tarvex plugged in while a box holds a window that stays: the fields
+// stay as they are while the box is open, and show what is connected once it is acknowledged.
 TEST_F(WindowTest, ButtonsWhileACommandRunsAndTheResultAnnounced) {
     using Buttons = std::pair<bool, bool>;
     struct Case {
