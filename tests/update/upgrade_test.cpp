@@ -36,12 +36,6 @@ public:
     UpgradeTest() : updater(ctx(), image, {&inhibitor, &history, "window"}) {
         state.FeatureReport[1] = 0x5A; // left from an earlier status read
     }
-    void changeImageAtSleep(int n, std::size_t size) { // to other content
-        api.onSleep = [this, n, size, sleeps = 0](std::int64_t) mutable {
-            if (++sleeps == n)
-                writeFile(image, imageBytes(size, 2));
-        };
-    }
 
     CountingInhibitor inhibitor;
     HistoryFile history{dir.path() / "state" / "history.jsonl"};
@@ -195,10 +189,6 @@ const Flow flows[] = {
     {"VanishesMidTransfer", "ES", 5, 4, "SU", "left the bus after 4 of 50 firmware records",
      [](U&, C& c) { c.faults.vanishAfterDataReports = 4; }},
     refused("NeverEntersBootloader", "E", MessageNoBootloader, fault<&F::stayAfterBootloaderEntry>),
-    // The image as checked is what the device gets, whatever happens to the file meanwhile.
-    done("ImageOverwritten", "ES", [](U& t, C&) { t.changeImageAtSleep(1, Records * RecordSize); }),
-    done("ImageGrew", "ES", [](U& t, C&) { t.changeImageAtSleep(27, 80 * RecordSize); }),
-    done("ImageTruncated", "ES", [](U& t, C&) { t.changeImageAtSleep(12, 10 * RecordSize + 3); }),
     // Another unit, or another maker's interface with the bootloader's ID: nothing reaches any.
     {"SecondUnitBehind", "", 0, 0, "", "(1d50:2211 \"Tarvex\", 0002:b046 \"Other Device\")",
      [](U& t, C&) { t.api.foreignAfter = {foreign("b", 2, BootModeProductId)}; }},
