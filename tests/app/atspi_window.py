@@ -143,8 +143,7 @@ def check():
                 data = f"(unreadable: {e})"
         events.append((event.type, event.source, event.detail1, data))
 
-    def pump(until, seconds):
-        """Runs the event loop until `until()` holds or `seconds` pass; returns until()."""
+    def pump(until, seconds):  # the event loop, until `until()` holds or `seconds` pass
         loop = GLib.MainLoop()
         deadline = time.monotonic() + seconds
 

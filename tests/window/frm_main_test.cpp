@@ -88,11 +88,8 @@ private:
             onCall(call);
     }
     void runDue() {
-        while (!timers_.empty() && timers_.begin()->first <= clock_.nowMs()) {
-            auto action = std::move(timers_.begin()->second);
-            timers_.erase(timers_.begin());
-            action();
-        }
+        while (!timers_.empty() && timers_.begin()->first <= clock_.nowMs())
+            timers_.extract(timers_.begin()).mapped()(); // out of the queue before it runs
     }
     VirtualClock& clock_;
     WindowEvents* events_ = nullptr;
