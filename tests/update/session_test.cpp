@@ -16,12 +16,14 @@ class SessionTest : public ImageFixture {
 public:
     using TarvexFixture::api, TarvexFixture::window;
     SessionTest() { api.foreignAfter.reserve(4); } // handles point into it
-    // A Tarvex as new, a second after the last test's.
+    // A Tarvex as new, alone, a second after the last row's, and a window that was told nothing.
     void fresh() {
         TarvexConfig config = defaultTarvexConfig();
         config.expectedRecords = Records;
         api.tarvex() = VirtualTarvex(config);
         clock.advance(1000);
+        api.foreignBefore.clear(), api.foreignAfter.clear(), api.onSleep = nullptr;
+        window.messages.clear(), window.notices.clear(), window.closing = false, window.unloads = 0;
     }
     // The upgrade (or Force Bootloader Mode) from the device as loaded; its history line.
     UpdateRecord run(bool upgrade = true, const CommandTarget& target = {}) {
@@ -67,7 +69,6 @@ TEST_F(SessionTest, AUnitArrivingDuringTheUpdateIsNeverTouched) {
         for (bool chosen : {false, true}) { // as the command line's --serial chooses it
             SCOPED_TRACE(std::string(row.name) + (chosen ? ", chosen by serial" : ""));
             fresh();
-            api.foreignAfter.clear(), api.clearLog(), window.messages.clear();
             api.tarvexUnitIsPlace = row.placeKnown;
             ForeignInterface newcomer = foreign("newcomer", 0x1D50, row.product);
             newcomer.serialNumber = row.serial, newcomer.unitIsPlace = row.placeKnown;
@@ -96,7 +97,6 @@ TEST_F(SessionTest, AUnitArrivingDuringTheUpdateIsNeverTouched) {
                                                                                : "1d50:b046"});
             ASSERT_EQ(window.messages.size(), 1U);
             EXPECT_NE(window.messages[0].find("was not touched"), std::string::npos);
-            api.onSleep = nullptr;
         }
 }
 
@@ -130,7 +130,6 @@ TEST_F(SessionTest, AnInterruptStopsBeforeTheNextReportAndSaysWhereItLeftTheTarv
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         fresh();
-        window.closing = false, window.messages.clear();
         std::size_t stoppedAt = SIZE_MAX;
         api.onSleep = [&](std::int64_t) {
             if (!window.closing && row.when(api.tarvex()))
@@ -149,7 +148,6 @@ TEST_F(SessionTest, AnInterruptStopsBeforeTheNextReportAndSaysWhereItLeftTheTarv
         EXPECT_EQ(r.outcome, row.outcome);
         EXPECT_EQ(r.message, row.message);
         EXPECT_TRUE(window.messages.empty()); // a closed window tells nothing more
-        api.onSleep = nullptr;
     }
 }
 
@@ -160,7 +158,6 @@ TEST_F(SessionTest, ABootloaderThatTakesItsTimeIsWaitedFor) {
         SCOPED_TRACE(stayMs);
         fresh();
         api.tarvex().config().faults.restartInto = TarvexMode::Bootloader;
-        window.notices.clear(), window.messages.clear(), window.unloads = 0;
         std::optional<std::int64_t> lastRecordAt;
         api.onSleep = [&](std::int64_t now) {
             VirtualTarvex& t = api.tarvex();
@@ -270,7 +267,6 @@ TEST_F(SessionTest, EachUnitAndWaitFaultEndsAsItShould) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         fresh();
-        api.foreignBefore.clear(), window.messages.clear();
         api.tarvexUnitIsPlace = row.placeKnown;
         if (row.config)
             row.config(api.tarvex().config());
@@ -288,7 +284,6 @@ TEST_F(SessionTest, EachUnitAndWaitFaultEndsAsItShould) {
         EXPECT_EQ(r.outcome, row.outcome);
         EXPECT_EQ(r.message, row.message);
         EXPECT_LT(clock.nowMs() - start, 70000); // never a wait without end
-        api.onSleep = nullptr;
     }
 }
 
