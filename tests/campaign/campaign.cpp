@@ -293,9 +293,7 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         const bool twoUnits = secondAt >= 0 && clock.nowMs() >= secondAt && state.DeviceFound &&
                               !api.failEnumeration && api.tarvexAttached && api.tarvex().present();
         note(upgrade ? "click Upgrade" : "click Force Bootloader");
-        started = clock.nowMs();
-        running = true; // with no device found, the click looks again and says so
-        upgrading = running && upgrade;
+        started = clock.nowMs(), running = true, upgrading = upgrade; // found or not
         program.calls = 0, program.reports = 0;
         try {
             upgrade ? updater.upgrade() : updater.forceBootloader();
@@ -303,8 +301,7 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
             broken.push_back(e);
             break;
         }
-        if (!std::exchange(running, false))
-            continue;
+        running = false;
         // A command talks to one unit: the one its first report went to. Another unit it was
         // shown alone (the Tarvex gone) may be that one; the oracle cannot judge its state.
         // The outcome recorded is what the Tarvex went through: the records it accepted.

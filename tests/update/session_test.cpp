@@ -41,11 +41,9 @@ public:
     CommandServices services{nullptr, &history, "window", nullptr, &locks};
 };
 
-// Another Tarvex-like unit plugged in while the Tarvex is off the bus (after the entry report,
-// or after the last record) or in the middle of the transfer: never sent a byte, never opened
-// where the listing tells it apart, and the update completes and says it was there. Where the
-// place tells units apart, a serial number that differs or is missing is one case; one that is
-// the Tarvex's must not make the newcomer the Tarvex.
+// Another Tarvex-like unit plugged in during the update: never sent a byte, never opened where
+// the listing tells it apart (a serial number the Tarvex's included), and the update completes
+// and says it was there.
 TEST_F(SessionTest, AUnitArrivingDuringTheUpdateIsNeverTouched) {
     enum When { EnteringBootloader, MidTransfer, Restarting };
     struct Row {
@@ -177,10 +175,8 @@ TEST_F(SessionTest, ABootloaderThatTakesItsTimeIsWaitedFor) {
     }
 }
 
-// The faults a careful reviewer found, each ending as it should: a unit that cannot be told
-// apart is refused, the Tarvex itself is never taken for another, another unit in its port is
-// never sent a byte, a device that keeps restarting in the wrong mode is given up on, and a
-// refusal after a report says where it left the Tarvex.
+// Faults of units and waits, each ending as it should, none sending a byte to another unit and
+// no wait without end.
 TEST_F(SessionTest, EachUnitAndWaitFaultEndsAsItShould) {
     using Setup = std::function<void(SessionTest&, std::int64_t now, std::int64_t & mark)>;
     struct Row {
