@@ -217,8 +217,7 @@ def check():
         pump(lambda: len(focused()) > i, 5)
     expect(focused() == TAB_ORDER, f"Tab moves through {TAB_ORDER}: {focused()}")
 
-    def press(button):
-        """Presses through AT-SPI's action until a result is said; the reply may wait."""
+    def press(button):  # through AT-SPI's action, until a result is said
         del events[:]
         action = button.queryAction()
         which = [action.getName(i) for i in range(action.nActions)].index("Press")
@@ -232,8 +231,7 @@ def check():
     def sensitivity(seen):
         return [(names.get(s), d) for t, s, d, _ in seen if t == "object:state-changed:sensitive"]
 
-    def said(seen):
-        """What the status notification said: its name when it turned showing."""
+    def said(seen):  # what the status notification said: its name when it turned showing
         return [data for t, s, d, data in seen
                 if s == note and t == "object:state-changed:showing" and d == 1]
 

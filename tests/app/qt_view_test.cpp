@@ -1,6 +1,5 @@
-// The Qt view of the window on Qt's offscreen platform: what only it does. The window's
-// behaviour is tested once, in tests/window; what a screen reader reads of it (names, roles,
-// texts, focus and Tab order), through the real AT-SPI bus, by atspi_window.py.
+// The Qt view of the window on Qt's offscreen platform: what only it does (the behaviour is in
+// tests/window, what a screen reader reads of it in atspi_window.py).
 #include "qt_view.h"
 
 #include "frmMain.h"

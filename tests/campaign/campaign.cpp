@@ -195,8 +195,7 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
     api.tarvexUnitIsPlace = !d.say("no place told", d.chance(15));
     const Ms restartEvery = d.sometimes(4, "restarts into its application every ms", 1000, 5000);
     const Ms secondProgramAt = d.sometimes(4, "a second program at report", 1, records + 3);
-    test::TempDir lockDir;
-    const UnitLocks locks(lockDir.path());
+    const UnitLocks locks(imagePath.parent_path());
 
     const auto& log = api.log();
     FaultyPlatform program(api, fault);
@@ -347,9 +346,8 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         if (upgrade && !ok && session.outcome() == Outcome::Completed && !session.stopped() &&
             !unsureOf(program, secondAt, clock.nowMs()) && !blind)
             broken.push_back("an upgrade recorded as completed left the Tarvex without its image");
-        // The user may close the window, but may not have to give up on a device that is there.
-        // A bootloader still there after the last record is waited for as long as it takes,
-        // and the user told why.
+        // The user may close the window, but need not give up on a device that is there: a
+        // bootloader still there after the last record is waited for, the user told why.
         const bool stillFinishing = std::find(window.notices.begin(), window.notices.end(),
                                               StillFinishingMessage) != window.notices.end();
         const bool closed =
@@ -383,10 +381,9 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         broken.push_back(std::to_string(api.openHandles()) + " handle(s) left open");
     note("");
 
-    // No report goes out once the user stopped the command. Every report that reached the
-    // Tarvex (another unit's is judged with its command) has its declared length; to its
-    // application firmware only the bootloader-entry report; to its bootloader the entry or
-    // unlock report, or the image's next record.
+    // No report once the user stopped the command. Every report that reached the Tarvex has its
+    // declared length; to its application only the entry report; to its bootloader the entry or
+    // unlock report, or the image's next record. (Another unit's is judged with its command.)
     std::size_t next = 0; // the image's record expected next
     for (std::size_t k = 0; k < log.size(); ++k) {
         const CallRecord& r = log[k];

@@ -33,8 +33,7 @@ public:
             api, out, err, terminal, nullptr, history, image, &stop, [this] { return columns; }};
         return runCli(args, env);
     }
-    // The words of `line`, split at its spaces; "@name" is a copy of the image by that name in
-    // the test's folder.
+    // The words of `line`; "@name" is a copy of the image by that name in the test's folder.
     int run(const std::string& line) {
         std::istringstream in(line);
         Args args(std::istream_iterator<std::string>(in), {});
@@ -112,8 +111,7 @@ const Row rows[] = {
          t.api.foreignBefore[0].serialNumber = u"TX-2";
      }},
     {"ImageMissing", "update --image /nonexistent.bin", 3, 0, "failed: The firmware image", none},
-    // A lost report: the transport failed it, and the Tarvex left the bus a moment later; or the
-    // device stalled it. The trace carries the system's words either way.
+    // A report lost, the Tarvex gone a moment later, or stalled: the trace in the system's words.
     {"TransportErrorThenGone", "-v update", 4, 2,
      "failed: The device left the bus after 2 of 50 firmware records were sent (the system said: "
      "Protocol error); the update is incomplete. Check the cable (avoid hubs and docks) and "
@@ -283,9 +281,8 @@ TEST_F(CliTest, DeviceStringsAreWrittenWithTheirControlCharactersEscaped) {
 }
 
 #ifdef __linux__
-// `update` in a child process, whose signals and standard streams are its own, with `act` after
-// the n-th record. 0 when every record went out and writes to standard error failed as
-// `outputGone` says, else 1 or 128 and the signal that ended the child.
+// `update` in a child process with `act` after the n-th record: 0 when every record went out and
+// writes to standard error failed as `outputGone` says, else 1 or 128 and the signal.
 int updateInAChild(CliTest& t, bool outputGone, std::size_t n, void (*act)()) {
     const pid_t child = ::fork();
     if (child == 0) {

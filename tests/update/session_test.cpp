@@ -1,5 +1,4 @@
-// One update session against the virtual Tarvex: the unit it talks to whatever else arrives,
-// where an interrupt stops it, and a bootloader that takes its time.
+// One update session against the virtual Tarvex: its units, interrupts, waits and their faults.
 #include "captions.h"
 #include "discovery_messages.h"
 #include "firmware_updater.h"

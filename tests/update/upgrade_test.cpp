@@ -129,16 +129,14 @@ TEST_P(UpgradeFlow, ReachesTheDeviceAndTheWindowAsItShould) {
     // Told when the device ignores the entry: 10 s after it was first seen again.
     EXPECT_TRUE(f.message != MessageNoBootloader ||
                 clock.nowMs() - entry == DiscoveryPauseMs + 10000);
-    // Refused before its first report, or after Force Bootloader Mode, the window stays for
-    // another try, the device open.
+    // Refused before its first report, or after Force Bootloader Mode: open for another try.
     const bool ends = !f.force && *f.wire != 0;
     EXPECT_EQ(window.unloads, ends ? 1 : 0);
     EXPECT_EQ(window.upgradeEnabled, !ends);
     EXPECT_EQ(api.openHandles(), ends ? 0 : 2);
     closeHandles();
     expectHandlesBalanced();
-    // Sleep held off for the command, and its one line in the history.
-    // (from the unit pinned on, not for a refusal before)
+    // Sleep held off from the unit pinned on, and the command's one line in the history.
     const bool pinned = updater.lastSession()->failureKind() != FailureKind::Units;
     EXPECT_EQ(inhibitor.holds, pinned ? 1 : 0);
     EXPECT_EQ(inhibitor.releases, inhibitor.holds);
@@ -269,8 +267,7 @@ struct ThrowingPlatform final : ForwardingPlatform {
 
 // An unexpected error fails a command like any failure: told, handles closed, window unloaded.
 TEST_F(UpgradeTest, AnUnexpectedErrorAtAnyStepEndsTheCommandLikeAnyFailure) {
-    // The entry report, a poll of the wait, the unlock report, the 7th record; each command;
-    // and the first look of a command line, which shows nothing before.
+    // At the entry, a poll, the unlock, the 7th record, a command line's first look; each command.
     for (const auto& [polls, reports] : {std::pair{0, 1}, {3, 0}, {0, 2}, {0, 9}, {-1, 0}}) {
         for (bool upgrade : {false, true}) {
             restartedInto(TarvexMode::Application), api.tarvex().config().statusBytes = {1, 0};

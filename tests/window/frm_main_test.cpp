@@ -1,7 +1,5 @@
 // The window's behaviour, once for both toolkits, against a recording view and the virtual
-// Tarvex on a virtual clock: the load, the two commands and their guard, closing in each phase,
-// following the device, and what reaches the user in which kind of box. What the commands send
-// and record is the update session's, tested in tests/update.
+// Tarvex on a virtual clock. What the commands send and record is tested in tests/update.
 #include "frmMain.h"
 
 #include "forwarding_platform.h"
@@ -18,9 +16,8 @@
 namespace quorvane::test {
 namespace {
 
-// A view that records what it is asked to show and runs its timers on the virtual clock, when
-// events are processed and while the test lets time pass. A message box runs `whileMessage`
-// before it is acknowledged, as its own event loop would run what happens meanwhile.
+// A view that records what it is asked to show and runs its timers on the virtual clock; a box
+// runs `whileMessage` before it is acknowledged, as its own event loop would.
 class RecordingView final : public WindowView {
 public:
     explicit RecordingView(VirtualClock& clock) : clock_(clock) {}
@@ -195,11 +192,9 @@ TEST_F(WindowTest, ClosingInEachPhaseWaitsForWhatRuns) {
     }
 }
 
-// The load shows the window before it looks for the Tarvex, and watches the platform's
-// descriptor; a Tarvex this account may not open then, or at a click, is explained in a box the
-// user must acknowledge. While idle the window follows the device: a burst of changes gives one
-// discovery 300 ms after its last change; a Tarvex it may not open is tried once more 1000 ms
-// later, then explained once, in a notice that holds nothing up.
+// The load shows the window before it looks; a Tarvex this account may not open is explained in
+// a box. While idle a burst of changes gives one discovery 300 ms after the last; a Tarvex it
+// may not open is tried once more 1000 ms later, then explained once, in a notice.
 TEST_F(WindowTest, LoadsAndFollowsTheDeviceWithOneDebounceAndOneRetry) {
     WatchedPlatform watched(device);
     auto w = std::make_unique<frmMain>(view, watched, image);
