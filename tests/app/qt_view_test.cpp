@@ -1,6 +1,5 @@
-// The Qt view of the window on Qt's offscreen platform: what only it does. The window's
-// behaviour is tested once, in tests/window; what a screen reader reads of it (names, roles,
-// texts, focus and Tab order), through the real AT-SPI bus, by atspi_window.py.
+// The Qt view of the window on Qt's offscreen platform: what only it does (the behaviour is in
+// tests/window, what a screen reader reads of it in atspi_window.py).
 #include "qt_view.h"
 
 #include "frmMain.h"
@@ -21,12 +20,6 @@
 
 namespace quorvane::test {
 namespace {
-
-// Each field and its row label.
-const std::pair<const char*, const char*> Fields[] = {{"lblManuf", "Label4"},
-                                                      {"lblProduct", "Label5"},
-                                                      {"lblVersion", "Label2"},
-                                                      {"lblSerialNumber", "Label3"}};
 
 class QtViewTest : public ::testing::Test {
 protected:
@@ -58,7 +51,10 @@ TEST_F(QtViewTest, LayoutCaptionsFontsAndColoursFollowTheTable) {
     const QImage picture = view.grab().toImage();
     const QColor field = view.palette().color(QPalette::Base);
     std::vector<const char*> written{"btnUpgradeFW", "Command2"};
-    for (const auto& [name, row] : Fields) {
+    for (const auto& [name, row] : {std::pair{"lblManuf", "Label4"},
+                                    {"lblProduct", "Label5"},
+                                    {"lblVersion", "Label2"},
+                                    {"lblSerialNumber", "Label3"}}) {
         EXPECT_EQ(widget(name)->parentWidget(), widget("Frame1")) << name;
         EXPECT_EQ(picture.pixelColor(widget(name)->mapTo(&view, QPoint(200, 20))), field);
         written.insert(written.end(), {name, row});

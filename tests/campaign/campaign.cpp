@@ -1,6 +1,5 @@
 // The fault campaign: seeded scenarios of a misbehaving Tarvex, its image and its user, played
 // through the real discovery and commands on a virtual clock and checked after each one.
-// Usage: quorvane_campaign [--scenarios N (2000)] [--seed S (1)] | --replay S | --self-check
 #include "captions.h"
 #include "discovery.h"
 #include "firmware_updater.h"
@@ -10,11 +9,12 @@
 #include "unit_locks.h"
 #include "virtual_platform.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <iostream>
-#include <map>
 #include <random>
 #include <set>
 #include <sstream>
@@ -67,18 +67,14 @@ bool carries(const Bytes& report, const std::uint8_t* content, std::size_t n) {
     std::copy_n(content, n, expected.begin() + 1);
     return report == expected;
 }
-bool isReport(const CallRecord& r) {
-    return r.kind == CallKind::SetFeature || r.kind == CallKind::GetFeature;
-}
 bool sets(const CallRecord& r, const auto& code) {
     return r.kind == CallKind::SetFeature && carries(r.bytes, code.data(), code.size());
 }
-bool isEntry(const CallRecord& r) {
-    return sets(r, EnterBootloaderCode);
-}
-bool isCommand(const CallRecord& r) {
-    return isEntry(r) || sets(r, UnlockCode);
-}
+const auto isReport = [](const CallRecord& r) {
+    return r.kind == CallKind::SetFeature || r.kind == CallKind::GetFeature;
+};
+const auto isEntry = [](const CallRecord& r) { return sets(r, EnterBootloaderCode); };
+const auto isCommand = [](const CallRecord& r) { return isEntry(r) || sets(r, UnlockCode); };
 
 // One deliberate fault, to prove that the checker sees it.
 enum class Fault { None, FlipDataByte, SkipClose, MuteMessages };
@@ -121,8 +117,7 @@ bool unsureOf(const FaultyPlatform& program, Ms secondAt, Ms now) {
            (secondAt >= 0 && now >= secondAt);
 }
 
-// Draws scenario `seed` (a misbehaving Tarvex, its image and its user) and plays it: returns
-// every choice in words, and the rules broken.
+// Draws scenario `seed` and plays it: returns every choice in words, and the rules broken.
 std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const fs::path& imagePath,
                                                       Fault fault, std::ostream* trace) {
     Dice d{std::mt19937_64(seed), {}};
@@ -200,8 +195,7 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
     api.tarvexUnitIsPlace = !d.say("no place told", d.chance(15));
     const Ms restartEvery = d.sometimes(4, "restarts into its application every ms", 1000, 5000);
     const Ms secondProgramAt = d.sometimes(4, "a second program at report", 1, records + 3);
-    test::TempDir lockDir;
-    const UnitLocks locks(lockDir.path());
+    const UnitLocks locks(imagePath.parent_path());
 
     const auto& log = api.log();
     FaultyPlatform program(api, fault);
@@ -298,9 +292,7 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         const bool twoUnits = secondAt >= 0 && clock.nowMs() >= secondAt && state.DeviceFound &&
                               !api.failEnumeration && api.tarvexAttached && api.tarvex().present();
         note(upgrade ? "click Upgrade" : "click Force Bootloader");
-        started = clock.nowMs();
-        running = true; // with no device found, the click looks again and says so
-        upgrading = running && upgrade;
+        started = clock.nowMs(), running = true, upgrading = upgrade; // found or not
         program.calls = 0, program.reports = 0;
         try {
             upgrade ? updater.upgrade() : updater.forceBootloader();
@@ -308,8 +300,7 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
             broken.push_back(e);
             break;
         }
-        if (!std::exchange(running, false))
-            continue;
+        running = false;
         // A command talks to one unit: the one its first report went to. Another unit it was
         // shown alone (the Tarvex gone) may be that one; the oracle cannot judge its state.
         // The outcome recorded is what the Tarvex went through: the records it accepted.
@@ -355,9 +346,8 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         if (upgrade && !ok && session.outcome() == Outcome::Completed && !session.stopped() &&
             !unsureOf(program, secondAt, clock.nowMs()) && !blind)
             broken.push_back("an upgrade recorded as completed left the Tarvex without its image");
-        // The user may close the window, but may not have to give up on a device that is there.
-        // A bootloader still there after the last record is waited for as long as it takes,
-        // and the user told why.
+        // The user may close the window, but need not give up on a device that is there: a
+        // bootloader still there after the last record is waited for, the user told why.
         const bool stillFinishing = std::find(window.notices.begin(), window.notices.end(),
                                               StillFinishingMessage) != window.notices.end();
         const bool closed =
@@ -367,8 +357,7 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         // Another unit is told of, never a failure: what the Tarvex went through stands.
         const bool toldOfFailure =
             told && window.messages.back().rfind("Another Tarvex was connected", 0) != 0;
-        // Without a place, a unit with the Tarvex's serial number plugged in meanwhile cannot
-        // be told from it: the command may stop, or go on with either.
+        // Without a place, a unit plugged in meanwhile may stop the command (as `blind` above).
         const bool unsure = unsureOf(program, secondAt, clock.nowMs()) || blind ||
                             (!api.tarvexUnitIsPlace && restartUnitAt);
         if (ok && restartUnitAt && !window.closing && !told)
@@ -392,10 +381,9 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
         broken.push_back(std::to_string(api.openHandles()) + " handle(s) left open");
     note("");
 
-    // No report goes out once the user stopped the command. Every report that reached the
-    // Tarvex (another unit's is judged with its command) has its declared length; to its
-    // application firmware only the bootloader-entry report; to its bootloader the entry or
-    // unlock report, or the image's next record.
+    // No report once the user stopped the command. Every report that reached the Tarvex has its
+    // declared length; to its application only the entry report; to its bootloader the entry or
+    // unlock report, or the image's next record. (Another unit's is judged with its command.)
     std::size_t next = 0; // the image's record expected next
     for (std::size_t k = 0; k < log.size(); ++k) {
         const CallRecord& r = log[k];
@@ -428,17 +416,19 @@ std::pair<std::string, std::vector<std::string>> play(std::uint64_t seed, const 
 } // namespace
 
 int main(int argc, char** argv) {
-    std::map<std::string, std::uint64_t> opt{{"--scenarios", 2000}, {"--seed", 1}};
-    for (int i = 1; i + 1 < argc; i += 2)
-        opt[argv[i]] = std::stoull(argv[i + 1]);
-    const bool replay = opt.count("--replay"),
-               selfCheck = argc == 2 && argv[1] == std::string("--self-check");
-    if (!selfCheck && (argc % 2 == 0 || opt.size() > 2U + replay))
-        return std::cerr << "usage: [--scenarios N] [--seed S] | --replay S | --self-check\n", 2;
+    std::uint64_t count = 2000, first = 1;
+    std::optional<std::uint64_t> replay;
+    bool selfCheck = false;
+    CLI::App app("The fault campaign");
+    auto *scenarios = app.add_option("--scenarios", count),
+         *seeds = app.add_option("--seed", first);
+    app.add_option("--replay", replay)->excludes(scenarios, seeds);
+    app.add_flag("--self-check", selfCheck)->excludes(scenarios, seeds, app.get_option("--replay"));
+    CLI11_PARSE(app, argc, argv);
+    if (selfCheck || replay)
+        first = replay.value_or(1), count = replay ? 1 : 60;
     test::TempDir dir;
     const fs::path image = dir.path() / "quorvane.bin";
-    const std::uint64_t first = selfCheck ? 1 : opt[replay ? "--replay" : "--seed"];
-    const std::uint64_t count = selfCheck ? 60 : replay ? 1 : opt["--scenarios"];
     int failed = 0;
     const auto start = std::chrono::steady_clock::now();
     // The self-check plays the scenarios once on each faulty platform.

@@ -39,7 +39,7 @@ public:
     bool closeRequested() const override { return closing; }
     bool confirmStop(const std::string& question) override {
         questions.push_back(question);
-        return closing = stopWhenAsked;
+        return true;
     }
     void notify(const std::string& message) override { notices.push_back(message); }
     void tellUser(const std::string& message) override {
@@ -52,7 +52,7 @@ public:
     std::map<InfoLabel, std::string> labels; // as UTF-8
     std::vector<std::pair<InfoLabel, std::string>> labelWrites;
     std::vector<std::string> captions, messages, notices, questions;
-    bool upgradeEnabled = true, closing = false, stopWhenAsked = true;
+    bool upgradeEnabled = true, closing = false;
     std::vector<float> progressWidths;
     std::vector<double> progressPercents;
     int repaints = 0, unloads = 0;

@@ -1,7 +1,5 @@
 // The window's behaviour, once for both toolkits, against a recording view and the virtual
-// Tarvex on a virtual clock: the load, the two commands and their guard, closing in each phase,
-// following the device, and what reaches the user in which kind of box. What the commands send
-// and record is the update session's, tested in tests/update.
+// Tarvex on a virtual clock. What the commands send and record is tested in tests/update.
 #include "frmMain.h"
 
 #include "forwarding_platform.h"
@@ -18,9 +16,8 @@
 namespace quorvane::test {
 namespace {
 
-// A view that records what it is asked to show and runs its timers on the virtual clock, when
-// events are processed and while the test lets time pass. A message box runs `whileMessage`
-// before it is acknowledged, as its own event loop would run what happens meanwhile.
+// A view that records what it is asked to show and runs its timers on the virtual clock; a box
+// runs `whileMessage` before it is acknowledged, as its own event loop would.
 class RecordingView final : public WindowView {
 public:
     explicit RecordingView(VirtualClock& clock) : clock_(clock) {}
@@ -70,29 +67,26 @@ public:
         for (int t = 0; t < ms; t += 10)
             clock_.advance(10), runDue();
     }
-    bool closed() const { return std::ranges::count(calls, std::string("closed")) == 1; }
+    bool closed() const { return closes == 1; }
 
-    std::vector<std::string> calls, messages, notices, questions, announced, captions;
+    std::vector<std::string> messages, notices, questions, announced, captions;
     std::vector<std::pair<bool, bool>> buttons; // each setting: upgrade, bootloader
     std::map<InfoLabel, std::string> fields;
     bool barVisible = true, stopWhenAsked = true;
     float barTwips = -1;
-    int watched = -2;
+    int watched = -2, closes = 0;
     std::function<void()> onEvents, whileMessage;
     std::function<void(const std::string&)> onCall;
 
 private:
     void note(const std::string& call) {
-        calls.push_back(call);
+        closes += call == "closed";
         if (onCall)
             onCall(call);
     }
     void runDue() {
-        while (!timers_.empty() && timers_.begin()->first <= clock_.nowMs()) {
-            auto action = std::move(timers_.begin()->second);
-            timers_.erase(timers_.begin());
-            action();
-        }
+        while (!timers_.empty() && timers_.begin()->first <= clock_.nowMs())
+            timers_.extract(timers_.begin()).mapped()(); // out of the queue before it runs
     }
     VirtualClock& clock_;
     WindowEvents* events_ = nullptr;
@@ -114,6 +108,8 @@ public:
     }
 };
 
+constexpr auto Upgrade = &frmMain::btnUpgradeFW_Click, Force = &frmMain::Command2_Click;
+
 class WindowTest : public ::testing::Test {
 protected:
     WindowTest() {
@@ -131,26 +127,24 @@ protected:
     RecordingView view{clock};
 };
 
-// A command through its button, or the load, with the window closed in one of its phases or
-// while idle; meanwhile both buttons are clicked again, and ignored. The window closes only once
-// what ran has returned, with both handles closed before it goes. (A command run to its end is
-// in ButtonsWhileACommandRunsAndTheResultAnnounced.)
+// The window closed in each phase of the load or a command, or while idle; both buttons clicked
+// meanwhile are ignored. It closes only once what ran has returned, both handles closed first.
 TEST_F(WindowTest, ClosingInEachPhaseWaitsForWhatRuns) {
     struct Case {
         const char* name;
-        const char* button;  // "" for the load alone
-        const char* closeAt; // "load", "idle", "wait", "transfer"; "end": the system asks
-        bool stop;           // the answer when asked whether to stop
+        void (frmMain::*click)(); // none for the load alone
+        const char* closeAt;      // "load", "idle", "wait", "transfer"; "end": the system asks
+        bool stop;                // the answer when asked whether to stop
         std::size_t records;
         std::size_t questions;
     };
     const Case cases[] = {
-        {"closed while loading", "", "load", true, 0, 0},
-        {"closed while idle", "", "idle", true, 0, 0},
-        {"bootloader closed while waiting", "Command2", "wait", true, 0, 0},
-        {"upgrade closed while sending, Stop", "btnUpgradeFW", "transfer", true, 2, 1},
-        {"upgrade closed while sending, Continue", "btnUpgradeFW", "transfer", false, 4, 1},
-        {"upgrade ended by the system while sending", "btnUpgradeFW", "end", false, 2, 0},
+        {"closed while loading", nullptr, "load", true, 0, 0},
+        {"closed while idle", nullptr, "idle", true, 0, 0},
+        {"bootloader closed while waiting", Force, "wait", true, 0, 0},
+        {"upgrade closed while sending, Stop", Upgrade, "transfer", true, 2, 1},
+        {"upgrade closed while sending, Continue", Upgrade, "transfer", false, 4, 1},
+        {"upgrade ended by the system while sending", Upgrade, "end", false, 2, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -183,12 +177,10 @@ TEST_F(WindowTest, ClosingInEachPhaseWaitsForWhatRuns) {
         w->Form_Load();
         if (closeAt == "idle")
             v.requestClose();
-        if (std::string(c.button) == "btnUpgradeFW")
-            w->btnUpgradeFW_Click();
-        else if (std::string(c.button) == "Command2")
-            w->Command2_Click();
+        if (c.click)
+            (*w.*c.click)();
         v.idle(AnnouncedCloseMs);
-        EXPECT_EQ(api.tarvex().bootloaderEntries(), *c.button == 0 ? 0 : 1);
+        EXPECT_EQ(api.tarvex().bootloaderEntries(), c.click ? 1 : 0);
         EXPECT_EQ(api.tarvex().records().size(), c.records);
         EXPECT_TRUE(w->unloaded());
         EXPECT_TRUE(v.closed());
@@ -200,11 +192,9 @@ TEST_F(WindowTest, ClosingInEachPhaseWaitsForWhatRuns) {
     }
 }
 
-// The load shows the window before it looks for the Tarvex, and watches the platform's
-// descriptor; a Tarvex this account may not open then, or at a click, is explained in a box the
-// user must acknowledge. While idle the window follows the device: a burst of changes gives one
-// discovery 300 ms after its last change; a Tarvex it may not open is tried once more 1000 ms
-// later, then explained once, in a notice that holds nothing up.
+// The load shows the window before it looks; a Tarvex this account may not open is explained in
+// a box. While idle a burst of changes gives one discovery 300 ms after the last; a Tarvex it
+// may not open is tried once more 1000 ms later, then explained once, in a notice.
 TEST_F(WindowTest, LoadsAndFollowsTheDeviceWithOneDebounceAndOneRetry) {
     WatchedPlatform watched(device);
     auto w = std::make_unique<frmMain>(view, watched, image);
@@ -257,17 +247,14 @@ TEST_F(WindowTest, LoadsAndFollowsTheDeviceWithOneDebounceAndOneRetry) {
     EXPECT_EQ(view.messages.size(), 2U);
 }
 
-// Each command with the buttons it leaves usable, and what assistive technology is told: while a
-// command runs neither button can be pressed; Force Bootloader Mode and a refusal that sent
-// nothing give both back; an upgrade that sent anything leaves both disabled until the window
-// goes, which it does at once after a failure (told in a box) and a moment after a success is
-// announced. A Tarvex plugged in while a box holds a window that stays: the fields stay as they
-// are while the box is open, and show what is connected once it is acknowledged.
+// Each command with the buttons it leaves usable and what assistive technology is told; neither
+// button while it runs. A Tarvex plugged in while a box holds a window that stays: the fields
+// stay as they are while the box is open, and show what is connected once it is acknowledged.
 TEST_F(WindowTest, ButtonsWhileACommandRunsAndTheResultAnnounced) {
     using Buttons = std::pair<bool, bool>;
     struct Case {
         const char* name;
-        const char* button;
+        void (frmMain::*click)();
         bool attached;
         int failDataReport;
         Buttons after;
@@ -281,10 +268,10 @@ TEST_F(WindowTest, ButtonsWhileACommandRunsAndTheResultAnnounced) {
     const std::vector<std::string> upgraded{
         "Firmware update complete: the Tarvex runs its new firmware. The window closes."};
     const Case cases[] = {
-        {"bootloader", "Command2", true, 0, both, inBootloader, 0, -1},
-        {"upgrade", "btnUpgradeFW", true, 0, none, upgraded, 0, 2000},
-        {"bootloader refused: no Tarvex", "Command2", false, 0, both, {}, 1, -1},
-        {"upgrade failed after sending", "btnUpgradeFW", true, 2, none, {}, 1, 0},
+        {"bootloader", Force, true, 0, both, inBootloader, 0, -1},
+        {"upgrade", Upgrade, true, 0, none, upgraded, 0, 2000},
+        {"bootloader refused: no Tarvex", Force, false, 0, both, {}, 1, -1},
+        {"upgrade failed after sending", Upgrade, true, 2, none, {}, 1, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -307,10 +294,7 @@ TEST_F(WindowTest, ButtonsWhileACommandRunsAndTheResultAnnounced) {
             v.idle(1000); // polled and settled meanwhile
             whileOpen = w->label(InfoLabel::Product);
         };
-        if (std::string(c.button) == "Command2")
-            w->Command2_Click();
-        else
-            w->btnUpgradeFW_Click();
+        (*w.*c.click)();
         ASSERT_FALSE(whileRunning.empty());
         EXPECT_EQ(std::ranges::count(whileRunning, none), std::ssize(whileRunning));
         EXPECT_EQ(v.buttons.front(), none);
