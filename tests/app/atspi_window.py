@@ -42,6 +42,10 @@ class Failed(Exception):
     pass
 
 
+class NoDisplay(Failed):
+    pass
+
+
 # ---- the private desktop: started here, ended here ----
 
 def wait_for_name(env, name, seconds=10):
@@ -105,7 +109,10 @@ def run_desktop(demo):
         env_demo = dict(env, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb",
                         QT_ACCESSIBILITY="1")
         app = start([demo], env_demo)
-        wait_for_end(start([PYTHON, os.path.abspath(__file__), "--check"], env), 100, "the check")
+        try:
+            wait_for_end(start([PYTHON, os.path.abspath(__file__), "--check"], env), 100, "the check")
+        except Failed as e:  # a demo that never reached the X server tells nothing of the window
+            raise NoDisplay("the demo could not reach the X server") if app.poll() else e
         wait_for_end(app, 10, "the demo, after its upgrade,")
     finally:
         for p in reversed(started):
@@ -265,7 +272,10 @@ if __name__ == "__main__":
             check()
         elif len(sys.argv) == 2:
             started = time.monotonic()
-            run_desktop(sys.argv[1])
+            try:
+                run_desktop(sys.argv[1])
+            except NoDisplay:  # once more, on a fresh X server: one under load may not answer
+                run_desktop(sys.argv[1])
             print(f"passed in {time.monotonic() - started:.1f} s")
         else:
             raise Failed(__doc__.strip().splitlines()[2].strip())

@@ -19,10 +19,7 @@ public:
     void setLabel(InfoLabel which, const std::u16string& text) override {
         labelWrites.emplace_back(which, labels[which] = utf8Text(text));
     }
-    std::string label(InfoLabel which) const {
-        auto it = labels.find(which);
-        return it == labels.end() ? std::string() : it->second;
-    }
+    std::string label(InfoLabel which) const { return labels.count(which) ? labels.at(which) : ""; }
     void setUpgradeCaption(const std::string& caption) override { captions.push_back(caption); }
     void setUpgradeEnabled(bool enabled) override { upgradeEnabled = enabled; }
     void setProgressVisible(bool) override {}
