@@ -206,10 +206,9 @@ int command(Session& s, bool upgrade) {
         s.options.image.empty()
             ? s.env.defaultImage
             : std::filesystem::path(std::u8string(s.options.image.begin(), s.options.image.end()));
-    const UnitLocks locks(UnitLocks::systemDirectory());
     CommandServices services{s.env.inhibitor, s.env.historyPath.empty() ? nullptr : &history, "cli",
                              &record};
-    services.locks = &locks;
+    services.locks = s.env.locks;
     services.waits.absentLimitMs = s.options.waitLimitS * 1000;
     services.restartWords = "run quorvane-cli update again";
     services.chooseWords = " Or choose one with --serial or --path.";

@@ -5,6 +5,7 @@
 
 #include "ApiDeclarations.h"
 #include "sleep_inhibitor.h"
+#include "unit_locks.h"
 
 #include <atomic>
 #include <cstdint>
@@ -36,7 +37,8 @@ struct CliEnvironment {
     std::filesystem::path historyPath;  // empty: no history
     std::filesystem::path defaultImage; // quorvane.bin beside the executable
     const std::atomic<bool>* interrupted = nullptr;
-    std::function<int()> columns; // the width of standard error's terminal now (0: unknown)
+    std::function<int()> columns;     // the width of standard error's terminal now (0: unknown)
+    const UnitLocks* locks = nullptr; // one session per unit across programs; nothing: none
 };
 
 // Runs the command line `args` (without the program's name); returns the exit code.

@@ -16,6 +16,7 @@ int main(int argc, char* argv[]) {
     const auto platform = makeSystemPlatform();
     const auto inhibitor = makeSystemInhibitor();
     const auto directory = executableDirectory();
+    const UnitLocks locks(UnitLocks::systemDirectory());
     CliEnvironment env{*platform,
                        std::cout,
                        std::cerr,
@@ -24,7 +25,8 @@ int main(int argc, char* argv[]) {
                        defaultHistoryPath(),
                        directory ? firmwareImagePath(*directory) : std::filesystem::path(),
                        &interrupted,
-                       errorColumns};
+                       errorColumns,
+                       &locks};
     const int code = runCli(commandArguments(argc, argv), env);
     std::cout.flush();
     interruptsDone();

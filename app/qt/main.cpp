@@ -8,6 +8,7 @@
 #include "qt_view.h"
 #include "sleep_inhibitor.h"
 #include "system_platform.h"
+#include "unit_locks.h"
 
 #include <QApplication>
 
@@ -80,10 +81,12 @@ int main(int argc, char* argv[]) {
     const auto platform = quorvane::makeSystemPlatform();
     const auto inhibitor = quorvane::makeSystemInhibitor();
     const quorvane::HistoryFile history(quorvane::defaultHistoryPath());
+    const quorvane::UnitLocks locks(quorvane::UnitLocks::systemDirectory());
     quorvane::QtView view;
     quorvane::passEndSignalsTo(&view, [&view] { view.endRequested(); });
     quorvane::passWindowSystemLossTo([&view] { view.windowSystemLost(); });
-    quorvane::frmMain window(view, *platform, *image, {inhibitor.get(), &history, "window"});
+    quorvane::frmMain window(view, *platform, *image,
+                             {inhibitor.get(), &history, "window", nullptr, &locks});
     window.Form_Load();
     return view.run();
 }

@@ -7,6 +7,7 @@
 #include "image_location.h"
 #include "sleep_inhibitor.h"
 #include "system_platform.h"
+#include "unit_locks.h"
 #include "win32_view.h"
 
 #include <windows.h>
@@ -26,8 +27,10 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
     const auto platform = quorvane::makeSystemPlatform();
     const auto inhibitor = quorvane::makeSystemInhibitor();
     const quorvane::HistoryFile history(quorvane::defaultHistoryPath());
+    const quorvane::UnitLocks locks(quorvane::UnitLocks::systemDirectory());
     quorvane::Win32View view;
-    quorvane::frmMain window(view, *platform, *image, {inhibitor.get(), &history, "window"});
+    quorvane::frmMain window(view, *platform, *image,
+                             {inhibitor.get(), &history, "window", nullptr, &locks});
     window.Form_Load();
     return view.run();
 }
