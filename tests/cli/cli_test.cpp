@@ -100,7 +100,11 @@ const Row rows[] = {
      "quorvane-cli 1.01.0001 (package 1.1.1) on "},
     {"Bootloader", "-v bootloader", 0, 0, "completed: The Tarvex TX-000417 is in its bootloader",
      none, "65 bytes -> ok\n    00 b0 07 1d 00 00"},
-    {"List", "-v list", 0, 0, "Tarvex at virtual:tarvex/1", none, "string serial number handle"},
+    {"List", "-v list", 0, 0, "Tarvex at virtual:tarvex/1", none,
+     "    virtual:tarvex/1  1d50:2211\n[0 ms] open virtual:tarvex/1 plain -> handle 100\n"},
+    {"ListDenied", "-v list", 0, 0, "Tarvex at hid:locked\n  1d50:2211, access denied\n",
+     [](T& t, F&) { t.api.foreignBefore = {foreign("hid:locked", 0x1D50, 0x2211, false)}; },
+     "open hid:locked plain -> failed, access denied"},
     {"NoDevice", "update", 2, 0, "failed: No Tarvex", [](T& t, F&) { t.api.tarvexAttached = 0; }},
     {"TwoUnits", "update", 2, 0,
      "failed: More than one Tarvex is connected (0002:2211 \"Other Device\", 1d50:2211 "
@@ -134,8 +138,8 @@ const Row rows[] = {
 #ifndef _WIN32 // Windows hands over UTF-16 only
     {"ImageNamedInLatin1", "update --image @caf\xE9.bin --json", 0, Records,
      "\"outcome\": \"completed\"", none},
-    {"ImageMissingNotUtf8", "update --image /caf\xE9\xC0\xAF.bin", 3, 0,
-     "failed: The firmware image \"/caf\\xe9\\xc0\\xaf.bin\" is missing.\n", none},
+    {"ImageMissingNotUtf8", "update --image /caf\xE9\xC0\xAF\x80.bin", 3, 0,
+     "failed: The firmware image \"/caf\\xe9\\xc0\\xaf\\x80.bin\" is missing.\n", none},
 #endif
     {"ImageInAChineseFolder", "update --image @\xE6\x95\xB0\xE6\x8D\xAE/caf\xC3\xA9.bin --json", 0,
      Records, "\"outcome\": \"completed\"", none},

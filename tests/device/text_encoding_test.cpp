@@ -33,6 +33,7 @@ TEST(TextEncoding, EachWayWithWhatIsNotWellFormedReplaced) {
         {"no room for a terminator", Wide, u"AB", "AB", {0x41, 0, 0x42, 0, 0xAA}},
         {"no room", Wide, u"AB", "AB", {}},
         {"valid UTF-8", Utf8, u"g\u00fc\u30d5\U0001F50C", "g\xC3\xBC\xE3\x83\x95\xF0\x9F\x94\x8C"},
+        {"the last two-byte sequence", Utf8, u"\u07FF", "\xDF\xBF"},
         {"overlong", Utf8, u"\uFFFD\uFFFD/", "\xC0\xAF/"},
         {"truncated", Utf8, u"\uFFFD\uFFFD!", "\xE2\x82!"},
         {"stray continuation", Utf8, u"\uFFFD!", "\x80!"},
