@@ -1,5 +1,4 @@
-// quorvane-cli in-process against the virtual Tarvex: each command's exit code and what reached
-// the wire, the JSON parsed field by field, the progress lines, the -v trace.
+// quorvane-cli in-process: its arguments, exit codes, output, JSON, progress and -v trace.
 #include "cli.h"
 #include "history_file.h"
 #include "image_fixture.h"
