@@ -106,11 +106,14 @@ std::vector<Step> FirmwareUpdater::entrySteps() {
     return {{Phase::EnteringBootloader,
              [this] {
                  std::vector<std::uint8_t> buffer;
-                 return report(ReportKind::BootloaderEntry, [&](std::size_t length) {
-                     buffer = makeReportBuffer(CommandBufferSize, length);
-                     buildBootloaderEntryReport(buffer);
-                     return ctx_.api.setFeature(ctx_.state.HidHandle.raw(), buffer.data(), length);
-                 });
+                 return report(ReportKind::BootloaderEntry,
+                               [&](std::size_t length) {
+                                   buffer = makeReportBuffer(CommandBufferSize, length);
+                                   buildBootloaderEntryReport(buffer);
+                                   return ctx_.api.setFeature(ctx_.state.HidHandle.raw(),
+                                                              buffer.data(), length);
+                               })
+                     .has_value();
              }},
             {Phase::WaitingForBootloader, [&session] {
                  return session.waitFor(WaitForm::InitialPoll, {BootModeProductId},
@@ -124,22 +127,25 @@ bool FirmwareUpdater::EnterBootloader() {
 
 bool FirmwareUpdater::unlockIfAsked() {
     DeviceState& s = ctx_.state;
-    if (!report(ReportKind::Status, [&](std::size_t length) {
-            if (s.FeatureReport.size() < length)
-                s.FeatureReport.resize(length, 0);
-            s.FeatureReport[0] = 0;
-            return ctx_.api.getFeature(s.HidHandle.raw(), s.FeatureReport.data(), length);
-        }))
+    const auto status = report(ReportKind::Status, [&](std::size_t length) {
+        if (s.FeatureReport.size() < length)
+            s.FeatureReport.resize(length, 0);
+        s.FeatureReport[0] = 0;
+        return ctx_.api.getFeature(s.HidHandle.raw(), s.FeatureReport.data(), length);
+    });
+    if (!status)
         return false;
-    statusUnread_ = !lastReport_.ok;
-    if (!lastReport_.ok || !statusWantsUnlock(s.FeatureReport))
+    statusUnread_ = !status->ok;
+    if (!status->ok || !statusWantsUnlock(s.FeatureReport))
         return true;
     std::vector<std::uint8_t> buffer;
-    return report(ReportKind::Unlock, [&](std::size_t length) {
-        buffer = makeReportBuffer(CommandBufferSize, length);
-        buildUnlockReport(buffer);
-        return ctx_.api.setFeature(s.HidHandle.raw(), buffer.data(), length);
-    });
+    return report(ReportKind::Unlock,
+                  [&](std::size_t length) {
+                      buffer = makeReportBuffer(CommandBufferSize, length);
+                      buildUnlockReport(buffer);
+                      return ctx_.api.setFeature(s.HidHandle.raw(), buffer.data(), length);
+                  })
+        .has_value();
 }
 
 void FirmwareUpdater::upgrade(const CommandTarget& target) {

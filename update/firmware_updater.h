@@ -64,9 +64,10 @@ private:
     // Ends a command: records its outcome, tells the user, and leaves the window as it should.
     void end(bool upgrade);
     // Every report goes out here: the device's report length must carry `kind`, and the user
-    // must not have asked to stop. `exchange` sends (or reads) it with that length; true when
-    // it went out, its result in lastReport_ and LastResult.
-    bool report(ReportKind kind, const std::function<CallResult(std::size_t)>& exchange);
+    // must not have asked to stop. `exchange` sends (or reads) it with that length; its result
+    // (also in LastResult), or nothing when it did not go out.
+    std::optional<CallResult> report(ReportKind kind,
+                                     const std::function<CallResult(std::size_t)>& exchange);
     // The device's report length when it can carry `kind`; else fails the command.
     std::optional<std::size_t> reportLength(ReportKind kind);
     // The steps of a command and of the transfer.
@@ -86,8 +87,6 @@ private:
     std::filesystem::path imagePath_;
     CommandServices services_;
     std::optional<UpdateSession> session_;
-    // What the last report's exchange returned.
-    CallResult lastReport_;
     // The status report could not be read before the transfer; said if a record is refused.
     bool statusUnread_ = false;
 };

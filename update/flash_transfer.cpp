@@ -43,15 +43,15 @@ std::optional<std::size_t> FirmwareUpdater::reportLength(ReportKind kind) {
     return length;
 }
 
-bool FirmwareUpdater::report(ReportKind kind,
-                             const std::function<CallResult(std::size_t)>& exchange) {
+std::optional<CallResult>
+FirmwareUpdater::report(ReportKind kind, const std::function<CallResult(std::size_t)>& exchange) {
     DeviceState& s = ctx_.state;
     const auto length = reportLength(kind);
     if (!length || !session().mayReport())
-        return false;
-    lastReport_ = s.HidHandle.isOpen() ? exchange(*length) : CallResult{};
-    s.LastResult = lastReport_.ok;
-    return true;
+        return std::nullopt;
+    const CallResult result = s.HidHandle.isOpen() ? exchange(*length) : CallResult{};
+    s.LastResult = result.ok;
+    return result;
 }
 
 std::vector<Step> FirmwareUpdater::transferSteps(const std::vector<Record>& records) {
@@ -100,7 +100,7 @@ bool FirmwareUpdater::sendRecords(const std::vector<Record>& records) {
     std::vector<std::uint8_t> reportBuffer;
     for (const Record& block : records) {
         const std::int64_t blocksSent = session.recordsSent();
-        const bool sent = report(ReportKind::Data, [&](std::size_t length) {
+        const auto sent = report(ReportKind::Data, [&](std::size_t length) {
             reportBuffer.resize(std::max(ReportBufferSize, length), 0);
             buildDataReport(reportBuffer, block);
             return ctx_.api.setFeature(s.HidHandle.raw(), reportBuffer.data(), length);
@@ -109,12 +109,12 @@ bool FirmwareUpdater::sendRecords(const std::vector<Record>& records) {
             s.closeHandles();
             return false;
         }
-        if (!lastReport_.ok) {
+        if (!sent->ok) {
             w.setProgress(0, 0);
             s.closeHandles();
-            const bool gone = lastReport_.failure == ReportFailure::DeviceGone;
-            return session.fail(transferFailure(lastReport_.failure, blocksSent, blockCount,
-                                                lastReport_.error.text,
+            const bool gone = sent->failure == ReportFailure::DeviceGone;
+            return session.fail(transferFailure(sent->failure, blocksSent, blockCount,
+                                                sent->error.text,
                                                 statusUnread_ && blocksSent == 0) +
                                     (gone ? " Check the cable (avoid hubs and docks) and "
                                             "connect the Tarvex again, then " +
